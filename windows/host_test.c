@@ -1,0 +1,127 @@
+/*
+ * A Windows host of TavrineEncode.dll: loads the module at run time, resolves
+ * every export by name and by ordinal, and drives the interface through it.
+ * Usage: wine_host_test TavrineEncode.dll [corpus directory]
+ */
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+typedef int(__stdcall *GetVersionFn)(uint32_t *, uint32_t);
+typedef int(__stdcall *VerifyVersionFn)(uint32_t, uint32_t);
+typedef int(__stdcall *MakeVersionFn)(uint32_t *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                                      uint32_t, uint32_t);
+typedef int(__stdcall *GetTableFn)(const uint32_t **, uint32_t *);
+typedef int(__stdcall *IsEncodeTypeFn)(uint32_t, uint32_t);
+typedef int(__stdcall *MaxLengthFn)(uint32_t, uint32_t, uint32_t, uint32_t *);
+typedef int(__stdcall *IsDecodeTypeFn)(uint32_t);
+typedef int(__stdcall *DecodedLengthFn)(uint32_t, const void *, uint32_t, uint32_t *);
+
+struct Export {
+    const char *name;
+    WORD ordinal;
+    FARPROC address;
+};
+
+static struct Export exports[] = {
+    {"ZOLT_GetInterfaceVersion", 1, NULL},     {"ZOLT_VerifyInterfaceVersion", 2, NULL},
+    {"ZOLT_MakeInterfaceVersion", 3, NULL},    {"ZOLT_GetSupportedEncodeType", 11, NULL},
+    {"ZOLT_IsSupportedEncodeType", 12, NULL},  {"ZOLT_GetMaximumEncodedLength", 13, NULL},
+    {"ZOLT_Encode", 14, NULL},                 {"ZOLT_GetSupportedDecodeType", 15, NULL},
+    {"ZOLT_IsSupportedDecodeType", 16, NULL},  {"ZOLT_GetDecodedLength", 17, NULL},
+    {"ZOLT_Decode", 18, NULL},
+};
+enum { kExportCount = sizeof exports / sizeof exports[0] };
+
+static int failures = 0;
+
+#define CHECK(condition)                                                      \
+    do {                                                                      \
+        if (!(condition)) {                                                   \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            ++failures;                                                       \
+        }                                                                     \
+    } while (0)
+
+static FARPROC byOrdinal(HMODULE module, WORD ordinal) {
+    return GetProcAddress(module, (LPCSTR)(ULONG_PTR)ordinal);
+}
+
+static void checkExportTable(HMODULE module) {
+    int i;
+    WORD ordinal;
+    for (i = 0; i < kExportCount; ++i) {
+        FARPROC named = GetProcAddress(module, exports[i].name);
+        FARPROC numbered = byOrdinal(module, exports[i].ordinal);
+        if (named == NULL || named != numbered) {
+            fprintf(stderr, "%s: by name %p, by ordinal %u %p\n", exports[i].name, (void *)named,
+                    exports[i].ordinal, (void *)numbered);
+            ++failures;
+        }
+        exports[i].address = numbered;
+    }
+    for (ordinal = 4; ordinal <= 10; ++ordinal) CHECK(byOrdinal(module, ordinal) == NULL);
+    CHECK(byOrdinal(module, 19) == NULL);
+    CHECK(GetProcAddress(module, "_ZOLT_Encode@32") == NULL);
+    CHECK(GetProcAddress(module, "ZOLT_Encode@32") == NULL);
+}
+
+static FARPROC at(WORD ordinal) {
+    int i;
+    for (i = 0; i < kExportCount; ++i) {
+        if (exports[i].ordinal == ordinal) return exports[i].address;
+    }
+    return NULL;
+}
+
+static void checkQueries(void) {
+    GetVersionFn getVersion = (GetVersionFn)at(1);
+    VerifyVersionFn verify = (VerifyVersionFn)at(2);
+    MakeVersionFn make = (MakeVersionFn)at(3);
+    GetTableFn encodeTable = (GetTableFn)at(11);
+    IsEncodeTypeFn isEncodeType = (IsEncodeTypeFn)at(12);
+    MaxLengthFn maxLength = (MaxLengthFn)at(13);
+    GetTableFn decodeTable = (GetTableFn)at(15);
+    IsDecodeTypeFn isDecodeType = (IsDecodeTypeFn)at(16);
+    DecodedLengthFn decodedLength = (DecodedLengthFn)at(17);
+    uint32_t word = 0;
+    const uint32_t *table = NULL;
+    uint32_t count = 0;
+    static const uint8_t abcStream[] = {0x09, 0x00, 0x03, 0x00, 0x00, 0x00, 0x63, 0x62, 0x63};
+
+    if (failures != 0) return;
+    CHECK(getVersion(&word, 0) == 1 && word == 0x007D84A0u);
+    CHECK(verify(word, 0) == 1);
+    CHECK(verify(0x02000000u, 0) == 0);
+    CHECK(make(&word, 0, 63, 1, 4095, 15, 31, 7) == 1 && word == 0x7FFFFFFFu);
+    word = 42;
+    CHECK(make(&word, 0, 64, 0, 0, 0, 0, 0) == 0 && word == 42);
+    CHECK(encodeTable(&table, &count) == 1 && count == 2 && table[0] == 2 && table[1] == 0 &&
+          table[2] == 2 && table[3] == 5);
+    CHECK(decodeTable(&table, &count) == 1 && count == 1 && table[0] == 2);
+    CHECK(isEncodeType(2, 5) == 1 && isEncodeType(2, 1) == 0);
+    CHECK(isDecodeType(2) == 1 && isDecodeType(3) == 0);
+    CHECK(maxLength(2, 0, 65536, &word) == 1 && word == 73782);
+    CHECK(decodedLength(2, abcStream, sizeof abcStream, &word) == 1 && word == 3);
+    CHECK(decodedLength(2, abcStream, sizeof abcStream - 1, &word) == 0);
+}
+
+int main(int argc, char **argv) {
+    const char *path = argc > 1 ? argv[1] : "TavrineEncode.dll";
+    HMODULE module = LoadLibraryA(path);
+    if (module == NULL) {
+        fprintf(stderr, "cannot load %s (error %lu)\n", path, (unsigned long)GetLastError());
+        return 1;
+    }
+    checkExportTable(module);
+    checkQueries();
+    FreeLibrary(module);
+    if (failures != 0) {
+        fprintf(stderr, "%d check(s) failed\n", failures);
+        return 1;
+    }
+    printf("TavrineEncode.dll: exports and queries as expected\n");
+    return 0;
+}

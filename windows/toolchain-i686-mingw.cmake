@@ -1,0 +1,16 @@
+# Cross-builds the 32-bit Windows module with MinGW-w64 (Debian: g++-mingw-w64-i686).
+# Tests of that build run under wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(triplet i686-w64-mingw32)
+find_program(CMAKE_C_COMPILER NAMES ${triplet}-gcc-win32 ${triplet}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${triplet}-g++-win32 ${triplet}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${triplet}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+find_program(TAVRINE_WINE NAMES wine)
+if(TAVRINE_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVRINE_WINE})
+endif()
