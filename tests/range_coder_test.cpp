@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <new>
 #include <random>
 #include <string>
@@ -27,7 +27,9 @@ constexpr std::uint32_t kUntouched = 0xDEADBEEF;
 std::uint32_t size32(const Bytes& bytes) { return static_cast<std::uint32_t>(bytes.size()); }
 
 // Room for any payload: a symbol never costs more than 13 bits.
-std::uint32_t ampleCapacity(std::size_t inLen) { return static_cast<std::uint32_t>(2 * inLen + 16); }
+std::uint32_t ampleCapacity(std::size_t inLen) {
+    return static_cast<std::uint32_t>(2 * inLen + 16);
+}
 
 // Encodes with an output capacity that always holds the whole payload.
 Bytes encode(RangeCoder& coder, const Bytes& in) {
@@ -262,6 +264,22 @@ TEST(RangeCoder, LongRunsOfTheCommonestSymbolRoundTrip) {
     }
 }
 
+TEST(RangeCoder, FlushCarryingIntoTheHeldBytesRoundTrips) {
+    // Both inputs end with a flush byte past 0xFF: the first carries into the
+    // held byte alone, the second also through a held-back 0xFF byte.
+    for (const char* input :
+         {"03 01 02 01 00",
+          "71 7F 65 24 46 65 BF 3A 3B 31 59 7E CC 69 53 59 89 44 E1 5D 80 5A 69 0B C8"}) {
+        RangeCoder encoder;
+        const Bytes payload = encode(encoder, hex(input));
+        RangeCoder decoder;
+        const Decoded d = decode(decoder, payload, size32(hex(input)));
+        EXPECT_TRUE(d.ok);
+        EXPECT_EQ(toHex(d.out), input);
+        EXPECT_EQ(decoder.bytesRead(), payload.size());
+    }
+}
+
 TEST(RangeCoder, DecodingStopsAtTheCapacity) {
     std::mt19937 rng(5);
     const Bytes input = tavrine::test::skewedBytes(300, rng);
@@ -305,7 +323,8 @@ TEST(RangeCoder, BlockOperationsRefuseAReleasedModel) {
     std::uint32_t count = kUntouched;
     EXPECT_FALSE(coder.encodeBlock(out.data(), in.data(), size32(out), size32(in), count));
     const Bytes payload = hex("00 E9 DB E2 3C 3F CA 00 00 0A");
-    EXPECT_FALSE(coder.decodeBlock(out.data(), payload.data(), size32(out), size32(payload), count));
+    EXPECT_FALSE(
+        coder.decodeBlock(out.data(), payload.data(), size32(out), size32(payload), count));
     EXPECT_EQ(count, kUntouched);
     EXPECT_EQ(out, Bytes(32, 0xAA));
     coder.initModel();
@@ -347,7 +366,8 @@ TEST(RangeCoder, TruncatedAndFlippedPayloadsDecodeWithinBounds) {
     const Bytes payload = encode(encoder, input);
     for (std::size_t length = 0; length <= payload.size(); ++length) {
         RangeCoder decoder;
-        expectContained(decoder, Bytes(payload.begin(), payload.begin() + length), size32(input));
+        const Bytes cut(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(length));
+        expectContained(decoder, cut, size32(input));
     }
     std::uniform_int_distribution<std::size_t> pickBit(0, payload.size() * 8 - 1);
     RangeCoder decoder;

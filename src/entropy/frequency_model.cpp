@@ -112,7 +112,8 @@ bool modelInit(FrequencyModel* model, std::int32_t symbolCount, std::int32_t log
     if (model->lookupTable != nullptr) {
         // The sentinel follows the last bucket: entry 128 for totals of 2^7 and
         // more, an earlier entry for the smaller totals whose shift is 0.
-        model->lookupTable[total >> model->lookupShift] = static_cast<std::uint16_t>(symbolCount - 1);
+        const std::int32_t sentinel = total >> model->lookupShift;
+        model->lookupTable[sentinel] = static_cast<std::uint16_t>(symbolCount - 1);
     }
     modelReset(model, frequencies);
     return true;

@@ -163,13 +163,15 @@ void RangeCoder::narrowDecoder(std::uint32_t unit, std::int32_t symbol) noexcept
     }
 }
 
-// Soundness on any input bytes: the loop runs only after priming and only
-// while input is left, so each normalisation reads at least one byte onto a
-// range of at least 2^7 (priming) or of at least the previous unit (every
-// symbol keeps a frequency of at least 1, and the last symbol at least
-// range - 4095 units): the divisor is never below 8. The value is clamped to
-// the table, so the lookup stays within its buckets, and every pass writes a
-// byte, leaves, or fails at the capacity, so at most outCap + 1 passes run.
+// Sound on any input bytes. The loop runs only after priming and only while
+// input is left, so its normalisation shifts at least once, starting from a
+// range of 2^7 (priming) or of at least one unit of the previous symbol, which
+// is 2^11 or more whenever a further pass runs (every frequency is at least 1,
+// and the last symbol keeps at least one unit). The divisor is therefore never
+// below 2^15 >> 12 = 8. The value is clamped to the table, so the lookup stays
+// within its buckets; every pass writes a byte, leaves, or fails at the
+// capacity, so at most outCap + 1 passes run. On a damaged payload low may
+// wrap around, which only changes the symbols decoded.
 bool RangeCoder::decodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uint32_t outCap,
                              std::uint32_t inLen, std::uint32_t& count) noexcept {
     if (!modelReady()) return false;
