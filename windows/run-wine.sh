@@ -109,10 +109,14 @@ prepare_prefix() {
   else
     set -- "$loader"
   fi
-  # Whatever wineboot reports, the prefix it leaves is checked below.
-  timeout "$boot_timeout" "$@" wineboot.exe --init 9>&- >/dev/null 2>&1 || true
-  timeout "$boot_timeout" "$wineserver" -w 9>&- || die "the wine server did not finish the first boot"
-  [ -f "$WINEPREFIX/system.reg" ] || die "wine did not create the prefix $WINEPREFIX"
+  # Whatever wineboot reports, the prefix it leaves is checked below; its
+  # output is kept for when that check fails.
+  log=$state/boot.log
+  timeout "$boot_timeout" "$@" wineboot.exe --init 9>&- >"$log" 2>&1 || true
+  if ! timeout "$boot_timeout" "$wineserver" -w 9>&- || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    tail -n 40 "$log" >&2
+    die "wine did not finish making the prefix $WINEPREFIX (route: $route)"
+  fi
   touch "$state/prefix.ready"
   echo "run-wine: prefix $WINEPREFIX ready after $(($(date +%s) - started)) s (route: $route)"
 }
