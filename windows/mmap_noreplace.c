@@ -16,9 +16,13 @@
 #include <stdint.h>
 
 enum {
+    kMapFixed = 0x10,              /* MAP_FIXED on Linux */
     kMapFixedNoReplace = 0x100000, /* MAP_FIXED_NOREPLACE on Linux */
     kErrorExists = 17              /* EEXIST */
 };
+/* The address is asked for as a hint only; MAP_FIXED beside the flag must not
+ * turn that into a mapping over whatever is there. */
+static const int kHintOnlyMask = ~(kMapFixed | kMapFixedNoReplace);
 #define MAP_FAILED_RESULT ((void *)-1)
 #define RTLD_NEXT_HANDLE ((void *)-1L)
 
@@ -52,7 +56,7 @@ void *mmap(void *address, size_t length, int protection, int flags, int fd, int3
     if ((flags & kMapFixedNoReplace) == 0) {
         return nextMmap(address, length, protection, flags, fd, offset);
     }
-    void *mapped = nextMmap(address, length, protection, flags & ~kMapFixedNoReplace, fd, offset);
+    void *mapped = nextMmap(address, length, protection, flags & kHintOnlyMask, fd, offset);
     return keepOnlyIfInPlace(address, mapped, length);
 }
 
@@ -61,7 +65,7 @@ void *mmap64(void *address, size_t length, int protection, int flags, int fd, in
     if ((flags & kMapFixedNoReplace) == 0) {
         return nextMmap64(address, length, protection, flags, fd, offset);
     }
-    void *mapped = nextMmap64(address, length, protection, flags & ~kMapFixedNoReplace, fd, offset);
+    void *mapped = nextMmap64(address, length, protection, flags & kHintOnlyMask, fd, offset);
     return keepOnlyIfInPlace(address, mapped, length);
 }
 
