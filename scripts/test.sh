@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the whole test suite:
 #   native    release build, every unit and end-to-end test
+#   lint      clang-tidy's bugprone and performance checks on the library and tool
 #   windows   the 32-bit Windows module (MinGW), its export table and host test under wine
 #   sanitize  the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #             and the concurrency tests under ThreadSanitizer
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native windows sanitize fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(native lint windows sanitize fuzz)
 
 step() { printf '\n== %s\n' "$*"; }
 configure() {  # configure DIR [cmake options...]
@@ -23,6 +24,17 @@ native() {
   configure build -DCMAKE_BUILD_TYPE=Release -DTAVRINE_BUILD_BENCH=ON
   cmake --build build -j "$jobs"
   ctest --test-dir build -j "$jobs" --output-on-failure --timeout 1500
+}
+
+lint() {
+  step "clang-tidy (bugprone, performance) on src/ and cli/"
+  [ -f build/compile_commands.json ] || native
+  run-clang-tidy-14 -p build -quiet -j "$jobs" '/(src|cli)/' >build/clang-tidy.log 2>&1 || true
+  if grep -E '(warning|error): ' build/clang-tidy.log; then
+    echo "clang-tidy found the problems above" >&2
+    return 1
+  fi
+  echo "clang-tidy: clean"
 }
 
 windows() {
@@ -65,8 +77,8 @@ fuzz() {
 
 for stage in "${stages[@]}"; do
   case "$stage" in
-    native|windows|sanitize|fuzz) "$stage" ;;
-    *) echo "unknown stage: $stage (native, windows, sanitize, fuzz)" >&2; exit 2 ;;
+    native|lint|windows|sanitize|fuzz) "$stage" ;;
+    *) echo "unknown stage: $stage (native, lint, windows, sanitize, fuzz)" >&2; exit 2 ;;
   esac
 done
 step "all tests passed (${stages[*]})"

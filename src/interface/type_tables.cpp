@@ -1,5 +1,7 @@
 // The type tables, the type tests and the output size bound for encoding.
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "interface/export.h"
 #include "stream/stream_format.h"
@@ -10,7 +12,7 @@ namespace {
 constexpr std::uint32_t kEncodeTypeTable[] = {tavrine::kStreamType, tavrine::kVariantUncoded,
                                               tavrine::kStreamType, tavrine::kVariantRangeCoded};
 constexpr std::uint32_t kEncodeTypeCount = 2;
-static_assert(sizeof kEncodeTypeTable / sizeof kEncodeTypeTable[0] == 2 * kEncodeTypeCount);
+static_assert(std::size(kEncodeTypeTable) == std::size_t{2} * kEncodeTypeCount);
 
 constexpr std::uint32_t kDecodeTypeTable[] = {tavrine::kStreamType};
 constexpr std::uint32_t kDecodeTypeCount = 1;
@@ -30,8 +32,8 @@ TAVRINE_ENTRY int ZOLT_CALL ZOLT_GetSupportedEncodeType(const uint32_t** table,
 }
 
 TAVRINE_ENTRY int ZOLT_CALL ZOLT_IsSupportedEncodeType(uint32_t type, uint32_t variant) noexcept {
-    for (std::uint32_t pair = 0; pair < kEncodeTypeCount; ++pair) {
-        if (kEncodeTypeTable[2 * pair] == type && kEncodeTypeTable[2 * pair + 1] == variant) return 1;
+    for (std::size_t at = 0; at + 1 < std::size(kEncodeTypeTable); at += 2) {
+        if (kEncodeTypeTable[at] == type && kEncodeTypeTable[at + 1] == variant) return 1;
     }
     return 0;
 }
