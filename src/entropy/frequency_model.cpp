@@ -1,0 +1,192 @@
+#include "entropy/frequency_model.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/heap.h"
+
+namespace tavrine {
+
+namespace {
+
+std::uint16_t* allocateTable(std::int32_t entries) noexcept {
+    return static_cast<std::uint16_t*>(
+        platform::allocatePlain(static_cast<std::size_t>(entries) * sizeof(std::uint16_t)));
+}
+
+void releaseTable(std::uint16_t*& table) noexcept {
+    platform::releasePlain(table);
+    table = nullptr;
+}
+
+// The 16-bit tables must hold the total, and the uniform fill must give every
+// symbol at least 1; lookup entries then always fit a symbol number too.
+bool supportedParameters(std::int32_t symbolCount, std::int32_t log2Total) noexcept {
+    if (log2Total < 0 || log2Total > kModelMaxLog2Total) return false;
+    return symbolCount >= 1 && symbolCount <= (std::int32_t{1} << log2Total);
+}
+
+std::int32_t modelTotal(const FrequencyModel* model) noexcept {
+    return model->cumFreq[model->symbolCount];
+}
+
+// Doubles the period up to its bound, written so that no bound can overflow it.
+std::int32_t nextInterval(std::int32_t interval, std::int32_t targetInterval) noexcept {
+    if (interval >= targetInterval) return interval;
+    return interval > targetInterval / 2 ? targetInterval : 2 * interval;
+}
+
+[[noreturn]] void abortOnLostFrequency(FrequencyModel* model, std::int32_t remaining) noexcept {
+    std::fprintf(stderr, "BUG: rescaling left %d total frequency\n", static_cast<int>(remaining));
+    modelRelease(model);
+    std::exit(1);
+}
+
+// Entry j gets the lowest symbol whose interval reaches bucket j, which is the
+// symbol holding the bucket's first value. Partial sums lie within the total,
+// so no bucket past (total - 1) >> lookupShift <= 127 is written and the
+// sentinel entry keeps the last symbol.
+void rebuildLookupTable(FrequencyModel* model) noexcept {
+    const std::int32_t shift = model->lookupShift;
+    for (std::int32_t s = model->symbolCount - 1; s >= 0; --s) {
+        const std::int32_t first = model->cumFreq[s] >> shift;
+        const std::int32_t last = (model->cumFreq[s + 1] - 1) >> shift;
+        for (std::int32_t j = first; j <= last; ++j) {
+            model->lookupTable[j] = static_cast<std::uint16_t>(s);
+        }
+    }
+}
+
+// The end of a period: the accumulators become the coding table and are halved
+// (to an odd value, so at least 1) to seed the next period, whose updates then
+// add exactly the amount the halving took away.
+void rebuild(FrequencyModel* model) noexcept {
+    model->interval = nextInterval(model->interval, model->targetInterval);
+
+    const std::int32_t total = modelTotal(model);
+    std::int32_t remaining = total;
+    std::int32_t missing = total;
+    for (std::int32_t s = model->symbolCount - 1; s >= 1; --s) {
+        remaining -= model->accumFreq[s];
+        model->cumFreq[s] = static_cast<std::uint16_t>(remaining);
+        const auto halved = static_cast<std::uint16_t>((model->accumFreq[s] >> 1) | 1);
+        missing -= halved;
+        model->accumFreq[s] = halved;
+    }
+    if (remaining != model->accumFreq[0]) abortOnLostFrequency(model, remaining);
+    model->accumFreq[0] = static_cast<std::uint16_t>((model->accumFreq[0] >> 1) | 1);
+    missing -= model->accumFreq[0];
+
+    // interval >= 2 always: it starts at (n >> 4) | 2 and only grows.
+    model->step = missing / model->interval;
+    model->deferredUpdates = missing % model->interval;
+    model->untilRescale = model->interval - model->deferredUpdates;
+
+    if (model->lookupTable != nullptr) rebuildLookupTable(model);
+}
+
+}  // namespace
+
+bool modelInit(FrequencyModel* model, std::int32_t symbolCount, std::int32_t log2Total,
+               std::int32_t targetInterval, const std::int32_t* frequencies,
+               std::int32_t noLookupTable) noexcept {
+    modelRelease(model);
+    if (!supportedParameters(symbolCount, log2Total)) return false;
+
+    model->targetInterval = targetInterval;
+    model->symbolCount = symbolCount;
+    model->lookupShift = log2Total > kLookupBucketBits ? log2Total - kLookupBucketBits : 0;
+
+    model->cumFreq = allocateTable(symbolCount + 1);
+    model->accumFreq = allocateTable(symbolCount + 1);
+    if (noLookupTable == 0) model->lookupTable = allocateTable(kLookupEntries);
+    if (model->cumFreq == nullptr || model->accumFreq == nullptr ||
+        (noLookupTable == 0 && model->lookupTable == nullptr)) {
+        modelRelease(model);
+        return false;
+    }
+
+    const std::int32_t total = std::int32_t{1} << log2Total;
+    model->cumFreq[symbolCount] = static_cast<std::uint16_t>(total);
+    model->cumFreq[0] = 0;
+    if (model->lookupTable != nullptr) {
+        // The sentinel follows the last bucket: entry 128 for totals of 2^7 and
+        // more, an earlier entry for the smaller totals whose shift is 0.
+        const std::int32_t sentinel = total >> model->lookupShift;
+        model->lookupTable[sentinel] = static_cast<std::uint16_t>(symbolCount - 1);
+    }
+    modelReset(model, frequencies);
+    return true;
+}
+
+void modelReset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
+    const std::int32_t n = model->symbolCount;
+    model->interval = (n >> 4) | 2;
+    model->deferredUpdates = 0;
+    if (frequencies != nullptr) {
+        for (std::int32_t s = 0; s < n; ++s) {
+            model->accumFreq[s] = static_cast<std::uint16_t>(frequencies[s]);
+        }
+    } else {
+        const std::int32_t total = modelTotal(model);
+        const std::int32_t share = total / n;
+        const std::int32_t roundedUp = total % n;
+        for (std::int32_t s = 0; s < n; ++s) {
+            model->accumFreq[s] = static_cast<std::uint16_t>(s < roundedUp ? share + 1 : share);
+        }
+    }
+    modelRescale(model);  // deferredUpdates is 0: a full rebuild
+}
+
+void modelRescale(FrequencyModel* model) noexcept {
+    if (model->deferredUpdates != 0) {
+        // The period's last updates make up the remainder of the division.
+        model->step += 1;
+        model->untilRescale = model->deferredUpdates;
+        model->deferredUpdates = 0;
+        return;
+    }
+    rebuild(model);
+}
+
+void modelUpdate(FrequencyModel* model, std::int32_t symbol) noexcept {
+    if (model->untilRescale <= 0) modelRescale(model);
+    model->untilRescale -= 1;
+    model->accumFreq[symbol] = static_cast<std::uint16_t>(model->accumFreq[symbol] + model->step);
+}
+
+void modelGetFrequency(const FrequencyModel* model, std::int32_t symbol, std::int32_t& frequency,
+                       std::int32_t& cumulativeLow) noexcept {
+    cumulativeLow = model->cumFreq[symbol];
+    frequency = model->cumFreq[symbol + 1] - cumulativeLow;
+}
+
+std::int32_t modelFindSymbol(const FrequencyModel* model, std::int32_t value) noexcept {
+    std::int32_t lo = 0;
+    std::int32_t hi = model->symbolCount;
+    if (model->lookupTable != nullptr) {
+        // The bucket after the value's own bounds the search from above; the
+        // sentinel makes that the last symbol for the last bucket.
+        const std::int32_t bucket = value >> model->lookupShift;
+        lo = model->lookupTable[bucket];
+        hi = model->lookupTable[bucket + 1] + 1;
+    }
+    // Invariant: cumFreq[lo] <= value < cumFreq[hi].
+    while (lo + 1 < hi) {
+        const std::int32_t mid = (lo + hi) >> 1;
+        if (value < model->cumFreq[mid]) {
+            hi = mid;
+        } else {
+            lo = mid;
+        }
+    }
+    return lo;
+}
+
+void modelRelease(FrequencyModel* model) noexcept {
+    releaseTable(model->cumFreq);
+    releaseTable(model->accumFreq);
+    releaseTable(model->lookupTable);
+}
+
+}  // namespace tavrine

@@ -1,0 +1,66 @@
+// The working object of one encode or decode call. It owns all memory that
+// lives for the whole call: the block sort's merge buffer, the move-to-front
+// table and the range coder with its model. Nothing in it outlives the call or
+// is shared between calls, so calls on different threads never meet here.
+#pragma once
+
+#include <cstdint>
+
+#include "entropy/range_coder.h"
+#include "platform/heap.h"
+#include "tavrine.h"
+#include "transform/move_to_front.h"
+
+namespace tavrine {
+
+struct EncodeCall {
+    std::uint32_t variant;  // 0: every block uncoded; 5: range coded where shorter
+    std::uint8_t* dst;
+    const std::uint8_t* src;
+    std::uint32_t capacity;  // of dst, read once by the export
+    std::uint32_t srcLen;    // at least 1
+    std::uint32_t* dstLen;
+    ZOLT_ProgressCallback callback;  // may be null
+    void* user;
+};
+
+struct DecodeCall {
+    std::uint8_t* dst;
+    const std::uint8_t* src;
+    std::uint32_t capacity;
+    std::uint32_t srcLen;  // at least 1
+    std::uint32_t* dstLen;
+    ZOLT_ProgressCallback callback;
+    void* user;
+};
+
+class CodecContext {
+public:
+    // Obtains the merge buffer and the model's arrays; throws std::bad_alloc
+    // when it cannot, with everything obtained so far released again.
+    CodecContext();
+    // Releases the model's arrays, if still held, then the merge buffer.
+    ~CodecContext() = default;
+
+    CodecContext(const CodecContext&) = delete;
+    CodecContext& operator=(const CodecContext&) = delete;
+    CodecContext(CodecContext&&) = delete;
+    CodecContext& operator=(CodecContext&&) = delete;
+
+    // Writes the n + 2 byte block record of block[0 .. n-1], 1 <= n <= 65536,
+    // into record. Throws std::bad_alloc when the sort's tables cannot be obtained.
+    void ForwardBlockSort(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n);
+
+    // The block loops: 1 on success, 0 on failure or abort. *dstLen is written
+    // only at the end (see the loops for the one failure that also writes it).
+    // Throw std::bad_alloc when memory runs out; the exports turn that into 0.
+    int encodeLoop(const EncodeCall& call);
+    int decodeLoop(const DecodeCall& call);
+
+private:
+    platform::HeapArray<std::uint32_t> scratch_;
+    MoveToFrontTable moveToFront_;
+    RangeCoder coder_;
+};
+
+}  // namespace tavrine

@@ -1,0 +1,36 @@
+// Block sort: the reversible per-block transform in front of move-to-front.
+//
+// The forward sort orders all cyclic rotations of a block of n bytes and writes
+// a block record of n + 2 bytes: the row of the unrotated block (primary index,
+// unsigned 16-bit little-endian) followed by the last byte of every rotation in
+// sorted order (last column). Identical rotations of a periodic block are kept
+// in one fixed order, so every block has exactly one record. The inverse
+// rebuilds the block from any record whose primary index lies inside it.
+#pragma once
+
+#include <cstdint>
+
+namespace tavrine {
+
+constexpr std::uint32_t kMaxBlockLength = 65536;  // rows must fit the 16-bit primary index
+constexpr std::uint32_t kPrimaryIndexBytes = 2;   // record bytes in front of the last column
+
+// Merge buffer of the forward sort: the left half of a bucket of at most
+// kMaxBlockLength rotations holds at most half of them.
+constexpr std::uint32_t kScratchSlots = kMaxBlockLength / 2;
+
+// Writes the n + 2 byte record of block[0 .. n-1] into record, 1 <= n <= kMaxBlockLength.
+// scratch is a table of kScratchSlots position slots that the sort may overwrite.
+// A plain, unoptimised sort that fixes the record of every block, ties
+// included; any faster sort must match it byte for byte. Throws
+// std::bad_alloc when its working tables cannot be obtained.
+void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n,
+                               std::uint32_t* scratch);
+
+// Writes the n - 2 bytes restored from the record of total length n into out.
+// Preconditions: 1 <= n - 2 <= kMaxBlockLength and primary index < n - 2; then
+// any last column decodes without a fault. Throws std::bad_alloc when its
+// successor table cannot be obtained.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n);
+
+}  // namespace tavrine
