@@ -78,6 +78,8 @@ private:
 class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) noexcept : rest_(bytes) {}
+    // The bytes must outlive the source: a temporary vector would not.
+    explicit MemorySource(std::vector<std::uint8_t>&&) = delete;
     std::size_t readSome(std::span<std::uint8_t> into) override;
 
 private:

@@ -107,6 +107,7 @@ std::array<std::uint8_t, kSegmentFrameSize> encodeSegmentFrame(const SegmentFram
     put32(bytes.data() + kFieldsOffset, frame.storedSize);
     put32(bytes.data() + kFieldsOffset + 4, frame.decodedSize);
     put64(bytes.data() + kFieldsOffset + 8, frame.checksum);
+    put32(bytes.data() + kFieldsOffset + 16, frame.storedCheck);
     sealFrame(bytes);
     return bytes;
 }
@@ -127,6 +128,7 @@ std::optional<SegmentFrame> decodeSegmentFrame(std::span<const std::uint8_t, kSe
     frame.storedSize = get32(bytes.data() + kFieldsOffset);
     frame.decodedSize = get32(bytes.data() + kFieldsOffset + 4);
     frame.checksum = get64(bytes.data() + kFieldsOffset + 8);
+    frame.storedCheck = get32(bytes.data() + kFieldsOffset + 16);
     return frame;
 }
 

@@ -1,5 +1,5 @@
 // The .tvr file format (docs/format.md): a 16-byte header, then segments, each
-// a 24-byte frame followed by one stream exactly as ZOLT_Encode writes it, then
+// a 28-byte frame followed by one stream exactly as ZOLT_Encode writes it, then
 // a 28-byte end frame. Further members may follow; the file decodes to the
 // concatenation of their contents. Integers are little-endian. Every header
 // and frame ends in a 32-bit check over its own bytes, so that damage to the
@@ -22,7 +22,7 @@ constexpr std::uint32_t kStreamType = 2;  // the codec's only stream type
 
 constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kFrameKindSize = 4;  // kind byte and three zero bytes
-constexpr std::size_t kSegmentFrameSize = 24;
+constexpr std::size_t kSegmentFrameSize = 28;
 constexpr std::size_t kEndFrameSize = 28;
 constexpr std::size_t kFrameCheckSize = 4;
 constexpr std::uint8_t kSegmentFrameKind = 'S';
@@ -53,6 +53,8 @@ struct SegmentFrame {
     std::uint32_t storedSize = 0;   // bytes of the stream that follows the frame
     std::uint32_t decodedSize = 0;  // bytes it decodes to, 1 to the segment size
     std::uint64_t checksum = 0;     // contentChecksum of the decoded bytes
+    std::uint32_t storedCheck = 0;  // frameCheck of the stored stream: catches damage to
+                                    // bits the codec itself never reads
 };
 
 struct EndFrame {

@@ -130,6 +130,9 @@ private:
 
 std::vector<std::uint8_t> decodeSegment(const std::vector<std::uint8_t>& stream,
                                         const SegmentFrame& frame, std::uint64_t number) {
+    if (frameCheck(stream) != frame.storedCheck) {
+        throw FormatError(corrupted("checksum mismatch in " + segmentName(number)));
+    }
     std::vector<std::uint8_t> decoded(frame.decodedSize);
     if (!decodeStream(stream, decoded)) {
         throw FormatError(corrupted(segmentName(number) + " does not decode"));
@@ -168,6 +171,7 @@ public:
     TransferStats run() {
         while (parser_.nextMember()) decodeMember();
         stats_.members = parser_.members();
+        stats_.bytesIn = parser_.consumed();
         return stats_;
     }
 

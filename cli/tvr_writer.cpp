@@ -21,6 +21,7 @@ EncodedSegment encodeSegment(std::uint8_t variant, const std::vector<std::uint8_
     segment.frame.storedSize = static_cast<std::uint32_t>(segment.stream.size());
     segment.frame.decodedSize = static_cast<std::uint32_t>(input.size());
     segment.frame.checksum = contentChecksum(input);
+    segment.frame.storedCheck = frameCheck(segment.stream);
     return segment;
 }
 

@@ -67,7 +67,8 @@ TEST(RawStream, DamageIsRefusedNotDecoded) {
     const std::string untiled =
         "not a bare tavrine stream, or a damaged one: its block headers do not add up \u2014 the file is corrupted";
     for (const char* bad : {"09 00 03 00 00 00 63 62", "09 00 03 00 00 00 63 62 63 00", "00 00 03 00 00"}) {
-        MemorySource source(test::hex(bad));
+        const Bytes stream = test::hex(bad);
+        MemorySource source(stream);
         VectorSink sink;
         try {
             decompressRaw(source, sink);
@@ -78,7 +79,8 @@ TEST(RawStream, DamageIsRefusedNotDecoded) {
         EXPECT_TRUE(sink.bytes().empty());
     }
     // Headers that tile but a payload that does not decode: a primary index past the block.
-    MemorySource source(test::hex("09 00 03 00 07 00 63 62 63"));
+    const Bytes stream = test::hex("09 00 03 00 07 00 63 62 63");
+    MemorySource source(stream);
     VectorSink sink;
     EXPECT_THROW(decompressRaw(source, sink), FormatError);
     EXPECT_TRUE(sink.bytes().empty());
@@ -86,7 +88,8 @@ TEST(RawStream, DamageIsRefusedNotDecoded) {
 
 TEST(RawStream, ListingCountsBlocksFromHeaders) {
     const Bytes input = test::readCorpus("canterbury/alice29.txt");
-    MemorySource source(rawCompress(input, 0));
+    const Bytes stream = rawCompress(input, 0);
+    MemorySource source(stream);
     const RawListing listing = listRaw(source);
     EXPECT_EQ(listing.uncodedBlocks, (input.size() + 8191) / 8192);
     EXPECT_EQ(listing.codedBlocks, 0u);

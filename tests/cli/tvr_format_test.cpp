@@ -41,7 +41,7 @@ Bytes sealedHeader(std::uint8_t version, std::uint8_t variant, std::uint16_t fla
 }
 
 TEST(TvrFormat, EmptyInputGivesTheDocumentedFortyFourBytes) {
-    MemorySource source({});
+    MemorySource source(std::span<const std::uint8_t>{});
     VectorSink sink;
     compressToTvr(source, sink, CompressSettings{});
     EXPECT_EQ(test::toHex(sink.bytes()),
@@ -101,16 +101,17 @@ TEST(TvrFormat, MagicIsNoValidFirstBlockOfABareStream) {
 }
 
 TEST(TvrFormat, SegmentFrameLayoutAndRoundTrip) {
-    const SegmentFrame frame{0x01020304, 0x00100000, 0x1122334455667788};
+    const SegmentFrame frame{0x01020304, 0x00100000, 0x1122334455667788, 0xCAFEF00D};
     const Bytes bytes = toBytes(encodeSegmentFrame(frame));
     ASSERT_EQ(bytes.size(), kSegmentFrameSize);
-    EXPECT_EQ(test::toHex(Bytes(bytes.begin(), bytes.begin() + 20)),
-              "53 00 00 00 04 03 02 01 00 00 10 00 88 77 66 55 44 33 22 11");
+    EXPECT_EQ(test::toHex(Bytes(bytes.begin(), bytes.begin() + 24)),
+              "53 00 00 00 04 03 02 01 00 00 10 00 88 77 66 55 44 33 22 11 0D F0 FE CA");
     const auto decoded = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(bytes.data(), kSegmentFrameSize));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->storedSize, frame.storedSize);
     EXPECT_EQ(decoded->decodedSize, frame.decodedSize);
     EXPECT_EQ(decoded->checksum, frame.checksum);
+    EXPECT_EQ(decoded->storedCheck, frame.storedCheck);
 }
 
 TEST(TvrFormat, EndFrameLayoutAndRoundTrip) {
@@ -127,7 +128,7 @@ TEST(TvrFormat, EndFrameLayoutAndRoundTrip) {
 }
 
 TEST(TvrFormat, EveryBitFlipInAFrameIsRefused) {
-    const Bytes segment = toBytes(encodeSegmentFrame(SegmentFrame{100, 200, 300}));
+    const Bytes segment = toBytes(encodeSegmentFrame(SegmentFrame{100, 200, 300, 400}));
     const Bytes end = toBytes(encodeEndFrame(EndFrame{1, 200, 300}));
     for (std::size_t bit = 0; bit < segment.size() * 8; ++bit) {
         Bytes bad = segment;

@@ -146,6 +146,7 @@ TEST(TvrRoundTrip, EachSegmentIsTheCodecStreamOfItsPieceOfInput) {
         const auto frame = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[i].data(), kSegmentFrameSize));
         EXPECT_EQ(frame->decodedSize, length);
         EXPECT_EQ(frame->checksum, contentChecksum(piece));
+        EXPECT_EQ(frame->storedCheck, frameCheck(pieces.streams[i]));
     }
     const auto end = decodeEndFrame(std::span<const std::uint8_t, kEndFrameSize>(pieces.end.data(), kEndFrameSize));
     ASSERT_TRUE(end.has_value());
@@ -157,9 +158,10 @@ TEST(TvrRoundTrip, EachSegmentIsTheCodecStreamOfItsPieceOfInput) {
 TEST(TvrRoundTrip, AHandMadeFileAroundAWorkedStreamDecodes) {
     // "abc" is the one uncoded block 09 00 03 00 00 00 63 62 63.
     const Bytes abc = test::ascii("abc");
+    const Bytes stream = test::hex("09 00 03 00 00 00 63 62 63");
     Bytes file = toBytes(encodeHeader(FileHeader{0, kSmallSegment}));
-    file = concat(file, toBytes(encodeSegmentFrame(SegmentFrame{9, 3, contentChecksum(abc)})));
-    file = concat(file, test::hex("09 00 03 00 00 00 63 62 63"));
+    file = concat(file, toBytes(encodeSegmentFrame(SegmentFrame{9, 3, contentChecksum(abc), frameCheck(stream)})));
+    file = concat(file, stream);
     file = concat(file, toBytes(encodeEndFrame(EndFrame{1, 3, contentChecksum(abc)})));
     EXPECT_EQ(decompress(file), abc);
     EXPECT_EQ(compress(abc, kSmallSegment, 1, 0), file);
@@ -244,11 +246,11 @@ TEST(TvrDamage, EveryBitFlipIsCaughtAndNamesThePlace) {
             } else if (at < kHeaderSize + kSegmentFrameSize) {
                 expected = at == kHeaderSize ? "damaged frame at byte 16" : "damaged frame of segment 1";
             } else if (at < secondFrame) {
-                expected = "segment 1";
+                expected = "checksum mismatch in segment 1";
             } else if (at < secondFrame + kSegmentFrameSize) {
                 expected = at == secondFrame ? "damaged frame at byte" : "damaged frame of segment 2";
             } else if (at < end) {
-                expected = "segment 2";
+                expected = "checksum mismatch in segment 2";
             } else {
                 expected = at == end ? "damaged frame at byte" : "damaged end frame";
             }
@@ -282,16 +284,17 @@ TEST(TvrDamage, FramesWithIntactChecksButWrongContentsAreCaught) {
 
     Pieces relabelled = pieces;  // a checksum that does not match the stream
     const auto frame = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[2].data(), kSegmentFrameSize));
-    relabelled.frames[2] = toBytes(encodeSegmentFrame(SegmentFrame{frame->storedSize, frame->decodedSize, frame->checksum ^ 1}));
+    relabelled.frames[2] = toBytes(encodeSegmentFrame(
+        SegmentFrame{frame->storedSize, frame->decodedSize, frame->checksum ^ 1, frame->storedCheck}));
     EXPECT_EQ(decompressError(relabelled.join()), "checksum mismatch in segment 3" + corrupted);
 
     Pieces oversized = pieces;
-    oversized.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{frame->storedSize, kSmallSegment + 1, 0}));
+    oversized.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{frame->storedSize, kSmallSegment + 1, 0, 0}));
     EXPECT_EQ(decompressError(oversized.join()),
               "segment 1 announces 4097 bytes, which its segment size does not allow" + corrupted);
 
     Pieces unstored = pieces;
-    unstored.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{0, kSmallSegment, 0}));
+    unstored.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{0, kSmallSegment, 0, 0}));
     EXPECT_EQ(decompressError(unstored.join()), "segment 1 has an impossible stored size (0 bytes)" + corrupted);
 }
 
@@ -327,7 +330,8 @@ TEST(TvrListing, CountsSegmentsBlocksAndSizesWithoutDecoding) {
     EXPECT_EQ(listing.segmentSize, segmentSize);
 
     // Variant 0 stores every block uncoded.
-    MemorySource plain(compress(input, segmentSize, 1, 0));
+    const Bytes plainFile = compress(input, segmentSize, 1, 0);
+    MemorySource plain(plainFile);
     const TvrListing uncoded = listTvr(plain);
     EXPECT_EQ(uncoded.codedBlocks, 0u);
     EXPECT_EQ(uncoded.uncodedBlocks, 19u);
@@ -337,7 +341,8 @@ TEST(TvrListing, ADamagedStreamOrFrameIsReported) {
     Pieces pieces = split(compress(text(2 * kSmallSegment)));
     Pieces badStream = pieces;
     badStream.streams[1][0] ^= 0x40;  // the first block's size no longer tiles the stream
-    MemorySource source(badStream.join());
+    const Bytes badFile = badStream.join();
+    MemorySource source(badFile);
     EXPECT_THROW(
         {
             try {
