@@ -52,6 +52,19 @@ TEST(TvrFormat, EmptyInputGivesTheDocumentedFortyFourBytes) {
     EXPECT_EQ(contentChecksum({}), 0x2D06800538D394C2u);
 }
 
+TEST(TvrFormat, ThreeBytesGiveTheDocumentedEightyOneBytes) {
+    const Bytes abc = test::ascii("abc");
+    MemorySource source(abc);
+    VectorSink sink;
+    compressToTvr(source, sink, CompressSettings{5, kMinSegmentSize, 1});
+    EXPECT_EQ(test::toHex(sink.bytes()),
+              test::toHex(hex("89 54 56 52 01 05 00 00 00 10 00 00 04 EA 03 28 "
+                              "53 00 00 00 09 00 00 00 03 00 00 00 50 39 2F 89 "
+                              "94 5F AF 78 54 DC EC 0A D9 67 E0 26 09 00 03 00 "
+                              "00 00 63 62 63 45 00 00 00 01 00 00 00 03 00 00 "
+                              "00 00 00 00 00 50 39 2F 89 94 5F AF 78 B4 D0 D9 FD")));
+}
+
 TEST(TvrFormat, HeaderRoundTripsItsFields) {
     for (const std::uint8_t variant : {std::uint8_t{0}, std::uint8_t{5}}) {
         for (const std::uint32_t size : {kMinSegmentSize, kDefaultSegmentSize, kMaxSegmentSize}) {
