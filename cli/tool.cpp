@@ -125,7 +125,7 @@ private:
             }
             return input.name + suffix();
         }
-        const auto stripped = stripSuffix(input.name, suffix());
+        auto stripped = stripSuffix(input.name, suffix());
         if (!stripped) {
             throw FileError(input.name, std::string("unknown suffix, expected ") + suffix() +
                                             " \u2014 skipped (name the output with -o or use -c)");
@@ -247,7 +247,7 @@ private:
                                  : 0.0;
         const std::string segments = options_.raw ? "-" : std::to_string(row.segments);
         std::printf("%8s %8llu %8llu %8llu %14llu %14llu %6.2f%%  %-16s  %s\n", segments.c_str(),
-                    static_cast<unsigned long long>(row.codedBlocks + row.uncodedBlocks),
+                    static_cast<unsigned long long>(row.codedBlocks) + row.uncodedBlocks,
                     static_cast<unsigned long long>(row.codedBlocks),
                     static_cast<unsigned long long>(row.uncodedBlocks),
                     static_cast<unsigned long long>(row.compressedSize),

@@ -342,7 +342,8 @@ case_list() {
 
 case_big_pipe() {
   # 50 MB from a pipe: bounded memory, exact round trip.
-  local source=$corpus/large/bible.txt limit_kib=$((24 * 1024))
+  # Sanitizer builds pass 0: their shadow memory makes the figure meaningless.
+  local source=$corpus/large/bible.txt limit_kib=${TAVRINE_RSS_LIMIT_KIB:-$((24 * 1024))}
   local copies=$((50000000 / $(file_size "$source")))
   generate() {
     for _ in $(seq $copies); do cat "$source"; done
@@ -355,8 +356,9 @@ case_big_pipe() {
   compress_kib=$(cat rss-compress.txt)
   decompress_kib=$(cat rss-decompress.txt)
   echo "peak RSS for 50 MB through a pipe, -T2: compress ${compress_kib} KiB, decompress ${decompress_kib} KiB"
-  [ "$compress_kib" -lt $limit_kib ] || fail "compression peaked at ${compress_kib} KiB"
-  [ "$decompress_kib" -lt $limit_kib ] || fail "decompression peaked at ${decompress_kib} KiB"
+  [ "$limit_kib" -gt 0 ] || return 0
+  [ "$compress_kib" -lt "$limit_kib" ] || fail "compression peaked at ${compress_kib} KiB"
+  [ "$decompress_kib" -lt "$limit_kib" ] || fail "decompression peaked at ${decompress_kib} KiB"
 }
 
 "case_$case_name"

@@ -20,6 +20,7 @@ struct Parsed {
 Parsed parse(std::vector<std::string> args, const std::string& program = "tavrine") {
     args.insert(args.begin(), program);
     std::vector<const char*> argv;
+    argv.reserve(args.size());
     for (const auto& a : args) argv.push_back(a.c_str());
     std::ostringstream out;
     std::ostringstream err;

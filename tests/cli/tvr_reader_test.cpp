@@ -20,7 +20,7 @@ namespace {
 
 using test::Bytes;
 
-constexpr std::uint32_t kSmallSegment = kMinSegmentSize;
+constexpr std::size_t kSmallSegment = kMinSegmentSize;
 
 Bytes compress(const Bytes& input, std::uint32_t segmentSize = kSmallSegment, unsigned threads = 1,
                std::uint8_t variant = 5) {
@@ -112,9 +112,9 @@ Bytes concat(Bytes a, const Bytes& b) {
 }
 
 TEST(TvrRoundTrip, SizesAroundSegmentBoundariesBothVariantsAnyThreads) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{kSmallSegment - 1},
-                                   std::size_t{kSmallSegment}, std::size_t{kSmallSegment + 1},
-                                   std::size_t{3 * kSmallSegment}, std::size_t{3 * kSmallSegment + 7}}) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, kSmallSegment - 1, kSmallSegment,
+                                   kSmallSegment + 1,
+                                   3 * kSmallSegment, 3 * kSmallSegment + 7}) {
         const Bytes input = text(size);
         for (const std::uint8_t variant : {std::uint8_t{0}, std::uint8_t{5}}) {
             for (const unsigned threads : {1u, 3u}) {
