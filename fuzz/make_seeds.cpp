@@ -1,0 +1,72 @@
+// Writes seed inputs for the fuzz targets: encoded streams (both variants) of
+// small pieces of the corpus, and the pieces themselves.
+// Usage: make_seeds CORPUS_DIR OUTPUT_DIR
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tavrine.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+void writeFile(const fs::path& path, const Bytes& prefix, const Bytes& body) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
+    out.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+}
+
+Bytes encode(const Bytes& piece, std::uint32_t variant) {
+    std::uint32_t bound = 0;
+    ZOLT_GetMaximumEncodedLength(2, variant, static_cast<std::uint32_t>(piece.size()), &bound);
+    Bytes stream(bound);
+    std::uint32_t length = bound;
+    if (ZOLT_Encode(2, variant, piece.data(), static_cast<std::uint32_t>(piece.size()),
+                    stream.data(), &length, nullptr, nullptr) != 1) {
+        return {};
+    }
+    stream.resize(length);
+    return stream;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s CORPUS_DIR OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const fs::path corpus(argv[1]);
+    const fs::path out(argv[2]);
+    for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort"}) {
+        fs::create_directories(out / target);
+    }
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
+        if (!entry.is_regular_file() || entry.path().filename() == "SHA1SUM") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const std::size_t length : {64u, 700u, 9000u}) {
+            const Bytes piece(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(std::min(length, whole.size())));
+            const std::string name = entry.path().filename().string() + "-" + std::to_string(length);
+            for (const std::uint32_t variant : {0u, 5u}) {
+                const Bytes stream = encode(piece, variant);
+                const std::string tag = name + "-v" + std::to_string(variant);
+                writeFile(out / "decode" / tag, {0, 0}, stream);
+                writeFile(out / "decoded_length" / tag, {}, stream);
+            }
+            writeFile(out / "roundtrip" / name, {static_cast<std::uint8_t>(length % 4), 0, 0}, piece);
+            if (length <= 700) writeFile(out / "block_sort" / name, {0}, piece);
+            ++count;
+        }
+    }
+    std::printf("wrote seeds for %d corpus pieces to %s\n", count, out.string().c_str());
+    return 0;
+}
