@@ -296,6 +296,11 @@ case_usage() {
   expect_exit 1 "missing: no such file or directory" "$tavrine" missing a dir
   grep -qF "dir: is a directory" err.txt || fail "a directory is not refused: $(cat err.txt)"
   [ -f a.tvr ] || fail "the good file after a missing one was not compressed"
+  # A full disk is named as such.
+  if [ -w /dev/full ]; then
+    expect_exit 1 "stdout: no space left on device" "$tavrine" -c a >/dev/full
+    expect_exit 1 "stdout: no space left on device" "$tavrine" -dc a.tvr >/dev/full
+  fi
 }
 
 case_terminal() {
