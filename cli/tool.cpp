@@ -202,6 +202,7 @@ private:
     }
 
     void list(Input& input) {
+        checkTerminals(input, false);
         FdSource source(input.fd, input.name);
         TvrListing row;
         if (options_.raw) {

@@ -133,6 +133,12 @@ std::vector<std::uint8_t> decodeSegment(const std::vector<std::uint8_t>& stream,
     if (frameCheck(stream) != frame.storedCheck) {
         throw FormatError(corrupted("checksum mismatch in " + segmentName(number)));
     }
+    // The block headers must announce the frame's size before that much
+    // memory is spent on a stream that may be tiny.
+    const auto announced = announcedLength(stream);
+    if (!announced || *announced != frame.decodedSize) {
+        throw FormatError(corrupted(segmentName(number) + " does not decode"));
+    }
     std::vector<std::uint8_t> decoded(frame.decodedSize);
     if (!decodeStream(stream, decoded)) {
         throw FormatError(corrupted(segmentName(number) + " does not decode"));

@@ -288,6 +288,12 @@ TEST(TvrDamage, FramesWithIntactChecksButWrongContentsAreCaught) {
         SegmentFrame{frame->storedSize, frame->decodedSize, frame->checksum ^ 1, frame->storedCheck}));
     EXPECT_EQ(decompressError(relabelled.join()), "checksum mismatch in segment 3" + corrupted);
 
+    Pieces misannounced = pieces;  // the stream's blocks hold more than the frame says
+    const auto first = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[0].data(), kSegmentFrameSize));
+    misannounced.frames[0] = toBytes(encodeSegmentFrame(
+        SegmentFrame{first->storedSize, kSmallSegment - 100, first->checksum, first->storedCheck}));
+    EXPECT_EQ(decompressError(misannounced.join()), "segment 1 does not decode" + corrupted);
+
     Pieces oversized = pieces;
     oversized.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{frame->storedSize, kSmallSegment + 1, 0, 0}));
     EXPECT_EQ(decompressError(oversized.join()),
