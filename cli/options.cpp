@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <sched.h>
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -31,7 +33,16 @@ std::string programName(const char* argv0) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-unsigned allCores() noexcept { return std::max(1u, std::thread::hardware_concurrency()); }
+// The cores this process may run on (a container or taskset may allow fewer
+// than the machine has).
+unsigned allCores() noexcept {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 struct Flags {
     bool compress = false;
