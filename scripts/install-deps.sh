@@ -11,16 +11,28 @@ packages=(
   g++-mingw-w64-i686
   wine wine32:i386
 )
+# Installed without recommends: qemu-user-static would bring binfmt-support,
+# and no emulator is to be registered for i386 binaries (windows/run-wine.sh
+# calls qemu itself where the kernel cannot execute 32-bit code).
+bare_packages=(qemu-user-static)
 
 sudo_if_needed() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  is_installed "$p" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
+missing_bare=()
+for p in "${bare_packages[@]}"; do
+  is_installed "$p" || missing_bare+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ]; then
   exit 0
 fi
 
@@ -28,6 +40,12 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   sudo_if_needed dpkg --add-architecture i386
 fi
-echo "installing: ${missing[*]}"
+echo "installing: ${missing[*]} ${missing_bare[*]}"
 sudo_if_needed apt-get update -qq
-sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+if [ ${#missing_bare[@]} -gt 0 ]; then
+  sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing_bare[@]}"
+fi

@@ -18,6 +18,11 @@ typedef int(__stdcall *IsEncodeTypeFn)(uint32_t, uint32_t);
 typedef int(__stdcall *MaxLengthFn)(uint32_t, uint32_t, uint32_t, uint32_t *);
 typedef int(__stdcall *IsDecodeTypeFn)(uint32_t);
 typedef int(__stdcall *DecodedLengthFn)(uint32_t, const void *, uint32_t, uint32_t *);
+typedef int(__stdcall *ProgressFn)(void *, uint32_t, uint32_t);
+typedef int(__stdcall *EncodeFn)(uint32_t, uint32_t, const void *, uint32_t, void *, uint32_t *,
+                                 ProgressFn, void *);
+typedef int(__stdcall *DecodeFn)(uint32_t, const void *, uint32_t, void *, uint32_t *, ProgressFn,
+                                 void *);
 
 struct Export {
     const char *name;
@@ -36,6 +41,9 @@ static struct Export exports[] = {
 enum { kExportCount = sizeof exports / sizeof exports[0] };
 
 static int failures = 0;
+/* Bit n is set once the query checks have run with the stack pointer at 4n
+ * modulo 16. */
+static unsigned alignmentsSeen = 0;
 
 #define CHECK(condition)                                                      \
     do {                                                                      \
@@ -76,6 +84,12 @@ static FARPROC at(WORD ordinal) {
     return NULL;
 }
 
+static void noteStackAlignment(void) {
+    uintptr_t stack;
+    __asm__ volatile("movl %%esp, %0" : "=r"(stack));
+    alignmentsSeen |= 1u << ((stack & 15u) / 4u);
+}
+
 static void checkQueries(void) {
     GetVersionFn getVersion = (GetVersionFn)at(1);
     VerifyVersionFn verify = (VerifyVersionFn)at(2);
@@ -86,12 +100,16 @@ static void checkQueries(void) {
     GetTableFn decodeTable = (GetTableFn)at(15);
     IsDecodeTypeFn isDecodeType = (IsDecodeTypeFn)at(16);
     DecodedLengthFn decodedLength = (DecodedLengthFn)at(17);
+    EncodeFn encode = (EncodeFn)at(14);
+    DecodeFn decode = (DecodeFn)at(18);
+    uint8_t buffer[16] = {0};
     uint32_t word = 0;
     const uint32_t *table = NULL;
     uint32_t count = 0;
     static const uint8_t abcStream[] = {0x09, 0x00, 0x03, 0x00, 0x00, 0x00, 0x63, 0x62, 0x63};
 
     if (failures != 0) return;
+    noteStackAlignment();
     CHECK(getVersion(&word, 0) == 1 && word == 0x007D84A0u);
     CHECK(verify(word, 0) == 1);
     CHECK(verify(0x02000000u, 0) == 0);
@@ -106,18 +124,68 @@ static void checkQueries(void) {
     CHECK(maxLength(2, 0, 65536, &word) == 1 && word == 73782);
     CHECK(decodedLength(2, abcStream, sizeof abcStream, &word) == 1 && word == 3);
     CHECK(decodedLength(2, abcStream, sizeof abcStream - 1, &word) == 0);
+    /* The two entry points with the most arguments: a missing length pointer
+     * fails before anything else is looked at. */
+    CHECK(encode(2, 5, buffer, sizeof buffer, buffer, NULL, NULL, NULL) == 0);
+    CHECK(decode(2, abcStream, sizeof abcStream, buffer, NULL, NULL, NULL) == 0);
+}
+
+/* Runs the query checks with the stack moved down by 4 + shift bytes, so that
+ * over shifts 0, 4, 8 and 12 the exports are entered at every 4-byte position
+ * modulo 16; code behind them that assumed 16-byte alignment faults. */
+static void checkQueriesWithStackShift(unsigned shift) {
+    volatile char *pad = __builtin_alloca(4 + shift);
+    pad[0] = 0;
+    checkQueries();
+}
+
+static void checkQueriesAtEveryAlignment(void) {
+    unsigned shift;
+    for (shift = 0; shift < 16; shift += 4) checkQueriesWithStackShift(shift);
+    if (failures == 0 && alignmentsSeen != 0xFu) {
+        fprintf(stderr, "the checks ran at stack alignments %#x only\n", alignmentsSeen);
+        ++failures;
+    }
+}
+
+/* Threads started while the module is loaded may reach its DllMain; they must
+ * be able to use the exports like the loading thread. */
+static DWORD WINAPI queryFromThread(LPVOID unused) {
+    GetVersionFn getVersion = (GetVersionFn)at(1);
+    uint32_t word = 0;
+    (void)unused;
+    return getVersion(&word, 0) == 1 && word == 0x007D84A0u;
+}
+
+static void checkOtherThread(void) {
+    DWORD result = 0;
+    HANDLE thread;
+    if (failures != 0) return;
+    thread = CreateThread(NULL, 0, queryFromThread, NULL, 0, NULL);
+    CHECK(thread != NULL);
+    if (thread == NULL) return;
+    CHECK(WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0);
+    CHECK(GetExitCodeThread(thread, &result) && result == 1);
+    CloseHandle(thread);
 }
 
 int main(int argc, char **argv) {
     const char *path = argc > 1 ? argv[1] : "TavrineEncode.dll";
+    /* Loading runs DllMain for process attach; the loader fails the load with
+     * ERROR_DLL_INIT_FAILED when DllMain returns false, so a module handle
+     * here means DllMain accepted the attach. */
     HMODULE module = LoadLibraryA(path);
     if (module == NULL) {
-        fprintf(stderr, "cannot load %s (error %lu)\n", path, (unsigned long)GetLastError());
+        DWORD error = GetLastError();
+        fprintf(stderr, "cannot load %s (error %lu%s)\n", path, (unsigned long)error,
+                error == ERROR_DLL_INIT_FAILED ? ": DllMain refused the process attach" : "");
         return 1;
     }
     checkExportTable(module);
-    checkQueries();
-    FreeLibrary(module);
+    checkQueriesAtEveryAlignment();
+    checkOtherThread();
+    /* Process detach runs DllMain again, which releases the module's heap. */
+    CHECK(FreeLibrary(module));
     if (failures != 0) {
         fprintf(stderr, "%d check(s) failed\n", failures);
         return 1;
