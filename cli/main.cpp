@@ -1,0 +1,14 @@
+// tavrine: compress, decompress, test and list files from the shell.
+#include <iostream>
+
+#include "file_ops.h"
+#include "options.h"
+#include "tool.h"
+
+int main(int argc, char** argv) {
+    using namespace tavrine::tool;
+    const CommandLine commandLine = parseCommandLine(argc, argv, std::cout, std::cerr);
+    if (!commandLine.options) return commandLine.exitStatus;
+    installSignalCleanup();
+    return runTool(*commandLine.options);
+}

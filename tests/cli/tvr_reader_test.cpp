@@ -1,0 +1,369 @@
+// Writing and reading .tvr files in memory: round trips, identical bytes for
+// any thread count, and damage, truncation and foreign data refused with the
+// right message while only verified segments reach the output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "byte_io.h"
+#include "checksum.h"
+#include "segment_codec.h"
+#include "support/test_data.h"
+#include "tvr_format.h"
+#include "tvr_reader.h"
+#include "tvr_writer.h"
+
+namespace tavrine::tool {
+namespace {
+
+using test::Bytes;
+
+constexpr std::size_t kSmallSegment = kMinSegmentSize;
+
+Bytes compress(const Bytes& input, std::uint32_t segmentSize = kSmallSegment, unsigned threads = 1,
+               std::uint8_t variant = 5) {
+    MemorySource source(input);
+    VectorSink sink;
+    compressToTvr(source, sink, CompressSettings{variant, segmentSize, threads});
+    return sink.bytes();
+}
+
+Bytes decompress(const Bytes& file, unsigned threads = 1) {
+    MemorySource source(file);
+    VectorSink sink;
+    decompressTvr(source, sink, DecompressSettings{threads});
+    return sink.bytes();
+}
+
+// The message decompression fails with ("decoded" when it succeeds); what it
+// wrote goes to `written`.
+std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* written = nullptr) {
+    MemorySource source(file);
+    VectorSink sink;
+    std::string message = "decoded";
+    try {
+        decompressTvr(source, sink, DecompressSettings{threads});
+    } catch (const FormatError& error) {
+        message = error.what();
+    }
+    if (written != nullptr) *written = sink.bytes();
+    return message;
+}
+
+Bytes text(std::size_t length) {
+    const Bytes alice = test::readCorpus("canterbury/alice29.txt");
+    return Bytes(alice.begin(), alice.begin() + static_cast<std::ptrdiff_t>(std::min(length, alice.size())));
+}
+
+// A file cut into its pieces: header, one frame and stream per segment, end frame.
+struct Pieces {
+    Bytes header;
+    std::vector<Bytes> frames;
+    std::vector<Bytes> streams;
+    Bytes end;
+
+    Bytes join() const {
+        Bytes file = header;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            file.insert(file.end(), frames[i].begin(), frames[i].end());
+            file.insert(file.end(), streams[i].begin(), streams[i].end());
+        }
+        file.insert(file.end(), end.begin(), end.end());
+        return file;
+    }
+
+    // Offsets of each piece in the joined file.
+    std::size_t frameOffset(std::size_t segment) const {
+        std::size_t offset = header.size();
+        for (std::size_t i = 0; i < segment; ++i) offset += frames[i].size() + streams[i].size();
+        return offset;
+    }
+    std::size_t endOffset() const { return frameOffset(frames.size()); }
+};
+
+Pieces split(const Bytes& file) {
+    Pieces pieces;
+    pieces.header.assign(file.begin(), file.begin() + kHeaderSize);
+    std::size_t at = kHeaderSize;
+    while (file[at] == kSegmentFrameKind) {
+        Bytes frame(file.begin() + static_cast<std::ptrdiff_t>(at),
+                    file.begin() + static_cast<std::ptrdiff_t>(at + kSegmentFrameSize));
+        const auto fields = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(frame.data(), kSegmentFrameSize));
+        at += kSegmentFrameSize;
+        pieces.streams.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
+                                    file.begin() + static_cast<std::ptrdiff_t>(at + fields->storedSize));
+        at += fields->storedSize;
+        pieces.frames.push_back(std::move(frame));
+    }
+    pieces.end.assign(file.begin() + static_cast<std::ptrdiff_t>(at), file.end());
+    return pieces;
+}
+
+template <std::size_t N>
+Bytes toBytes(const std::array<std::uint8_t, N>& array) {
+    return Bytes(array.begin(), array.end());
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(TvrRoundTrip, SizesAroundSegmentBoundariesBothVariantsAnyThreads) {
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, kSmallSegment - 1, kSmallSegment,
+                                   kSmallSegment + 1,
+                                   3 * kSmallSegment, 3 * kSmallSegment + 7}) {
+        const Bytes input = text(size);
+        for (const std::uint8_t variant : {std::uint8_t{0}, std::uint8_t{5}}) {
+            for (const unsigned threads : {1u, 3u}) {
+                const Bytes file = compress(input, kSmallSegment, threads, variant);
+                EXPECT_EQ(decompress(file, threads), input)
+                    << "size " << size << " variant " << int{variant} << " threads " << threads;
+            }
+        }
+    }
+}
+
+TEST(TvrRoundTrip, OutputIsTheSameForAnyThreadCount) {
+    const Bytes input = test::readCorpus("canterbury/alice29.txt");
+    const Bytes single = compress(input, kSmallSegment, 1);
+    EXPECT_EQ(compress(input, kSmallSegment, 2), single);
+    EXPECT_EQ(compress(input, kSmallSegment, 5), single);
+    EXPECT_EQ(decompress(single, 4), input);
+}
+
+TEST(TvrRoundTrip, EachSegmentIsTheCodecStreamOfItsPieceOfInput) {
+    const Bytes input = text(2 * kSmallSegment + 100);
+    const Pieces pieces = split(compress(input));
+    ASSERT_EQ(pieces.streams.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t start = i * kSmallSegment;
+        const std::size_t length = std::min<std::size_t>(kSmallSegment, input.size() - start);
+        const std::span<const std::uint8_t> piece(input.data() + start, length);
+        EXPECT_EQ(pieces.streams[i], encodeStream(5, piece)) << "segment " << i + 1;
+        const auto frame = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[i].data(), kSegmentFrameSize));
+        EXPECT_EQ(frame->decodedSize, length);
+        EXPECT_EQ(frame->checksum, contentChecksum(piece));
+        EXPECT_EQ(frame->storedCheck, frameCheck(pieces.streams[i]));
+    }
+    const auto end = decodeEndFrame(std::span<const std::uint8_t, kEndFrameSize>(pieces.end.data(), kEndFrameSize));
+    ASSERT_TRUE(end.has_value());
+    EXPECT_EQ(end->segmentCount, 3u);
+    EXPECT_EQ(end->decodedSize, input.size());
+    EXPECT_EQ(end->checksum, contentChecksum(input));
+}
+
+TEST(TvrRoundTrip, AHandMadeFileAroundAWorkedStreamDecodes) {
+    // "abc" is the one uncoded block 09 00 03 00 00 00 63 62 63.
+    const Bytes abc = test::ascii("abc");
+    const Bytes stream = test::hex("09 00 03 00 00 00 63 62 63");
+    Bytes file = toBytes(encodeHeader(FileHeader{0, kSmallSegment}));
+    file = concat(file, toBytes(encodeSegmentFrame(SegmentFrame{9, 3, contentChecksum(abc), frameCheck(stream)})));
+    file = concat(file, stream);
+    file = concat(file, toBytes(encodeEndFrame(EndFrame{1, 3, contentChecksum(abc)})));
+    EXPECT_EQ(decompress(file), abc);
+    EXPECT_EQ(compress(abc, kSmallSegment, 1, 0), file);
+}
+
+TEST(TvrConcatenation, MembersDecodeToTheConcatenationOfTheirContents) {
+    const Bytes first = text(5000);
+    const Bytes second = test::readCorpus("canterbury/fields.c");
+    const Bytes joined = concat(compress(first), compress(second, kDefaultSegmentSize, 2, 0));
+    EXPECT_EQ(decompress(joined), concat(first, second));
+    MemorySource source(joined);
+    DiscardSink sink;
+    const TransferStats stats = decompressTvr(source, sink, DecompressSettings{});
+    EXPECT_EQ(stats.members, 2u);
+    EXPECT_EQ(stats.bytesIn, joined.size());
+    EXPECT_EQ(stats.bytesOut, first.size() + second.size());
+    // Empty members add nothing.
+    EXPECT_EQ(decompress(concat(compress({}), compress(first))), first);
+}
+
+TEST(TvrConcatenation, WhatFollowsAMemberMustBeAnotherMember) {
+    const Bytes file = compress(text(100));
+    EXPECT_EQ(decompressError(concat(file, test::ascii("garbage"))),
+              "unknown data after the end frame, at byte " + std::to_string(file.size()) +
+                  " \u2014 the file is corrupted");
+    EXPECT_EQ(decompressError(concat(file, Bytes(1, 0))),
+              "unknown data after the end frame, at byte " + std::to_string(file.size()) +
+                  " \u2014 the file is corrupted");
+    const Bytes partialHeader(file.begin(), file.begin() + 6);
+    EXPECT_EQ(decompressError(concat(file, partialHeader)),
+              "truncated after " + std::to_string(file.size() + 6) + " bytes");
+}
+
+TEST(TvrDamage, ForeignAndEmptyInputIsNotATavrineFile) {
+    EXPECT_EQ(decompressError({}), "not a tavrine file (it is empty)");
+    EXPECT_EQ(decompressError(test::ascii("hello, world\n")), "not a tavrine file");
+    EXPECT_EQ(decompressError(test::hex("1F 8B 08 00")), "not a tavrine file");
+    // A bare stream is not a .tvr file either.
+    EXPECT_EQ(decompressError(test::hex("09 00 03 00 00 00 63 62 63")), "not a tavrine file");
+}
+
+TEST(TvrDamage, TruncationAnywhereIsReportedWithItsOffset) {
+    const Bytes input = text(kSmallSegment + 700);
+    const Bytes file = compress(input);
+    const Pieces pieces = split(file);
+    ASSERT_EQ(pieces.streams.size(), 2u);
+    const std::size_t secondSegment = pieces.frameOffset(1);
+    for (std::size_t cut = 1; cut < file.size(); ++cut) {
+        Bytes written;
+        const std::string error = decompressError(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut)), 1, &written);
+        ASSERT_EQ(error, "truncated after " + std::to_string(cut) + " bytes");
+        // Only whole, verified segments come out.
+        const std::size_t expected = cut >= secondSegment ? kSmallSegment : 0;
+        if (cut >= pieces.endOffset()) {
+            ASSERT_EQ(written, input) << "cut " << cut;
+        } else {
+            ASSERT_EQ(written, Bytes(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(expected))) << "cut " << cut;
+        }
+    }
+}
+
+TEST(TvrDamage, EveryBitFlipIsCaughtAndNamesThePlace) {
+    const Bytes input = text(kSmallSegment + 700);
+    const Bytes file = compress(input);
+    const Pieces pieces = split(file);
+    const std::size_t secondFrame = pieces.frameOffset(1);
+    const std::size_t end = pieces.endOffset();
+    for (std::size_t at = 0; at < file.size(); ++at) {
+        const bool framing = at < kHeaderSize + kSegmentFrameSize ||
+                             (at >= secondFrame && at < secondFrame + kSegmentFrameSize) || at >= end;
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            if (!framing && bit != at % 8) continue;  // one bit per payload byte keeps it quick
+            Bytes bad = file;
+            bad[at] ^= static_cast<std::uint8_t>(1u << bit);
+            Bytes written;
+            const std::string error = decompressError(bad, 1, &written);
+            std::string expected;
+            if (at < kMagic.size()) {
+                expected = "not a tavrine file";
+            } else if (at < kHeaderSize) {
+                expected = "damaged file header";
+            } else if (at < kHeaderSize + kSegmentFrameSize) {
+                expected = at == kHeaderSize ? "damaged frame at byte 16" : "damaged frame of segment 1";
+            } else if (at < secondFrame) {
+                expected = "checksum mismatch in segment 1";
+            } else if (at < secondFrame + kSegmentFrameSize) {
+                expected = at == secondFrame ? "damaged frame at byte" : "damaged frame of segment 2";
+            } else if (at < end) {
+                expected = "checksum mismatch in segment 2";
+            } else {
+                expected = at == end ? "damaged frame at byte" : "damaged end frame";
+            }
+            ASSERT_NE(error.find(expected), std::string::npos) << "byte " << at << " bit " << bit << ": " << error;
+            ASSERT_TRUE(written.empty() || written == Bytes(input.begin(), input.begin() + kSmallSegment) ||
+                        (at >= end && written == input))
+                << "byte " << at << " bit " << bit;
+        }
+    }
+}
+
+TEST(TvrDamage, FramesWithIntactChecksButWrongContentsAreCaught) {
+    const Bytes input = text(3 * kSmallSegment);
+    const Pieces pieces = split(compress(input));
+    const std::string corrupted = " \u2014 the file is corrupted";
+
+    Pieces dropped = pieces;  // the second segment left out
+    dropped.frames.erase(dropped.frames.begin() + 1);
+    dropped.streams.erase(dropped.streams.begin() + 1);
+    EXPECT_EQ(decompressError(dropped.join()), "the end frame counts 3 segments, but 2 came before it" + corrupted);
+
+    Pieces swapped = pieces;  // every segment intact, but out of order
+    std::swap(swapped.frames[0], swapped.frames[1]);
+    std::swap(swapped.streams[0], swapped.streams[1]);
+    EXPECT_EQ(decompressError(swapped.join()), "content checksum mismatch" + corrupted);
+
+    Pieces resized = pieces;
+    resized.end = toBytes(encodeEndFrame(EndFrame{3, input.size() + 1, contentChecksum(input)}));
+    EXPECT_EQ(decompressError(resized.join()),
+              "size mismatch: the end frame says 12289 bytes, the segments hold 12288" + corrupted);
+
+    Pieces relabelled = pieces;  // a checksum that does not match the stream
+    const auto frame = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[2].data(), kSegmentFrameSize));
+    relabelled.frames[2] = toBytes(encodeSegmentFrame(
+        SegmentFrame{frame->storedSize, frame->decodedSize, frame->checksum ^ 1, frame->storedCheck}));
+    EXPECT_EQ(decompressError(relabelled.join()), "checksum mismatch in segment 3" + corrupted);
+
+    Pieces misannounced = pieces;  // the stream's blocks hold more than the frame says
+    const auto first = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(pieces.frames[0].data(), kSegmentFrameSize));
+    misannounced.frames[0] = toBytes(encodeSegmentFrame(
+        SegmentFrame{first->storedSize, kSmallSegment - 100, first->checksum, first->storedCheck}));
+    EXPECT_EQ(decompressError(misannounced.join()), "segment 1 does not decode" + corrupted);
+
+    Pieces oversized = pieces;
+    oversized.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{frame->storedSize, kSmallSegment + 1, 0, 0}));
+    EXPECT_EQ(decompressError(oversized.join()),
+              "segment 1 announces 4097 bytes, which its segment size does not allow" + corrupted);
+
+    Pieces unstored = pieces;
+    unstored.frames[0] = toBytes(encodeSegmentFrame(SegmentFrame{0, kSmallSegment, 0, 0}));
+    EXPECT_EQ(decompressError(unstored.join()), "segment 1 has an impossible stored size (0 bytes)" + corrupted);
+}
+
+TEST(TvrDamage, TheFirstFailureInFileOrderIsReportedWhateverTheThreads) {
+    const Bytes input = text(6 * kSmallSegment);
+    Pieces pieces = split(compress(input));
+    pieces.streams[1][pieces.streams[1].size() / 2] ^= 0x10;  // data of segment 2
+    pieces.frames[4][6] ^= 0x01;                              // frame of segment 5
+    const Bytes file = pieces.join();
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        Bytes written;
+        const std::string error = decompressError(file, threads, &written);
+        EXPECT_NE(error.find("segment 2"), std::string::npos) << threads << ": " << error;
+        EXPECT_EQ(written, Bytes(input.begin(), input.begin() + kSmallSegment)) << threads;
+    }
+}
+
+TEST(TvrListing, CountsSegmentsBlocksAndSizesWithoutDecoding) {
+    const Bytes input = test::readCorpus("canterbury/alice29.txt");  // 152089 bytes
+    const std::uint32_t segmentSize = 64u << 10;
+    const Bytes file = compress(input, segmentSize);
+    MemorySource source(file);
+    const TvrListing listing = listTvr(source);
+    EXPECT_EQ(listing.members, 1u);
+    EXPECT_EQ(listing.segments, 3u);
+    // 64 KiB segments hold 8 blocks each; 152089 - 131072 = 21017 bytes need 3.
+    EXPECT_EQ(listing.codedBlocks + listing.uncodedBlocks, 8u + 8u + 3u);
+    EXPECT_GT(listing.codedBlocks, 0u);
+    EXPECT_EQ(listing.compressedSize, file.size());
+    EXPECT_EQ(listing.decodedSize, input.size());
+    EXPECT_EQ(listing.checksum, contentChecksum(input));
+    EXPECT_EQ(listing.variant, 5);
+    EXPECT_EQ(listing.segmentSize, segmentSize);
+
+    // Variant 0 stores every block uncoded.
+    const Bytes plainFile = compress(input, segmentSize, 1, 0);
+    MemorySource plain(plainFile);
+    const TvrListing uncoded = listTvr(plain);
+    EXPECT_EQ(uncoded.codedBlocks, 0u);
+    EXPECT_EQ(uncoded.uncodedBlocks, 19u);
+}
+
+TEST(TvrListing, ADamagedStreamOrFrameIsReported) {
+    Pieces pieces = split(compress(text(2 * kSmallSegment)));
+    Pieces badStream = pieces;
+    badStream.streams[1][0] ^= 0x40;  // the first block's size no longer tiles the stream
+    const Bytes badFile = badStream.join();
+    MemorySource source(badFile);
+    EXPECT_THROW(
+        {
+            try {
+                listTvr(source);
+            } catch (const FormatError& error) {
+                EXPECT_STREQ(error.what(), "the stream of segment 2 is damaged \u2014 the file is corrupted");
+                throw;
+            }
+        },
+        FormatError);
+    Bytes truncated = pieces.join();
+    truncated.pop_back();
+    MemorySource cut(truncated);
+    EXPECT_THROW(listTvr(cut), FormatError);
+}
+
+}  // namespace
+}  // namespace tavrine::tool
