@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "byte_io.h"
 #include "tavrine.h"
+#include "tvr_writer.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -36,6 +38,15 @@ Bytes encode(const Bytes& piece, std::uint32_t variant) {
     return stream;
 }
 
+// A .tvr file of the piece, cut into segments of the smallest size.
+Bytes tvrFile(const Bytes& piece, std::uint8_t variant) {
+    using namespace tavrine::tool;
+    MemorySource source(piece);
+    VectorSink sink;
+    compressToTvr(source, sink, CompressSettings{variant, kMinSegmentSize, 1});
+    return sink.bytes();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,7 +56,7 @@ int main(int argc, char** argv) {
     }
     const fs::path corpus(argv[1]);
     const fs::path out(argv[2]);
-    for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort"}) {
+    for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort", "tvr_reader"}) {
         fs::create_directories(out / target);
     }
     int count = 0;
@@ -64,6 +75,7 @@ int main(int argc, char** argv) {
             }
             writeFile(out / "roundtrip" / name, {static_cast<std::uint8_t>(length % 4), 0, 0}, piece);
             if (length <= 700) writeFile(out / "block_sort" / name, {0}, piece);
+            writeFile(out / "tvr_reader" / name, {}, tvrFile(piece, length % 2 ? 0 : 5));
             ++count;
         }
     }

@@ -69,9 +69,9 @@ fuzz() {
   step "fuzz targets (libFuzzer, ASan + UBSan), ${FUZZ_SECONDS:-60} s each"
   configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DTAVRINE_BUILD_FUZZ=ON -DTAVRINE_BUILD_TESTS=OFF -DTAVRINE_BUILD_TOOLS=OFF \
+    -DTAVRINE_BUILD_FUZZ=ON -DTAVRINE_BUILD_TESTS=OFF -DTAVRINE_BUILD_TOOLS=ON \
     -DTAVRINE_SANITIZE=address,undefined
-  cmake --build build-fuzz -j "$jobs"
+  cmake --build build-fuzz -j "$jobs" --target fuzz_all
   scripts/fuzz.sh build-fuzz "${FUZZ_SECONDS:-60}"
 }
 
