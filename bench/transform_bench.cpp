@@ -1,5 +1,8 @@
-// Block sort and move-to-front on 8192-byte blocks: the worst case of the
-// reference sort (all bytes equal), a piece of English text, and random bytes.
+// Block sort and move-to-front on 8192-byte blocks. The forward sort runs
+// in its fast form and in the plain reference form on the same blocks: equal
+// bytes (the reference's worst case), English text, random bytes, short and
+// long periods, and a period with one changed byte (primitive, but with
+// common prefixes thousands of bytes long).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -12,6 +15,7 @@
 #include "stream/codec_context.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
+#include "transform/rotation_sort.h"
 
 namespace {
 
@@ -36,7 +40,43 @@ Bytes randomBlock() {
     return block;
 }
 
-void runForwardSort(benchmark::State& state, const Bytes& block) {
+Bytes periodicBlock(std::size_t period) {
+    std::mt19937 rng(2);
+    Bytes pattern(period);
+    for (auto& b : pattern) b = static_cast<std::uint8_t>(rng());
+    Bytes block(kBlock);
+    for (std::size_t i = 0; i < kBlock; ++i) block[i] = pattern[i % period];
+    return block;
+}
+
+Bytes nearlyPeriodicBlock(std::size_t period) {
+    Bytes block = periodicBlock(period);
+    block[kBlock / 2] = static_cast<std::uint8_t>(block[kBlock / 2] ^ 0x80);
+    return block;
+}
+
+enum class Input { equalBytes, text, random, period3, period7, period4096, nearlyPeriod3, nearlyPeriod26 };
+
+Bytes makeInput(Input input) {
+    switch (input) {
+        case Input::equalBytes: return equalBytes();
+        case Input::text: return textPiece();
+        case Input::random: return randomBlock();
+        case Input::period3: return periodicBlock(3);
+        case Input::period7: return periodicBlock(7);
+        case Input::period4096: return periodicBlock(4096);
+        case Input::nearlyPeriod3: return nearlyPeriodicBlock(3);
+        case Input::nearlyPeriod26: return nearlyPeriodicBlock(26);
+    }
+    return {};
+}
+
+void setThroughput(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+}
+
+void BM_ForwardSort(benchmark::State& state, Input input) {
+    const Bytes block = makeInput(input);
     if (block.size() != kBlock) {
         state.SkipWithError("corpus file missing");
         return;
@@ -48,12 +88,46 @@ void runForwardSort(benchmark::State& state, const Bytes& block) {
         benchmark::DoNotOptimize(record.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+    setThroughput(state);
 }
 
-void BM_ForwardSortEqualBytes(benchmark::State& state) { runForwardSort(state, equalBytes()); }
-void BM_ForwardSortText(benchmark::State& state) { runForwardSort(state, textPiece()); }
-void BM_ForwardSortRandom(benchmark::State& state) { runForwardSort(state, randomBlock()); }
+void BM_ReferenceSort(benchmark::State& state, Input input) {
+    const Bytes block = makeInput(input);
+    if (block.size() != kBlock) {
+        state.SkipWithError("corpus file missing");
+        return;
+    }
+    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
+    for (auto _ : state) {
+        tavrine::ForwardBlockSortReference(record.data(), block.data(), kBlock, scratch.data());
+        benchmark::DoNotOptimize(record.data());
+        benchmark::ClobberMemory();
+    }
+    setThroughput(state);
+}
+
+// The linear-time method alone, as the fast sort runs it on blocks that
+// exceed the comparison budget.
+void BM_SuffixArrayMethod(benchmark::State& state, Input input) {
+    const Bytes block = makeInput(input);
+    if (block.size() != kBlock) {
+        state.SkipWithError("corpus file missing");
+        return;
+    }
+    Bytes doubled(2 * kBlock + tavrine::kDoubledPadding);
+    for (std::size_t i = 0; i < doubled.size(); ++i) doubled[i] = block[i % kBlock];
+    std::vector<std::uint32_t> rows(kBlock + 1);
+    std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
+    Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
+    const tavrine::RotationWorkspace ws{doubled.data(), rows.data(), work.data(), workBytes.data()};
+    for (auto _ : state) {
+        tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock);
+        benchmark::DoNotOptimize(rows.data());
+        benchmark::ClobberMemory();
+    }
+    setThroughput(state);
+}
 
 void BM_InverseSortText(benchmark::State& state) {
     const Bytes block = textPiece();
@@ -94,9 +168,22 @@ void BM_MoveToFrontEncodeText(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ForwardSortEqualBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ForwardSortText)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ForwardSortRandom)->Unit(benchmark::kMillisecond);
+#define TAVRINE_SORT_BENCHMARKS(function, unit)                                            \
+    BENCHMARK_CAPTURE(function, equal_bytes, Input::equalBytes)->Unit(unit);               \
+    BENCHMARK_CAPTURE(function, text, Input::text)->Unit(unit);                            \
+    BENCHMARK_CAPTURE(function, random, Input::random)->Unit(unit);                        \
+    BENCHMARK_CAPTURE(function, period_3, Input::period3)->Unit(unit);                     \
+    BENCHMARK_CAPTURE(function, period_7, Input::period7)->Unit(unit);                     \
+    BENCHMARK_CAPTURE(function, period_4096, Input::period4096)->Unit(unit);               \
+    BENCHMARK_CAPTURE(function, nearly_period_3, Input::nearlyPeriod3)->Unit(unit);        \
+    BENCHMARK_CAPTURE(function, nearly_period_26, Input::nearlyPeriod26)->Unit(unit)
+
+TAVRINE_SORT_BENCHMARKS(BM_ForwardSort, benchmark::kMicrosecond);
+TAVRINE_SORT_BENCHMARKS(BM_ReferenceSort, benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, text, Input::text)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, random, Input::random)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, nearly_period_3, Input::nearlyPeriod3)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_InverseSortText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MoveToFrontEncodeText)->Unit(benchmark::kMicrosecond);
 

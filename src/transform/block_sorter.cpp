@@ -86,6 +86,23 @@ void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank*
     std::copy_n(sorted, size, group);
 }
 
+// ...and place the rest by induction: rotation p with first byte above its
+// second sorts within its bucket as p+1 sorts overall, and p+1 lies in a lower
+// bucket, so one upward scan reads each row after it is final. Slot n is the
+// sink for rows not written.
+void placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows, const BucketStarts& start,
+                      std::uint32_t n) noexcept {
+    std::array<std::uint32_t, kByteValues> next{};
+    std::copy_n(start.begin(), kByteValues, next.begin());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t s = rows[i];
+        const std::uint8_t first = doubled[s + n - 1];  // of the predecessor rotation
+        const bool above = first > doubled[s];
+        rows[above ? next[first] : n] = (s == 0) ? n - 1 : s - 1;
+        next[first] += static_cast<std::uint32_t>(above);
+    }
+}
+
 // A block u^k, |u| = period, k >= 2: rotations s and t are identical exactly
 // when s = t (mod period), and compare as rotations s mod period and t mod
 // period of u do.
@@ -103,7 +120,7 @@ void sortPeriodicRotations(const RotationWorkspace& ws, std::uint32_t n,
         stableSortByRank(ws.rows + rest, start[a + 1] - rest, rankAt, ws.work);
     }
     stableSortByRank(ws.rows, start[1], rankAt, ws.work);
-    placeDescendingRotations(ws.doubled, ws.rows, start, n);
+    placeByInduction(ws.doubled, ws.rows, start, n);
 }
 
 void writeRecord(std::uint8_t* record, const std::uint8_t* doubled, const std::uint32_t* rows,
@@ -127,7 +144,7 @@ void BlockSorter::reserve(std::uint32_t n) {
     words_.reset();
     bytes_.reset();
     capacity_ = 0;
-    platform::HeapArray<std::uint32_t> words(n + rotationSortWorkWords(n));
+    platform::HeapArray<std::uint32_t> words(n + 1 + rotationSortWorkWords(n));
     platform::HeapArray<std::uint8_t> bytes(2 * static_cast<std::size_t>(n) + kDoubledPadding +
                                             rotationSortWorkBytes(n));
     words_ = std::move(words);
@@ -139,7 +156,7 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
     assert(n >= 1 && n <= kMaxBlockLength);
     reserve(n);
     std::uint8_t* doubled = bytes_.data();
-    const RotationWorkspace ws{doubled, words_.data(), words_.data() + n,
+    const RotationWorkspace ws{doubled, words_.data(), words_.data() + n + 1,
                                doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding};
     buildDoubledBlock(doubled, block, n);
 

@@ -12,8 +12,8 @@ namespace tavrine {
 
 namespace {
 
-// Groups of at most this many rotations are insertion sorted.
-constexpr std::uint32_t kInsertionSortRows = 12;
+// Groups of at most this many rotations are sorted on keys held in registers.
+constexpr std::uint32_t kSmallGroup = 64;
 
 // Words of 8 bytes that the comparison sort may load per rotation of the block
 // before it gives up. Text needs a few; a block with long repeats (a period
@@ -28,6 +28,11 @@ constexpr std::int64_t kComparisonBudgetFloor = 4096;
 constexpr std::uint32_t kPendingGroups = 256;
 
 constexpr std::uint32_t kWordBytes = 8;
+
+// A small group's sort key: the next 6 bytes of the rotation in the high bits,
+// its start in the low 16 (n <= 65536), so the key alone restores the row.
+constexpr std::uint32_t kPackedKeyBytes = 6;
+constexpr std::uint64_t kPackedStartMask = 0xFFFF;
 
 // The 8 bytes at p as a big-endian number: numbers compare as the strings do.
 std::uint64_t loadKey(const std::uint8_t* p) noexcept {
@@ -71,9 +76,9 @@ private:
         return loadKey(doubled_ + rows_[row] + depth);
     }
 
-    // Rotation s before rotation t, both agreeing on their first `depth` bytes.
-    bool rotationLess(std::uint32_t s, std::uint32_t t, std::uint32_t depth) noexcept;
-    void insertionSort(std::uint32_t first, std::uint32_t last, std::uint32_t depth) noexcept;
+    // Sorts a group of at most kSmallGroup rows on their next 6 bytes and
+    // returns false when a run of them agrees there and the stack is full.
+    bool sortSmallGroup(const Group& g, Group* pending, std::uint32_t& count) noexcept;
     std::uint64_t medianKey(std::uint32_t first, std::uint32_t last, std::uint32_t depth) const noexcept;
 
     const std::uint8_t* doubled_;
@@ -82,27 +87,34 @@ private:
     std::int64_t budget_;  // words still allowed to be loaded
 };
 
-bool ComparisonSort::rotationLess(std::uint32_t s, std::uint32_t t, std::uint32_t depth) noexcept {
-    for (; depth < n_; depth += kWordBytes) {
-        --budget_;
-        const std::uint64_t a = loadKey(doubled_ + s + depth);
-        const std::uint64_t b = loadKey(doubled_ + t + depth);
-        if (a != b) return a < b;
+bool ComparisonSort::sortSmallGroup(const Group& g, Group* pending, std::uint32_t& count) noexcept {
+    const std::uint32_t size = g.last - g.first;
+    budget_ -= size;
+    std::uint64_t keys[kSmallGroup];
+    for (std::uint32_t k = 0; k < size; ++k) {
+        const std::uint32_t s = rows_[g.first + k];
+        keys[k] = (loadKey(doubled_ + s + g.depth) & ~kPackedStartMask) | s;
     }
-    return false;
-}
-
-void ComparisonSort::insertionSort(std::uint32_t first, std::uint32_t last,
-                                   std::uint32_t depth) noexcept {
-    for (std::uint32_t k = first + 1; k < last; ++k) {
-        const std::uint32_t v = rows_[k];
+    for (std::uint32_t k = 1; k < size; ++k) {
+        const std::uint64_t v = keys[k];
         std::uint32_t j = k;
-        while (j > first && rotationLess(v, rows_[j - 1], depth)) {
-            rows_[j] = rows_[j - 1];
-            --j;
-        }
-        rows_[j] = v;
+        for (; j > 0 && keys[j - 1] > v; --j) keys[j] = keys[j - 1];
+        keys[j] = v;
     }
+    for (std::uint32_t k = 0; k < size; ++k) {
+        rows_[g.first + k] = static_cast<std::uint32_t>(keys[k] & kPackedStartMask);
+    }
+    // Rows that agree on all 6 bytes are sorted again on the bytes after them.
+    for (std::uint32_t k = 0; k + 1 < size;) {
+        std::uint32_t end = k + 1;
+        while (end < size && ((keys[end] ^ keys[k]) & ~kPackedStartMask) == 0) ++end;
+        if (end - k > 1) {
+            if (count == kPendingGroups) return false;
+            pending[count++] = {g.first + k, g.first + end, g.depth + kPackedKeyBytes};
+        }
+        k = end;
+    }
+    return true;
 }
 
 std::uint64_t ComparisonSort::medianKey(std::uint32_t first, std::uint32_t last,
@@ -121,8 +133,8 @@ bool ComparisonSort::sortGroup(std::uint32_t first, std::uint32_t last,
     for (;;) {
         const std::uint32_t size = g.last - g.first;
         if (size > 1 && g.depth < n_) {
-            if (size <= kInsertionSortRows) {
-                insertionSort(g.first, g.last, g.depth);
+            if (size <= kSmallGroup) {
+                if (!sortSmallGroup(g, pending, count)) return false;
             } else {
                 budget_ -= size;
                 // Three-way partition on the word at g.depth: below, equal, above.
@@ -163,42 +175,147 @@ bool ComparisonSort::sortGroup(std::uint32_t first, std::uint32_t last,
     }
 }
 
-// Per bucket a: the rotations whose second byte b is at least a, placed in
-// the rows at the end of the bucket grouped by b, each group sorted.
-bool sortAscendingRotations(const RotationWorkspace& ws, const BucketStarts& start,
-                            std::uint32_t n) noexcept {
-    const std::uint8_t* d = ws.doubled;
-    // Positions by first byte, ascending, in the work area.
-    std::uint32_t* byFirst = ws.work;
-    std::array<std::uint32_t, kByteValues> next{};
-    std::copy_n(start.begin(), kByteValues, next.begin());
-    for (std::uint32_t s = 0; s < n; ++s) byFirst[next[d[s]]++] = s;
+// Rotation i is descending when it is greater than rotation i+1: its first
+// byte is above its second, or equal to it and rotation i+1 is descending.
+// In a primitive block every run of equal bytes ends, so the types are defined.
+constexpr std::uint8_t kAscending = 0;
+constexpr std::uint8_t kDescending = 1;
 
-    ComparisonSort sorter(d, ws.rows, n);
+std::uint8_t typeOf(std::uint8_t first, std::uint8_t second, std::uint8_t nextType) noexcept {
+    return static_cast<std::uint8_t>((first > second) | ((first == second) & nextType));
+}
+
+// Bytes of every rising rotation that the radix passes order before any
+// comparison: the first byte and the next kRadixBytes - 1.
+constexpr std::uint32_t kRadixBytes = 6;
+
+// Row layout of bucket a, in sorted order: descending rotations, then the
+// ascending ones that start with two bytes a, then the rising ones (second
+// byte above a), from row rising[a] to the end of the bucket.
+struct BucketLayout {
+    BucketStarts start;
+    std::array<std::uint32_t, kByteValues> ascendingRuns{};  // ascending, second byte equal to first
+    std::array<std::uint32_t, kByteValues> rising{};         // first row of the rising rotations
+};
+
+// Classifies every rotation (types[i]) and counts what the layout needs, in
+// one backward scan around the block. Needs n >= 2 and two different bytes.
+BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint8_t* types) noexcept {
     std::array<std::uint32_t, kByteValues> count{};
-    std::array<std::uint32_t, kByteValues> fill{};
+    std::array<std::uint32_t, kByteValues> rising{};
+    BucketLayout layout{};
+    // Start where two different bytes meet: that type needs no later one.
+    std::uint32_t i = 0;
+    while (d[i] == d[i + 1]) ++i;
+    std::uint8_t next = kAscending;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        const std::uint8_t first = d[i];
+        const std::uint8_t second = d[i + 1];
+        next = typeOf(first, second, next);
+        types[i] = next;
+        ++count[first];
+        rising[first] += static_cast<std::uint32_t>(second > first);
+        layout.ascendingRuns[first] += static_cast<std::uint32_t>((next == kAscending) & (second == first));
+        i = (i == 0) ? n - 1 : i - 1;
+    }
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        layout.start[b + 1] = layout.start[b] + count[b];
+        layout.rising[b] = layout.start[b + 1] - rising[b];
+    }
+    return layout;
+}
+
+// Orders the rising rotations (second byte above the first) on their first
+// kRadixBytes bytes and places them in their buckets' rising rows: they are
+// gathered into the work area, then least significant byte first, stable
+// counting passes move them between the two halves of the work area and, on
+// the first byte, into the rows.
+void radixSortRisingRotations(const std::uint8_t* d, std::uint32_t* rows, std::uint32_t* work,
+                              const BucketLayout& layout, std::uint32_t n) noexcept {
+    std::uint32_t* buffers[2] = {work, work + n + 1};
+    std::uint32_t count = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        buffers[0][count] = i;
+        count += static_cast<std::uint32_t>(d[i + 1] > d[i]);
+    }
+    std::array<std::array<std::uint32_t, kByteValues>, kRadixBytes> next{};
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint8_t* at = d + buffers[0][k];
+        for (std::uint32_t j = 1; j < kRadixBytes; ++j) ++next[j][at[j]];
+    }
+    std::uint32_t from = 0;
+    for (std::uint32_t j = kRadixBytes; j-- > 1;) {
+        std::uint32_t total = 0;
+        for (std::uint32_t b = 0; b < kByteValues; ++b) total += std::exchange(next[j][b], total);
+        const std::uint32_t* src = buffers[from];
+        std::uint32_t* dst = buffers[from ^ 1];
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t s = src[k];
+            dst[next[j][d[s + j]]++] = s;
+        }
+        from ^= 1;
+    }
+    std::copy_n(layout.rising.begin(), kByteValues, next[0].begin());
+    const std::uint32_t* src = buffers[from];
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t s = src[k];
+        rows[next[0][d[s]]++] = s;
+    }
+}
+
+// The bytes the radix passes ordered on, as a number.
+std::uint64_t radixPrefixOf(const std::uint8_t* p) noexcept {
+    return loadKey(p) >> (64 - 8 * kRadixBytes);
+}
+
+// Sorts every run of rising rotations that agree on their first kRadixBytes bytes.
+bool sortRisingGroups(ComparisonSort& sorter, const std::uint8_t* d, const std::uint32_t* rows,
+                      const BucketLayout& layout) noexcept {
     for (std::uint32_t a = 0; a < kByteValues; ++a) {
-        const std::uint32_t* members = byFirst + start[a];
-        const std::uint32_t size = start[a + 1] - start[a];
-        if (size == 0) continue;
-        count.fill(0);
-        for (std::uint32_t k = 0; k < size; ++k) ++count[d[members[k] + 1]];
-        std::uint32_t row = start[a];
-        for (std::uint32_t b = 0; b < a; ++b) row += count[b];
-        for (std::uint32_t b = a; b < kByteValues; ++b) {
-            fill[b] = row;
-            row += count[b];
-        }
-        for (std::uint32_t k = 0; k < size; ++k) {
-            const std::uint32_t s = members[k];
-            const std::uint8_t b = d[s + 1];
-            if (b >= a) ws.rows[fill[b]++] = s;
-        }
-        for (std::uint32_t b = a; b < kByteValues; ++b) {
-            if (count[b] > 1 && !sorter.sortGroup(fill[b] - count[b], fill[b], 2)) return false;
+        const std::uint32_t end = layout.start[a + 1];
+        std::uint32_t first = layout.rising[a];
+        while (first < end) {
+            const std::uint64_t prefix = radixPrefixOf(d + rows[first]);
+            std::uint32_t last = first + 1;
+            while (last < end && radixPrefixOf(d + rows[last]) == prefix) ++last;
+            if (last - first > 1 && !sorter.sortGroup(first, last, kRadixBytes)) return false;
+            first = last;
         }
     }
     return true;
+}
+
+// An ascending rotation p that starts with two bytes a sorts within its bucket
+// as p+1 does, which is ascending and in the same bucket, at a higher row: a
+// downward scan of the bucket places them, highest first, below the rising rows.
+void placeAscendingRuns(const std::uint8_t* d, std::uint32_t* rows, const BucketLayout& layout,
+                        std::uint32_t n) noexcept {
+    for (std::uint32_t a = 0; a < kByteValues; ++a) {
+        if (layout.ascendingRuns[a] == 0) continue;
+        const std::uint32_t lowest = layout.rising[a] - layout.ascendingRuns[a];
+        std::uint32_t fill = layout.rising[a];
+        for (std::uint32_t i = layout.start[a + 1]; i-- > lowest;) {
+            const std::uint32_t s = rows[i];
+            if (d[s + n - 1] == a) rows[--fill] = (s == 0) ? n - 1 : s - 1;
+        }
+    }
+}
+
+// The descending rotations follow from the ascending ones: p sorts within its
+// bucket as p+1 sorts overall, and p+1 is at a lower row, so one upward scan
+// reads every row after it is final. Slot n is the sink for rows not written.
+void placeDescending(const std::uint8_t* d, const std::uint8_t* types, std::uint32_t* rows,
+                     const BucketStarts& start, std::uint32_t n) noexcept {
+    std::array<std::uint32_t, kByteValues> next{};
+    std::copy_n(start.begin(), kByteValues, next.begin());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t s = rows[i];
+        const std::uint32_t p = (s == 0) ? n - 1 : s - 1;
+        const std::uint8_t a = d[p];
+        const std::uint32_t descending = types[p];
+        rows[descending != 0 ? next[a] : n] = p;
+        next[a] += descending;
+    }
 }
 
 // The least rotation of a primitive block; its rotations then sort exactly as
@@ -236,21 +353,18 @@ BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcep
     return start;
 }
 
-void placeDescendingRotations(const std::uint8_t* doubled, std::uint32_t* rows,
-                              const BucketStarts& start, std::uint32_t n) noexcept {
-    std::array<std::uint32_t, kByteValues> next{};
-    std::copy_n(start.begin(), kByteValues, next.begin());
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t s = rows[i];
-        const std::uint8_t first = doubled[s + n - 1];  // of the predecessor rotation
-        if (first > doubled[s]) rows[next[first]++] = (s == 0) ? n - 1 : s - 1;
-    }
-}
-
 bool sortPrimitiveRotationsByComparison(const RotationWorkspace& ws, std::uint32_t n) noexcept {
-    const BucketStarts start = countFirstBytes(ws.doubled, n);
-    if (!sortAscendingRotations(ws, start, n)) return false;
-    placeDescendingRotations(ws.doubled, ws.rows, start, n);
+    if (n == 1) {
+        ws.rows[0] = 0;
+        return true;
+    }
+    std::uint8_t* types = ws.workBytes;
+    const BucketLayout layout = classifyRotations(ws.doubled, n, types);
+    radixSortRisingRotations(ws.doubled, ws.rows, ws.work, layout, n);
+    ComparisonSort sorter(ws.doubled, ws.rows, n);
+    if (!sortRisingGroups(sorter, ws.doubled, ws.rows, layout)) return false;
+    placeAscendingRuns(ws.doubled, ws.rows, layout, n);
+    placeDescending(ws.doubled, types, ws.rows, layout.start, n);
     return true;
 }
 

@@ -32,24 +32,15 @@ constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept {
 
 struct RotationWorkspace {
     const std::uint8_t* doubled;  // doubled[i] = block[i mod n] for i < 2n + kDoubledPadding
-    std::uint32_t* rows;          // n slots: rows[i] is the start of the rotation at row i
+    std::uint32_t* rows;          // n + 1 slots: rows[i] is the start of the rotation at row i
     std::uint32_t* work;          // rotationSortWorkWords(n) words
     std::uint8_t* workBytes;      // rotationSortWorkBytes(n) bytes
 };
 
 BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept;
 
-// The induced pass: given every bucket's rotations whose second byte is not
-// below their first in their final rows (the rows at the end of the bucket),
-// fills in the other rows of every bucket in sorted order. Rotation p with
-// first byte above its second sorts within its bucket as its successor p+1
-// sorts overall, and that successor lies in a lower bucket, so one ascending
-// scan reads every row after it is final.
-void placeDescendingRotations(const std::uint8_t* doubled, std::uint32_t* rows,
-                              const BucketStarts& start, std::uint32_t n) noexcept;
-
 // Writes the sorted order of the n rotations of a primitive block into
-// ws.rows[0 .. n-1], 1 <= n <= 65536.
+// ws.rows[0 .. n-1], 1 <= n <= 65536. ws.rows[n] is scratch.
 void sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
 // The two methods behind sortPrimitiveRotations, exposed for tests and
