@@ -120,7 +120,9 @@ void BM_SuffixArrayMethod(benchmark::State& state, Input input) {
     std::vector<std::uint32_t> rows(kBlock + 1);
     std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
     Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
-    const tavrine::RotationWorkspace ws{doubled.data(), rows.data(), work.data(), workBytes.data()};
+    Bytes lastColumn(kBlock);
+    const tavrine::RotationWorkspace ws{doubled.data(), rows.data(), work.data(), workBytes.data(),
+                                        lastColumn.data()};
     for (auto _ : state) {
         tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock);
         benchmark::DoNotOptimize(rows.data());

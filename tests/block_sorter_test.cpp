@@ -210,20 +210,34 @@ public:
         workBytes_.resize(tavrine::rotationSortWorkBytes(n_));
     }
 
+    // The rows; the last column and the primary index must agree with them.
     std::vector<std::uint32_t> bySuffixArray() {
-        tavrine::sortPrimitiveRotationsBySuffixArray(workspace(), n_);
-        return std::vector<std::uint32_t>(rows_.begin(), rows_.begin() + n_);
+        return checkedRows(tavrine::sortPrimitiveRotationsBySuffixArray(workspace(), n_));
     }
 
-    // Empty when the comparison sort exceeded its budget.
+    // Empty when the comparison sort gave up.
     std::vector<std::uint32_t> byComparison() {
-        if (!tavrine::sortPrimitiveRotationsByComparison(workspace(), n_)) return {};
-        return std::vector<std::uint32_t>(rows_.begin(), rows_.begin() + n_);
+        const std::uint32_t primaryIndex = tavrine::sortPrimitiveRotationsByComparison(workspace(), n_);
+        if (primaryIndex == tavrine::kSortAbandoned) return {};
+        return checkedRows(primaryIndex);
     }
 
 private:
     tavrine::RotationWorkspace workspace() {
-        return {doubled_.data(), rows_.data(), work_.data(), workBytes_.data()};
+        lastColumn_.assign(n_, 0);
+        return {doubled_.data(), rows_.data(), work_.data(), workBytes_.data(), lastColumn_.data()};
+    }
+
+    std::vector<std::uint32_t> checkedRows(std::uint32_t primaryIndex) {
+        std::vector<std::uint32_t> rows(rows_.begin(), rows_.begin() + n_);
+        EXPECT_LT(primaryIndex, n_);
+        if (primaryIndex < n_) {
+            EXPECT_EQ(rows[primaryIndex], 0u);
+        }
+        for (std::uint32_t i = 0; i < n_; ++i) {
+            EXPECT_EQ(lastColumn_[i], doubled_[rows[i] + n_ - 1]) << "row " << i;
+        }
+        return rows;
     }
 
     std::uint32_t n_;
@@ -231,6 +245,7 @@ private:
     std::vector<std::uint32_t> rows_;
     std::vector<std::uint32_t> work_;
     Bytes workBytes_;
+    Bytes lastColumn_;
 };
 
 // The sorted rotation starts of the reference record's order, recovered by

@@ -89,26 +89,34 @@ void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank*
 // ...and place the rest by induction: rotation p with first byte above its
 // second sorts within its bucket as p+1 sorts overall, and p+1 lies in a lower
 // bucket, so one upward scan reads each row after it is final. Slot n is the
-// sink for rows not written.
-void placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows, const BucketStarts& start,
-                      std::uint32_t n) noexcept {
+// sink for rows not written. The scan writes the last column on the way and
+// returns the row of rotation 0.
+std::uint32_t placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows,
+                               const BucketStarts& start, std::uint32_t n,
+                               std::uint8_t* lastColumn) noexcept {
     std::array<std::uint32_t, kByteValues> next{};
     std::copy_n(start.begin(), kByteValues, next.begin());
+    std::uint32_t primaryIndex = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint32_t s = rows[i];
         const std::uint8_t first = doubled[s + n - 1];  // of the predecessor rotation
         const bool above = first > doubled[s];
         rows[above ? next[first] : n] = (s == 0) ? n - 1 : s - 1;
         next[first] += static_cast<std::uint32_t>(above);
+        lastColumn[i] = first;
+        primaryIndex = (s == 0) ? i : primaryIndex;
     }
+    return primaryIndex;
 }
 
 // A block u^k, |u| = period, k >= 2: rotations s and t are identical exactly
 // when s = t (mod period), and compare as rotations s mod period and t mod
 // period of u do.
-void sortPeriodicRotations(const RotationWorkspace& ws, std::uint32_t n,
-                           std::uint32_t period) noexcept {
-    sortPrimitiveRotations(ws, period);
+std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, std::uint32_t n,
+                                    std::uint32_t period) noexcept {
+    RotationWorkspace repeated = ws;
+    repeated.lastColumn = nullptr;
+    sortPrimitiveRotations(repeated, period);
     auto* rankAt = reinterpret_cast<ClassRank*>(ws.workBytes);
     for (std::uint32_t i = 0; i < period; ++i) rankAt[ws.rows[i]] = static_cast<ClassRank>(i);
     for (std::uint32_t s = period; s < n; ++s) rankAt[s] = rankAt[s - period];
@@ -120,20 +128,7 @@ void sortPeriodicRotations(const RotationWorkspace& ws, std::uint32_t n,
         stableSortByRank(ws.rows + rest, start[a + 1] - rest, rankAt, ws.work);
     }
     stableSortByRank(ws.rows, start[1], rankAt, ws.work);
-    placeByInduction(ws.doubled, ws.rows, start, n);
-}
-
-void writeRecord(std::uint8_t* record, const std::uint8_t* doubled, const std::uint32_t* rows,
-                 std::uint32_t n) noexcept {
-    std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
-    std::uint32_t primaryIndex = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t s = rows[i];
-        if (s == 0) primaryIndex = i;
-        lastColumn[i] = doubled[s + n - 1];
-    }
-    record[0] = static_cast<std::uint8_t>(primaryIndex);
-    record[1] = static_cast<std::uint8_t>(primaryIndex >> 8);
+    return placeByInduction(ws.doubled, ws.rows, start, n, ws.lastColumn);
 }
 
 }  // namespace
@@ -157,16 +152,15 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
     reserve(n);
     std::uint8_t* doubled = bytes_.data();
     const RotationWorkspace ws{doubled, words_.data(), words_.data() + n + 1,
-                               doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding};
+                               doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding,
+                               record + kPrimaryIndexBytes};
     buildDoubledBlock(doubled, block, n);
 
     const std::uint32_t period = primitiveRootLength(block, n);
-    if (period == n) {
-        sortPrimitiveRotations(ws, n);
-    } else {
-        sortPeriodicRotations(ws, n, period);
-    }
-    writeRecord(record, doubled, ws.rows, n);
+    const std::uint32_t primaryIndex =
+        period == n ? sortPrimitiveRotations(ws, n) : sortPeriodicRotations(ws, n, period);
+    record[0] = static_cast<std::uint8_t>(primaryIndex);
+    record[1] = static_cast<std::uint8_t>(primaryIndex >> 8);
 }
 
 }  // namespace tavrine

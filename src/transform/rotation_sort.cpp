@@ -268,9 +268,27 @@ std::uint64_t radixPrefixOf(const std::uint8_t* p) noexcept {
     return loadKey(p) >> (64 - 8 * kRadixBytes);
 }
 
-// Sorts every run of rising rotations that agree on their first kRadixBytes bytes.
-bool sortRisingGroups(ComparisonSort& sorter, const std::uint8_t* d, const std::uint32_t* rows,
-                      const BucketLayout& layout) noexcept {
+// A group whose first two rotations (the two lowest starts, as the stable
+// radix passes leave them) still agree this many bytes after the radix prefix
+// marks a long repeat; when the groups so marked hold more than 1/kRepeatShare
+// of the block, a comparison sort would chase the repeats through most of it.
+constexpr std::uint32_t kRepeatProbeBytes = 256;
+constexpr std::uint32_t kRepeatShare = 16;
+
+bool agreeLong(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
+    for (std::uint32_t k = kRadixBytes; k < kRadixBytes + kRepeatProbeBytes; k += kWordBytes) {
+        if (loadKey(d + s + k) != loadKey(d + t + k)) return false;
+    }
+    return true;
+}
+
+// Lists the runs of rising rotations that agree on their first kRadixBytes
+// bytes as (first, last) row pairs in groups[] and sets count; false when
+// long repeats dominate the block.
+bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const BucketLayout& layout,
+                      std::uint32_t n, std::uint32_t* groups, std::uint32_t& count) noexcept {
+    count = 0;
+    std::uint32_t repeating = 0;
     for (std::uint32_t a = 0; a < kByteValues; ++a) {
         const std::uint32_t end = layout.start[a + 1];
         std::uint32_t first = layout.rising[a];
@@ -278,11 +296,16 @@ bool sortRisingGroups(ComparisonSort& sorter, const std::uint8_t* d, const std::
             const std::uint64_t prefix = radixPrefixOf(d + rows[first]);
             std::uint32_t last = first + 1;
             while (last < end && radixPrefixOf(d + rows[last]) == prefix) ++last;
-            if (last - first > 1 && !sorter.sortGroup(first, last, kRadixBytes)) return false;
+            if (last - first > 1) {
+                groups[2 * count] = first;
+                groups[2 * count + 1] = last;
+                ++count;
+                if (agreeLong(d, rows[first], rows[first + 1])) repeating += last - first;
+            }
             first = last;
         }
     }
-    return true;
+    return repeating <= n / kRepeatShare;
 }
 
 // An ascending rotation p that starts with two bytes a sorts within its bucket
@@ -304,10 +327,15 @@ void placeAscendingRuns(const std::uint8_t* d, std::uint32_t* rows, const Bucket
 // The descending rotations follow from the ascending ones: p sorts within its
 // bucket as p+1 sorts overall, and p+1 is at a lower row, so one upward scan
 // reads every row after it is final. Slot n is the sink for rows not written.
-void placeDescending(const std::uint8_t* d, const std::uint8_t* types, std::uint32_t* rows,
-                     const BucketStarts& start, std::uint32_t n) noexcept {
+// Each row read is final, so the scan also writes the last column, when asked
+// for, and returns the row of rotation 0.
+template <bool kWriteLastColumn>
+std::uint32_t placeDescending(const std::uint8_t* d, const std::uint8_t* types, std::uint32_t* rows,
+                              const BucketStarts& start, std::uint32_t n,
+                              std::uint8_t* lastColumn) noexcept {
     std::array<std::uint32_t, kByteValues> next{};
     std::copy_n(start.begin(), kByteValues, next.begin());
+    std::uint32_t primaryIndex = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uint32_t s = rows[i];
         const std::uint32_t p = (s == 0) ? n - 1 : s - 1;
@@ -315,7 +343,10 @@ void placeDescending(const std::uint8_t* d, const std::uint8_t* types, std::uint
         const std::uint32_t descending = types[p];
         rows[descending != 0 ? next[a] : n] = p;
         next[a] += descending;
+        if constexpr (kWriteLastColumn) lastColumn[i] = a;
+        primaryIndex = (s == 0) ? i : primaryIndex;
     }
+    return primaryIndex;
 }
 
 // The least rotation of a primitive block; its rotations then sort exactly as
@@ -353,32 +384,49 @@ BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcep
     return start;
 }
 
-bool sortPrimitiveRotationsByComparison(const RotationWorkspace& ws, std::uint32_t n) noexcept {
+std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
+                                                 std::uint32_t n) noexcept {
     if (n == 1) {
         ws.rows[0] = 0;
-        return true;
+        if (ws.lastColumn != nullptr) ws.lastColumn[0] = ws.doubled[0];
+        return 0;
     }
     std::uint8_t* types = ws.workBytes;
     const BucketLayout layout = classifyRotations(ws.doubled, n, types);
     radixSortRisingRotations(ws.doubled, ws.rows, ws.work, layout, n);
+    // The radix buffers are free again: the work area takes the group list,
+    // at most one pair per two rising rotations.
+    std::uint32_t* groups = ws.work;
+    std::uint32_t groupCount = 0;
+    if (!findRisingGroups(ws.doubled, ws.rows, layout, n, groups, groupCount)) return kSortAbandoned;
     ComparisonSort sorter(ws.doubled, ws.rows, n);
-    if (!sortRisingGroups(sorter, ws.doubled, ws.rows, layout)) return false;
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        if (!sorter.sortGroup(groups[2 * g], groups[2 * g + 1], kRadixBytes)) return kSortAbandoned;
+    }
     placeAscendingRuns(ws.doubled, ws.rows, layout, n);
-    placeDescending(ws.doubled, types, ws.rows, layout.start, n);
-    return true;
+    return ws.lastColumn != nullptr
+               ? placeDescending<true>(ws.doubled, types, ws.rows, layout.start, n, ws.lastColumn)
+               : placeDescending<false>(ws.doubled, types, ws.rows, layout.start, n, nullptr);
 }
 
-void sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws, std::uint32_t n) noexcept {
+std::uint32_t sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws,
+                                                  std::uint32_t n) noexcept {
     const std::uint32_t least = leastRotation(ws.doubled, n);
     buildSuffixArray(ws.rows, ws.doubled + least, n, {ws.work, ws.workBytes});
+    std::uint32_t primaryIndex = 0;
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t s = ws.rows[i] + least;
-        ws.rows[i] = s >= n ? s - n : s;
+        std::uint32_t s = ws.rows[i] + least;
+        s = s >= n ? s - n : s;
+        ws.rows[i] = s;
+        if (s == 0) primaryIndex = i;
+        if (ws.lastColumn != nullptr) ws.lastColumn[i] = ws.doubled[s + n - 1];
     }
+    return primaryIndex;
 }
 
-void sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
-    if (!sortPrimitiveRotationsByComparison(ws, n)) sortPrimitiveRotationsBySuffixArray(ws, n);
+std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
+    const std::uint32_t primaryIndex = sortPrimitiveRotationsByComparison(ws, n);
+    return primaryIndex != kSortAbandoned ? primaryIndex : sortPrimitiveRotationsBySuffixArray(ws, n);
 }
 
 }  // namespace tavrine

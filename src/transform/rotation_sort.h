@@ -35,18 +35,23 @@ struct RotationWorkspace {
     std::uint32_t* rows;          // n + 1 slots: rows[i] is the start of the rotation at row i
     std::uint32_t* work;          // rotationSortWorkWords(n) words
     std::uint8_t* workBytes;      // rotationSortWorkBytes(n) bytes
+    std::uint8_t* lastColumn;     // null, or n bytes for the last byte of every rotation, by row
 };
 
 BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept;
 
 // Writes the sorted order of the n rotations of a primitive block into
-// ws.rows[0 .. n-1], 1 <= n <= 65536. ws.rows[n] is scratch.
-void sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
+// ws.rows[0 .. n-1] (ws.rows[n] is scratch) and, when ws.lastColumn is set,
+// the last column; returns the row of rotation 0. 1 <= n <= 65536.
+std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
 // The two methods behind sortPrimitiveRotations, exposed for tests and
-// benchmarks. The comparison sort returns false, with the rows unusable, when
-// it would exceed its budget of work.
-bool sortPrimitiveRotationsByComparison(const RotationWorkspace& ws, std::uint32_t n) noexcept;
-void sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws, std::uint32_t n) noexcept;
+// benchmarks. The comparison sort returns kSortAbandoned, with the rows
+// unusable, when it would exceed its budget of work or meets long repeats.
+constexpr std::uint32_t kSortAbandoned = UINT32_MAX;
+std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
+                                                 std::uint32_t n) noexcept;
+std::uint32_t sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws,
+                                                  std::uint32_t n) noexcept;
 
 }  // namespace tavrine
