@@ -19,7 +19,7 @@ constexpr std::uint32_t kSmallGroup = 64;
 // before it gives up. Text needs a few; a block with long repeats (a period
 // with one broken byte) would need up to n / 8 per rotation, and such blocks
 // go to the suffix sort instead, after at most this much wasted work.
-constexpr std::int64_t kComparisonBudgetPerRotation = 24;
+constexpr std::int64_t kComparisonBudgetPerRotation = 16;
 constexpr std::int64_t kComparisonBudgetFloor = 4096;
 
 // Pending groups of the multikey quicksort. It continues with the smallest
@@ -194,13 +194,16 @@ constexpr std::uint32_t kRadixBytes = 6;
 // byte above a), from row rising[a] to the end of the bucket.
 struct BucketLayout {
     BucketStarts start;
+    std::uint32_t risingCount;
     std::array<std::uint32_t, kByteValues> ascendingRuns{};  // ascending, second byte equal to first
     std::array<std::uint32_t, kByteValues> rising{};         // first row of the rising rotations
 };
 
-// Classifies every rotation (types[i]) and counts what the layout needs, in
-// one backward scan around the block. Needs n >= 2 and two different bytes.
-BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint8_t* types) noexcept {
+// Classifies every rotation (types[i]), counts what the layout needs and
+// gathers the starts of the rising rotations into rising[], in one backward
+// scan around the block. Needs n >= 2 and two different bytes.
+BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint8_t* types,
+                               std::uint32_t* risingStarts) noexcept {
     std::array<std::uint32_t, kByteValues> count{};
     std::array<std::uint32_t, kByteValues> rising{};
     BucketLayout layout{};
@@ -214,7 +217,10 @@ BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint
         next = typeOf(first, second, next);
         types[i] = next;
         ++count[first];
-        rising[first] += static_cast<std::uint32_t>(second > first);
+        const bool isRising = second > first;
+        risingStarts[layout.risingCount] = i;
+        layout.risingCount += static_cast<std::uint32_t>(isRising);
+        rising[first] += static_cast<std::uint32_t>(isRising);
         layout.ascendingRuns[first] += static_cast<std::uint32_t>((next == kAscending) & (second == first));
         i = (i == 0) ? n - 1 : i - 1;
     }
@@ -225,19 +231,15 @@ BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint
     return layout;
 }
 
-// Orders the rising rotations (second byte above the first) on their first
-// kRadixBytes bytes and places them in their buckets' rising rows: they are
-// gathered into the work area, then least significant byte first, stable
+// Orders the rising rotations (second byte above the first), gathered in the
+// first half of the work area, on their first kRadixBytes bytes and places
+// them in their buckets' rising rows: least significant byte first, stable
 // counting passes move them between the two halves of the work area and, on
 // the first byte, into the rows.
 void radixSortRisingRotations(const std::uint8_t* d, std::uint32_t* rows, std::uint32_t* work,
                               const BucketLayout& layout, std::uint32_t n) noexcept {
     std::uint32_t* buffers[2] = {work, work + n + 1};
-    std::uint32_t count = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        buffers[0][count] = i;
-        count += static_cast<std::uint32_t>(d[i + 1] > d[i]);
-    }
+    const std::uint32_t count = layout.risingCount;
     std::array<std::array<std::uint32_t, kByteValues>, kRadixBytes> next{};
     for (std::uint32_t k = 0; k < count; ++k) {
         const std::uint8_t* at = d + buffers[0][k];
@@ -268,9 +270,9 @@ std::uint64_t radixPrefixOf(const std::uint8_t* p) noexcept {
     return loadKey(p) >> (64 - 8 * kRadixBytes);
 }
 
-// A group whose first two rotations (the two lowest starts, as the stable
-// radix passes leave them) still agree this many bytes after the radix prefix
-// marks a long repeat; when the groups so marked hold more than 1/kRepeatShare
+// A group whose last two rotations (the two lowest starts above the first
+// change of byte, as the gathering and the stable radix passes leave them)
+// still agree this many bytes after the radix prefix marks a long repeat; when the groups so marked hold more than 1/kRepeatShare
 // of the block, a comparison sort would chase the repeats through most of it.
 constexpr std::uint32_t kRepeatProbeBytes = 256;
 constexpr std::uint32_t kRepeatShare = 16;
@@ -284,25 +286,34 @@ bool agreeLong(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept
 
 // Lists the runs of rising rotations that agree on their first kRadixBytes
 // bytes as (first, last) row pairs in groups[] and sets count; false when
-// long repeats dominate the block.
+// long repeats dominate the block. A bucket's run starts are found without
+// branches into starts[], which holds one entry per rising rotation.
 bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const BucketLayout& layout,
-                      std::uint32_t n, std::uint32_t* groups, std::uint32_t& count) noexcept {
+                      std::uint32_t n, std::uint32_t* groups, std::uint32_t* starts,
+                      std::uint32_t& count) noexcept {
     count = 0;
     std::uint32_t repeating = 0;
     for (std::uint32_t a = 0; a < kByteValues; ++a) {
         const std::uint32_t end = layout.start[a + 1];
-        std::uint32_t first = layout.rising[a];
-        while (first < end) {
-            const std::uint64_t prefix = radixPrefixOf(d + rows[first]);
-            std::uint32_t last = first + 1;
-            while (last < end && radixPrefixOf(d + rows[last]) == prefix) ++last;
-            if (last - first > 1) {
-                groups[2 * count] = first;
-                groups[2 * count + 1] = last;
-                ++count;
-                if (agreeLong(d, rows[first], rows[first + 1])) repeating += last - first;
-            }
-            first = last;
+        const std::uint32_t begin = layout.rising[a];
+        if (end - begin < 2) continue;
+        std::uint32_t runs = 0;
+        std::uint64_t previous = ~std::uint64_t{0};  // no prefix is this wide
+        for (std::uint32_t k = begin; k < end; ++k) {
+            const std::uint64_t prefix = radixPrefixOf(d + rows[k]);
+            starts[runs] = k;
+            runs += static_cast<std::uint32_t>(prefix != previous);
+            previous = prefix;
+        }
+        starts[runs] = end;
+        for (std::uint32_t r = 0; r < runs; ++r) {
+            const std::uint32_t first = starts[r];
+            const std::uint32_t last = starts[r + 1];
+            if (last - first < 2) continue;
+            groups[2 * count] = first;
+            groups[2 * count + 1] = last;
+            ++count;
+            if (agreeLong(d, rows[last - 2], rows[last - 1])) repeating += last - first;
         }
     }
     return repeating <= n / kRepeatShare;
@@ -392,13 +403,15 @@ std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
         return 0;
     }
     std::uint8_t* types = ws.workBytes;
-    const BucketLayout layout = classifyRotations(ws.doubled, n, types);
+    const BucketLayout layout = classifyRotations(ws.doubled, n, types, ws.work);
     radixSortRisingRotations(ws.doubled, ws.rows, ws.work, layout, n);
-    // The radix buffers are free again: the work area takes the group list,
-    // at most one pair per two rising rotations.
+    // The radix buffers are free again: the work area takes the group list
+    // (at most one pair per two rising rotations) and a bucket's run starts.
     std::uint32_t* groups = ws.work;
     std::uint32_t groupCount = 0;
-    if (!findRisingGroups(ws.doubled, ws.rows, layout, n, groups, groupCount)) return kSortAbandoned;
+    if (!findRisingGroups(ws.doubled, ws.rows, layout, n, groups, ws.work + n + 1, groupCount)) {
+        return kSortAbandoned;
+    }
     ComparisonSort sorter(ws.doubled, ws.rows, n);
     for (std::uint32_t g = 0; g < groupCount; ++g) {
         if (!sorter.sortGroup(groups[2 * g], groups[2 * g + 1], kRadixBytes)) return kSortAbandoned;
