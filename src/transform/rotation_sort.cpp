@@ -19,8 +19,12 @@ constexpr std::uint32_t kSmallGroup = 64;
 // before it gives up. Text needs a few; a block with long repeats (a period
 // with one broken byte) would need up to n / 8 per rotation, and such blocks
 // go to the suffix sort instead, after at most this much wasted work.
-constexpr std::int64_t kComparisonBudgetPerRotation = 16;
+constexpr std::int64_t kComparisonBudgetPerRotation = 4;
 constexpr std::int64_t kComparisonBudgetFloor = 4096;
+
+std::int64_t comparisonBudget(std::uint32_t n) noexcept {
+    return std::max(kComparisonBudgetFloor, kComparisonBudgetPerRotation * n);
+}
 
 // Pending groups of the multikey quicksort. It continues with the smallest
 // part of each split, so the stack stays near 2 log2(n) entries; a full
@@ -60,7 +64,7 @@ public:
         : doubled_(doubled),
           rows_(rows),
           n_(n),
-          budget_(std::max(kComparisonBudgetFloor, kComparisonBudgetPerRotation * n)) {}
+          budget_(comparisonBudget(n)) {}
 
     // Sorts rows first .. last-1; false when the budget or the stack runs out.
     bool sortGroup(std::uint32_t first, std::uint32_t last, std::uint32_t depth) noexcept;
@@ -270,29 +274,46 @@ std::uint64_t radixPrefixOf(const std::uint8_t* p) noexcept {
     return loadKey(p) >> (64 - 8 * kRadixBytes);
 }
 
-// A group whose last two rotations (the two lowest starts above the first
-// change of byte, as the gathering and the stable radix passes leave them)
-// still agree this many bytes after the radix prefix marks a long repeat; when the groups so marked hold more than 1/kRepeatShare
-// of the block, a comparison sort would chase the repeats through most of it.
-constexpr std::uint32_t kRepeatProbeBytes = 256;
-constexpr std::uint32_t kRepeatShare = 16;
+// Before sorting, each group's cost is estimated from its size and how far
+// neighbouring rotations of it agree after the radix prefix, probed up to
+// kProbeWords words for one pair per kRowsPerProbe rows. Blocks of long
+// repeats (periods with a changed byte, Fibonacci-like words) show up here,
+// and go to the suffix sort before the comparison sort spends its budget.
+constexpr std::uint32_t kProbeWords = 32;
+constexpr std::uint32_t kRowsPerProbe = 32;
 
-bool agreeLong(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
-    for (std::uint32_t k = kRadixBytes; k < kRadixBytes + kRepeatProbeBytes; k += kWordBytes) {
-        if (loadKey(d + s + k) != loadKey(d + t + k)) return false;
+std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
+    std::uint32_t words = 0;
+    while (words < kProbeWords && loadKey(d + s + kRadixBytes + words * kWordBytes) ==
+                                      loadKey(d + t + kRadixBytes + words * kWordBytes)) {
+        ++words;
     }
-    return true;
+    return words;
+}
+
+// Words of 8 bytes that sorting rows first .. last-1 is expected to load.
+std::int64_t estimateGroupCost(const std::uint8_t* d, const std::uint32_t* rows,
+                               std::uint32_t first, std::uint32_t last) noexcept {
+    const std::uint32_t size = last - first;
+    const std::uint32_t probes = 1 + size / kRowsPerProbe;
+    std::int64_t agreed = 0;
+    for (std::uint32_t k = 0; k < probes; ++k) {
+        const std::uint32_t row = first + static_cast<std::uint32_t>(
+                                              static_cast<std::uint64_t>(size - 2) * k / probes);
+        agreed += commonWords(d, rows[row], rows[row + 1]);
+    }
+    return static_cast<std::int64_t>(size) * (1 + agreed / probes);
 }
 
 // Lists the runs of rising rotations that agree on their first kRadixBytes
 // bytes as (first, last) row pairs in groups[] and sets count; false when
-// long repeats dominate the block. A bucket's run starts are found without
+// their estimated cost takes more than half the budget. A bucket's run starts are found without
 // branches into starts[], which holds one entry per rising rotation.
 bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const BucketLayout& layout,
                       std::uint32_t n, std::uint32_t* groups, std::uint32_t* starts,
                       std::uint32_t& count) noexcept {
     count = 0;
-    std::uint32_t repeating = 0;
+    std::int64_t estimate = 0;
     for (std::uint32_t a = 0; a < kByteValues; ++a) {
         const std::uint32_t end = layout.start[a + 1];
         const std::uint32_t begin = layout.rising[a];
@@ -313,10 +334,10 @@ bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const Bu
             groups[2 * count] = first;
             groups[2 * count + 1] = last;
             ++count;
-            if (agreeLong(d, rows[last - 2], rows[last - 1])) repeating += last - first;
+            estimate += estimateGroupCost(d, rows, first, last);
         }
     }
-    return repeating <= n / kRepeatShare;
+    return estimate <= comparisonBudget(n) / 2;
 }
 
 // An ascending rotation p that starts with two bytes a sorts within its bucket
@@ -363,11 +384,15 @@ std::uint32_t placeDescending(const std::uint8_t* d, const std::uint8_t* types, 
 // The least rotation of a primitive block; its rotations then sort exactly as
 // its suffixes do (a Lyndon word is smaller than each of its proper suffixes,
 // so a suffix that is a prefix of another also belongs to the smaller rotation).
+// Two candidates i and j are compared until they differ; the loser and every
+// start it has matched so far are out. Equal stretches are skipped a word at a
+// time, which matters in nearly periodic blocks.
 std::uint32_t leastRotation(const std::uint8_t* doubled, std::uint32_t n) noexcept {
     std::uint32_t i = 0;
     std::uint32_t j = 1;
     std::uint32_t k = 0;
     while (i < n && j < n && k < n) {
+        while (k + kWordBytes <= n && loadKey(doubled + i + k) == loadKey(doubled + j + k)) k += kWordBytes;
         const std::uint8_t a = doubled[i + k];
         const std::uint8_t b = doubled[j + k];
         if (a == b) {
@@ -383,6 +408,25 @@ std::uint32_t leastRotation(const std::uint8_t* doubled, std::uint32_t n) noexce
         k = 0;
     }
     return std::min(i, j);
+}
+
+// Blocks that repeat a short pattern over long stretches (one changed byte,
+// or a period that does not divide the block) defeat comparison sorting; two
+// windows that both repeat with the same short period send a block straight to
+// the suffix sort, before any work that would be thrown away.
+constexpr std::uint32_t kPeriodWindowBytes = 512;
+constexpr std::uint32_t kLongestWindowPeriod = 64;
+
+bool repeatsShortPeriod(const std::uint8_t* d, std::uint32_t n) noexcept {
+    if (n < 4 * kPeriodWindowBytes) return false;
+    const std::uint32_t middle = n / 2;
+    for (std::uint32_t period = 2; period <= kLongestWindowPeriod; ++period) {
+        if (std::memcmp(d, d + period, kPeriodWindowBytes) == 0 &&
+            std::memcmp(d + middle, d + middle + period, kPeriodWindowBytes) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -402,6 +446,7 @@ std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
         if (ws.lastColumn != nullptr) ws.lastColumn[0] = ws.doubled[0];
         return 0;
     }
+    if (repeatsShortPeriod(ws.doubled, n)) return kSortAbandoned;
     std::uint8_t* types = ws.workBytes;
     const BucketLayout layout = classifyRotations(ws.doubled, n, types, ws.work);
     radixSortRisingRotations(ws.doubled, ws.rows, ws.work, layout, n);

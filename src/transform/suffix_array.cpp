@@ -12,9 +12,11 @@ constexpr std::uint32_t kByteAlphabet = 256;
 
 // A suffix is S-type when it is smaller than the suffix one position later,
 // L-type when it is greater. The last suffix is L-type: it is greater than the
-// virtual terminator after it.
+// virtual terminator after it. An S-type suffix right after an L-type one is
+// leftmost S-type and carries both bits.
 constexpr std::uint8_t kTypeL = 0;
 constexpr std::uint8_t kTypeS = 1;
+constexpr std::uint8_t kLeftmostS = 3;
 
 // One level of the recursion: a text over symbols 0 .. alphabet-1 and its tables.
 template <typename Symbol>
@@ -22,17 +24,17 @@ struct Level {
     const Symbol* text;
     std::uint32_t n;
     std::uint32_t alphabet;
-    std::uint32_t* sa;      // n entries
+    std::uint32_t* sa;      // n entries, and sa[n] as a sink for writes that are not wanted
     std::uint8_t* types;    // n entries
     std::uint32_t* counts;  // alphabet entries: occurrences of each symbol
     std::uint32_t* bucket;  // alphabet entries: running head or tail of each bucket
     SuffixArrayWorkspace rest;  // what the levels below may use
 };
 
-// Leftmost S-type: an S-type suffix right after an L-type one. The virtual
-// terminator would be one too; it is handled apart wherever it matters.
+// The virtual terminator is leftmost S-type too; it is handled apart wherever
+// it matters.
 bool isLeftmostS(const std::uint8_t* types, std::uint32_t i) noexcept {
-    return i > 0 && types[i] == kTypeS && types[i - 1] == kTypeL;
+    return types[i] == kLeftmostS;
 }
 
 template <typename Symbol>
@@ -40,8 +42,14 @@ void classify(const Level<Symbol>& v) noexcept {
     v.types[v.n - 1] = kTypeL;
     for (std::uint32_t i = v.n - 1; i-- > 0;) {
         const Symbol here = v.text[i];
-        const Symbol next = v.text[i + 1];
-        v.types[i] = (here < next || (here == next && v.types[i + 1] == kTypeS)) ? kTypeS : kTypeL;
+        const Symbol after = v.text[i + 1];
+        if (here < after || (here == after && (v.types[i + 1] & kTypeS) != 0)) {
+            v.types[i] = kTypeS;
+        } else {
+            v.types[i] = kTypeL;
+            // An L-type suffix makes the S-type one after it leftmost.
+            if (v.types[i + 1] == kTypeS) v.types[i + 1] = kLeftmostS;
+        }
     }
 }
 
@@ -89,7 +97,7 @@ void induceTypeS(const Level<Symbol>& v) noexcept {
     setBucketTails(v);
     for (std::uint32_t i = v.n; i-- > 0;) {
         const std::uint32_t j = v.sa[i];
-        if (j == kEmpty || j == 0 || v.types[j - 1] != kTypeS) continue;
+        if (j == kEmpty || j == 0 || (v.types[j - 1] & kTypeS) == 0) continue;
         v.sa[--v.bucket[v.text[j - 1]]] = j - 1;
     }
 }
@@ -121,7 +129,9 @@ std::uint32_t sortLmsSubstrings(const Level<Symbol>& v) noexcept {
     induceTypeS(v);
     std::uint32_t count = 0;
     for (std::uint32_t i = 0; i < v.n; ++i) {
-        if (isLeftmostS(v.types, v.sa[i])) v.sa[count++] = v.sa[i];
+        const std::uint32_t j = v.sa[i];
+        v.sa[count] = j;
+        count += static_cast<std::uint32_t>(isLeftmostS(v.types, j));
     }
     return count;
 }
@@ -171,9 +181,12 @@ void sortLmsSuffixes(const Level<Symbol>& v, std::uint32_t count, std::uint32_t 
         for (std::uint32_t i = 0; i < count; ++i) v.sa[reduced[i]] = i;
     }
     // Map ranks of the reduced string back to text positions.
+    // reduced[count] is the sink sa[n], so the branch-free gathering may write
+    // one past the positions it keeps.
     std::uint32_t k = 0;
     for (std::uint32_t i = 1; i < v.n; ++i) {
-        if (isLeftmostS(v.types, i)) reduced[k++] = i;
+        reduced[k] = i;
+        k += static_cast<std::uint32_t>(isLeftmostS(v.types, i));
     }
     for (std::uint32_t i = 0; i < count; ++i) v.sa[i] = reduced[v.sa[i]];
 }

@@ -25,7 +25,8 @@ struct SuffixArrayWorkspace {
     std::uint8_t* bytes;   // suffixArrayWorkBytes(n) entries
 };
 
-// Writes the start of the suffix at rank i into sa[i] for i < n, n >= 1.
+// Writes the start of the suffix at rank i into sa[i] for i < n, n >= 1;
+// sa[n] is scratch.
 void buildSuffixArray(std::uint32_t* sa, const std::uint8_t* text, std::uint32_t n,
                       SuffixArrayWorkspace workspace) noexcept;
 
