@@ -372,7 +372,7 @@ std::uint32_t placeDescending(const std::uint8_t* d, const std::uint8_t* types, 
         const std::uint32_t s = rows[i];
         const std::uint32_t p = (s == 0) ? n - 1 : s - 1;
         const std::uint8_t a = d[p];
-        const std::uint32_t descending = types[p];
+        const std::uint32_t descending = types[p] == kDescending ? 1 : 0;
         rows[descending != 0 ? next[a] : n] = p;
         next[a] += descending;
         if constexpr (kWriteLastColumn) lastColumn[i] = a;
