@@ -8,6 +8,7 @@
 #include <new>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/heap.h"
@@ -164,6 +165,65 @@ TEST(FastBlockSort, PeriodicAndNearlyPeriodicBlocks) {
         Bytes pattern = repeatPattern(tavrine::test::randomBytes(inner, rng, 3), 511);
         pattern.back() = static_cast<std::uint8_t>(pattern.back() + 1);
         diff.expectSame(repeatPattern(pattern, 8176), "nested period " + std::to_string(inner));
+    }
+}
+
+// Words built to defeat comparison sorting: self-similar words whose
+// rotations share prefixes of thousands of bytes, periods broken in the middle
+// or behind a noisy start, mutated copies of one chunk, sparse markers.
+Bytes fibonacciWord(std::size_t length) {
+    std::string previous = "a";
+    std::string word = "ab";
+    while (word.size() < length) previous = std::exchange(word, word + previous);
+    return Bytes(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+Bytes thueMorseWord(std::size_t length) {
+    Bytes word(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        std::size_t ones = 0;
+        for (std::size_t v = i; v != 0; v >>= 1) ones += v & 1;
+        word[i] = static_cast<std::uint8_t>('a' + ones % 2);
+    }
+    return word;
+}
+
+TEST(FastBlockSort, WordsThatDefeatComparisonSorts) {
+    std::mt19937 rng(8);
+    Differential diff;
+    for (const std::size_t n : {300u, 2049u, 8192u}) {
+        diff.expectSame(fibonacciWord(n), "Fibonacci word");
+        Bytes word = thueMorseWord(n);
+        diff.expectSame(word, "Thue-Morse word");
+        word[n / 2] = 'c';
+        diff.expectSame(word, "Thue-Morse word with a third letter");
+        for (const std::size_t period : {2u, 5u, 65u, 255u, 1000u}) {
+            if (period * 2 > n) continue;
+            const Bytes pattern = tavrine::test::randomBytes(period, rng);
+            Bytes block = repeatPattern(pattern, n);
+            block[n / 2] = static_cast<std::uint8_t>(block[n / 2] ^ 1);
+            diff.expectSame(block, "period " + std::to_string(period) + " broken in the middle");
+            block = repeatPattern(pattern, n);
+            for (std::size_t i = 0; i < 64; ++i) block[i] = static_cast<std::uint8_t>(rng());
+            diff.expectSame(block, "period " + std::to_string(period) + " behind noise");
+        }
+        for (const std::size_t chunk : {64u, 256u}) {
+            Bytes block = repeatPattern(tavrine::test::randomBytes(chunk, rng), n);
+            for (std::size_t at = 0; at + chunk <= n; at += chunk) {
+                block[at + rng() % chunk] = static_cast<std::uint8_t>(rng());
+            }
+            diff.expectSame(block, "mutated copies of " + std::to_string(chunk) + " bytes");
+        }
+        Bytes sparse(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            sparse[i] = static_cast<std::uint8_t>(i % 3 == 2 && rng() % 100 == 0 ? 3 : i % 3);
+        }
+        diff.expectSame(sparse, "period 3 with sparse markers");
+        Bytes ramp(n);
+        for (std::size_t i = 0; i < n; ++i) ramp[i] = static_cast<std::uint8_t>(i);
+        diff.expectSame(ramp, "byte ramp");
+        for (std::size_t i = 0; i < n; ++i) ramp[i] = static_cast<std::uint8_t>(i / 32);
+        diff.expectSame(ramp, "staircase");
     }
 }
 
@@ -324,16 +384,24 @@ TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
     }
 }
 
-TEST(PrimitiveRotationSort, LongRepeatsExceedTheComparisonBudget) {
-    // A period with one changed byte: common prefixes run for thousands of
-    // bytes, which the comparison sort must not chase.
+TEST(PrimitiveRotationSort, LongRepeatsGoToTheSuffixSort) {
+    // Common prefixes of thousands of bytes, which the comparison sort must
+    // not chase: periods that do not divide the block, periods with one changed
+    // byte, self-similar words.
     std::mt19937 rng(6);
-    for (const std::size_t period : {2u, 3u, 7u, 26u}) {
+    for (const std::size_t period : {2u, 3u, 7u, 26u, 100u}) {
         Bytes block = repeatPattern(tavrine::test::randomBytes(period, rng, 256), kStreamBlock);
-        block[kStreamBlock / 2] = static_cast<std::uint8_t>(block[kStreamBlock / 2] ^ 0x80);
+        if (kStreamBlock % period == 0) block.back() = static_cast<std::uint8_t>(block.back() ^ 1);
         ASSERT_TRUE(isPrimitive(block));
         EXPECT_TRUE(RotationMethods(block).byComparison().empty()) << "period " << period;
+        block = repeatPattern(tavrine::test::randomBytes(period, rng, 256), kStreamBlock);
+        block[kStreamBlock / 2] = static_cast<std::uint8_t>(block[kStreamBlock / 2] ^ 0x80);
+        EXPECT_TRUE(RotationMethods(block).byComparison().empty()) << "period " << period << ", one byte changed";
     }
+    EXPECT_TRUE(RotationMethods(fibonacciWord(kStreamBlock)).byComparison().empty());
+    Bytes thueMorse = thueMorseWord(kStreamBlock);
+    thueMorse[100] = 'c';
+    EXPECT_TRUE(RotationMethods(thueMorse).byComparison().empty());
     // Runs are placed by induction, not compared, however long they are.
     Bytes run(kStreamBlock, 0x41);
     run[100] = 0x40;
