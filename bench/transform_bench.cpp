@@ -1,8 +1,9 @@
 // Block sort and move-to-front on 8192-byte blocks. The forward sort runs
 // in its fast form and in the plain reference form on the same blocks: equal
-// bytes (the reference's worst case), English text, random bytes, short and
-// long periods, and a period with one changed byte (primitive, but with
-// common prefixes thousands of bytes long).
+// bytes (the reference's worst case), English text (every full block of
+// alice29.txt in turn, so that no branch pattern is learnt), random bytes,
+// short and long periods, periods with one changed byte and a Fibonacci word
+// (primitive, with common prefixes thousands of bytes long).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stream/codec_context.h"
@@ -31,6 +33,17 @@ Bytes textPiece() {
     const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (file.size() < kTextOffset + kBlock) return {};
     return Bytes(file.begin() + kTextOffset, file.begin() + kTextOffset + kBlock);
+}
+
+std::vector<Bytes> textPieces() {
+    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/canterbury/alice29.txt", std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Bytes> pieces;
+    for (std::size_t at = 0; at + kBlock <= file.size(); at += kBlock) {
+        pieces.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
+                            file.begin() + static_cast<std::ptrdiff_t>(at + kBlock));
+    }
+    return pieces;
 }
 
 Bytes randomBlock() {
@@ -55,18 +68,41 @@ Bytes nearlyPeriodicBlock(std::size_t period) {
     return block;
 }
 
-enum class Input { equalBytes, text, random, period3, period7, period4096, nearlyPeriod3, nearlyPeriod26 };
+Bytes fibonacciWord() {
+    std::string previous = "a";
+    std::string word = "ab";
+    while (word.size() < kBlock) {
+        std::string next = word;
+        next += previous;
+        previous = std::exchange(word, std::move(next));
+    }
+    return Bytes(word.begin(), word.begin() + kBlock);
+}
 
-Bytes makeInput(Input input) {
+enum class Input {
+    equalBytes,
+    text,
+    random,
+    period3,
+    period7,
+    period4096,
+    nearlyPeriod3,
+    nearlyPeriod26,
+    fibonacci
+};
+
+// The blocks a benchmark sorts in turn; empty when the corpus is missing.
+std::vector<Bytes> makeInput(Input input) {
     switch (input) {
-        case Input::equalBytes: return equalBytes();
-        case Input::text: return textPiece();
-        case Input::random: return randomBlock();
-        case Input::period3: return periodicBlock(3);
-        case Input::period7: return periodicBlock(7);
-        case Input::period4096: return periodicBlock(4096);
-        case Input::nearlyPeriod3: return nearlyPeriodicBlock(3);
-        case Input::nearlyPeriod26: return nearlyPeriodicBlock(26);
+        case Input::equalBytes: return {equalBytes()};
+        case Input::text: return textPieces();
+        case Input::random: return {randomBlock()};
+        case Input::period3: return {periodicBlock(3)};
+        case Input::period7: return {periodicBlock(7)};
+        case Input::period4096: return {periodicBlock(4096)};
+        case Input::nearlyPeriod3: return {nearlyPeriodicBlock(3)};
+        case Input::nearlyPeriod26: return {nearlyPeriodicBlock(26)};
+        case Input::fibonacci: return {fibonacciWord()};
     }
     return {};
 }
@@ -76,15 +112,17 @@ void setThroughput(benchmark::State& state) {
 }
 
 void BM_ForwardSort(benchmark::State& state, Input input) {
-    const Bytes block = makeInput(input);
-    if (block.size() != kBlock) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
         state.SkipWithError("corpus file missing");
         return;
     }
     tavrine::CodecContext context;
-    Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
+    Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
+    std::size_t next = 0;
     for (auto _ : state) {
-        context.ForwardBlockSort(record.data(), block.data(), kBlock);
+        context.ForwardBlockSort(record.data(), blocks[next].data(), kBlock);
+        next = next + 1 == blocks.size() ? 0 : next + 1;
         benchmark::DoNotOptimize(record.data());
         benchmark::ClobberMemory();
     }
@@ -92,15 +130,17 @@ void BM_ForwardSort(benchmark::State& state, Input input) {
 }
 
 void BM_ReferenceSort(benchmark::State& state, Input input) {
-    const Bytes block = makeInput(input);
-    if (block.size() != kBlock) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
         state.SkipWithError("corpus file missing");
         return;
     }
     std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
-    Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
+    Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
+    std::size_t next = 0;
     for (auto _ : state) {
-        tavrine::ForwardBlockSortReference(record.data(), block.data(), kBlock, scratch.data());
+        tavrine::ForwardBlockSortReference(record.data(), blocks[next].data(), kBlock, scratch.data());
+        next = next + 1 == blocks.size() ? 0 : next + 1;
         benchmark::DoNotOptimize(record.data());
         benchmark::ClobberMemory();
     }
@@ -110,22 +150,27 @@ void BM_ReferenceSort(benchmark::State& state, Input input) {
 // The linear-time method alone, as the fast sort runs it on blocks that
 // exceed the comparison budget.
 void BM_SuffixArrayMethod(benchmark::State& state, Input input) {
-    const Bytes block = makeInput(input);
-    if (block.size() != kBlock) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
         state.SkipWithError("corpus file missing");
         return;
     }
-    Bytes doubled(2 * kBlock + tavrine::kDoubledPadding);
-    for (std::size_t i = 0; i < doubled.size(); ++i) doubled[i] = block[i % kBlock];
+    std::vector<Bytes> doubled;
+    for (const Bytes& block : blocks) {
+        Bytes twice(2 * kBlock + tavrine::kDoubledPadding);
+        for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % kBlock];
+        doubled.push_back(std::move(twice));
+    }
     std::vector<std::uint32_t> rows(kBlock + 1);
     std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
     Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
     Bytes lastColumn(kBlock);
-    const tavrine::RotationWorkspace ws{doubled.data(), rows.data(), work.data(), workBytes.data(),
-                                        lastColumn.data()};
+    std::size_t next = 0;
     for (auto _ : state) {
-        tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock);
-        benchmark::DoNotOptimize(rows.data());
+        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(), work.data(),
+                                            workBytes.data(), lastColumn.data()};
+        benchmark::DoNotOptimize(tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock));
+        next = next + 1 == doubled.size() ? 0 : next + 1;
         benchmark::ClobberMemory();
     }
     setThroughput(state);
@@ -178,7 +223,8 @@ void BM_MoveToFrontEncodeText(benchmark::State& state) {
     BENCHMARK_CAPTURE(function, period_7, Input::period7)->Unit(unit);                     \
     BENCHMARK_CAPTURE(function, period_4096, Input::period4096)->Unit(unit);               \
     BENCHMARK_CAPTURE(function, nearly_period_3, Input::nearlyPeriod3)->Unit(unit);        \
-    BENCHMARK_CAPTURE(function, nearly_period_26, Input::nearlyPeriod26)->Unit(unit)
+    BENCHMARK_CAPTURE(function, nearly_period_26, Input::nearlyPeriod26)->Unit(unit);         \
+    BENCHMARK_CAPTURE(function, fibonacci, Input::fibonacci)->Unit(unit)
 
 TAVRINE_SORT_BENCHMARKS(BM_ForwardSort, benchmark::kMicrosecond);
 TAVRINE_SORT_BENCHMARKS(BM_ReferenceSort, benchmark::kMicrosecond);
@@ -186,6 +232,7 @@ BENCHMARK_CAPTURE(BM_SuffixArrayMethod, text, Input::text)->Unit(benchmark::kMic
 BENCHMARK_CAPTURE(BM_SuffixArrayMethod, random, Input::random)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_SuffixArrayMethod, nearly_period_3, Input::nearlyPeriod3)
     ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, fibonacci, Input::fibonacci)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_InverseSortText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MoveToFrontEncodeText)->Unit(benchmark::kMicrosecond);
 

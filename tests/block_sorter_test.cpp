@@ -58,13 +58,20 @@ public:
         if (expected == actual) return;
         ADD_FAILURE() << what << ", " << block.size() << " bytes: records differ"
                       << (block.size() <= 64 ? "\n  block     " + toHex(block) : std::string())
-                      << "\n  reference " << toHex(Bytes(expected.begin(), expected.begin() + std::min<std::size_t>(expected.size(), 40)))
-                      << "\n  fast      " << toHex(Bytes(actual.begin(), actual.begin() + std::min<std::size_t>(actual.size(), 40)));
+                      << "\n  reference " << toHex(front(expected)) << "\n  fast      "
+                      << toHex(front(actual));
     }
 
     std::size_t compared() const { return compared_; }
 
 private:
+    // The first bytes of a record, enough to show where two differ.
+    static Bytes front(const Bytes& record) {
+        constexpr std::ptrdiff_t kShown = 40;
+        return Bytes(record.begin(),
+                     record.begin() + std::min(kShown, static_cast<std::ptrdiff_t>(record.size())));
+    }
+
     std::vector<std::uint32_t> scratch_;
     BlockSorter sorter_;
     std::size_t compared_ = 0;
@@ -77,11 +84,16 @@ Bytes repeatPattern(const Bytes& pattern, std::size_t length) {
     return out;
 }
 
-// Runs of random bytes with random lengths up to maxRun.
-Bytes runsOf(std::size_t length, std::size_t maxRun, unsigned alphabet, std::mt19937& rng) {
+struct RunShape {
+    std::size_t longest;  // run length
+    unsigned alphabet;    // byte values used
+};
+
+// Runs of random bytes with random lengths up to shape.longest.
+Bytes runsOf(std::size_t length, RunShape shape, std::mt19937& rng) {
     Bytes out;
-    std::uniform_int_distribution<std::size_t> run(1, maxRun);
-    std::uniform_int_distribution<unsigned> value(0, alphabet - 1);
+    std::uniform_int_distribution<std::size_t> run(1, shape.longest);
+    std::uniform_int_distribution<unsigned> value(0, shape.alphabet - 1);
     while (out.size() < length) out.insert(out.end(), run(rng), static_cast<std::uint8_t>(value(rng)));
     out.resize(length);
     return out;
@@ -98,7 +110,7 @@ TEST(FastBlockSort, EveryLengthUpTo300) {
         }
         diff.expectSame(Bytes(n, 0x00), at + ", zeros");
         diff.expectSame(Bytes(n, 0xFF), at + ", 0xFF bytes");
-        diff.expectSame(runsOf(n, 9, 3, rng), at + ", runs");
+        diff.expectSame(runsOf(n, {9, 3}, rng), at + ", runs");
         // Periods that do and do not divide n, exact and with a changed last byte.
         for (const std::size_t period : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{4},
                                          std::size_t{5}, std::size_t{6}, n / 2 + 1, n / 3 + 1}) {
@@ -129,8 +141,8 @@ TEST(FastBlockSort, LowEntropyAndRunsAtStreamSizes) {
             diff.expectSame(tavrine::test::randomBytes(n, rng, alphabet), "low entropy");
         }
         diff.expectSame(tavrine::test::skewedBytes(n, rng), "skewed");
-        diff.expectSame(runsOf(n, 300, 4, rng), "long runs");
-        diff.expectSame(runsOf(n, 20, 256, rng), "short runs");
+        diff.expectSame(runsOf(n, {300, 4}, rng), "long runs");
+        diff.expectSame(runsOf(n, {20, 256}, rng), "short runs");
         diff.expectSame(tavrine::test::randomBytes(n, rng), "random");
     }
 }
@@ -174,7 +186,11 @@ TEST(FastBlockSort, PeriodicAndNearlyPeriodicBlocks) {
 Bytes fibonacciWord(std::size_t length) {
     std::string previous = "a";
     std::string word = "ab";
-    while (word.size() < length) previous = std::exchange(word, word + previous);
+    while (word.size() < length) {
+        std::string next = word;
+        next += previous;
+        previous = std::exchange(word, std::move(next));
+    }
     return Bytes(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(length));
 }
 

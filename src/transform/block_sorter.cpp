@@ -112,8 +112,14 @@ std::uint32_t placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows,
 // A block u^k, |u| = period, k >= 2: rotations s and t are identical exactly
 // when s = t (mod period), and compare as rotations s mod period and t mod
 // period of u do.
-std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, std::uint32_t n,
-                                    std::uint32_t period) noexcept {
+struct Repetition {
+    std::uint32_t length;  // of the block
+    std::uint32_t period;  // of the primitive string repeated, a proper divisor of the length
+};
+
+std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition block) noexcept {
+    const std::uint32_t n = block.length;
+    const std::uint32_t period = block.period;
     RotationWorkspace repeated = ws;
     repeated.lastColumn = nullptr;
     sortPrimitiveRotations(repeated, period);
@@ -158,7 +164,7 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
 
     const std::uint32_t period = primitiveRootLength(block, n);
     const std::uint32_t primaryIndex =
-        period == n ? sortPrimitiveRotations(ws, n) : sortPeriodicRotations(ws, n, period);
+        period == n ? sortPrimitiveRotations(ws, n) : sortPeriodicRotations(ws, {n, period});
     record[0] = static_cast<std::uint8_t>(primaryIndex);
     record[1] = static_cast<std::uint8_t>(primaryIndex >> 8);
 }

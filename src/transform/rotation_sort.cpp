@@ -240,9 +240,11 @@ BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint
 // them in their buckets' rising rows: least significant byte first, stable
 // counting passes move them between the two halves of the work area and, on
 // the first byte, into the rows.
-void radixSortRisingRotations(const std::uint8_t* d, std::uint32_t* rows, std::uint32_t* work,
-                              const BucketLayout& layout, std::uint32_t n) noexcept {
-    std::uint32_t* buffers[2] = {work, work + n + 1};
+void radixSortRisingRotations(const RotationWorkspace& ws, const BucketLayout& layout,
+                              std::uint32_t n) noexcept {
+    const std::uint8_t* d = ws.doubled;
+    std::uint32_t* rows = ws.rows;
+    std::uint32_t* buffers[2] = {ws.work, ws.work + n + 1};
     const std::uint32_t count = layout.risingCount;
     std::array<std::array<std::uint32_t, kByteValues>, kRadixBytes> next{};
     for (std::uint32_t k = 0; k < count; ++k) {
@@ -284,9 +286,8 @@ constexpr std::uint32_t kRowsPerProbe = 32;
 
 std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
     std::uint32_t words = 0;
-    while (words < kProbeWords && loadKey(d + s + kRadixBytes + words * kWordBytes) ==
-                                      loadKey(d + t + kRadixBytes + words * kWordBytes)) {
-        ++words;
+    for (std::size_t offset = kRadixBytes; words < kProbeWords; offset += kWordBytes, ++words) {
+        if (loadKey(d + s + offset) != loadKey(d + t + offset)) break;
     }
     return words;
 }
@@ -306,12 +307,16 @@ std::int64_t estimateGroupCost(const std::uint8_t* d, const std::uint32_t* rows,
 }
 
 // Lists the runs of rising rotations that agree on their first kRadixBytes
-// bytes as (first, last) row pairs in groups[] and sets count; false when
-// their estimated cost takes more than half the budget. A bucket's run starts are found without
-// branches into starts[], which holds one entry per rising rotation.
-bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const BucketLayout& layout,
-                      std::uint32_t n, std::uint32_t* groups, std::uint32_t* starts,
+// bytes as (first, last) row pairs in the work area (at most one pair per two
+// rising rotations) and sets count; false when their estimated cost takes
+// more than half the budget. A bucket's run starts are found without branches,
+// into the second half of the work area.
+bool findRisingGroups(const RotationWorkspace& ws, const BucketLayout& layout, std::uint32_t n,
                       std::uint32_t& count) noexcept {
+    const std::uint8_t* d = ws.doubled;
+    const std::uint32_t* rows = ws.rows;
+    std::uint32_t* groups = ws.work;
+    std::uint32_t* starts = ws.work + n + 1;
     count = 0;
     std::int64_t estimate = 0;
     for (std::uint32_t a = 0; a < kByteValues; ++a) {
@@ -331,8 +336,8 @@ bool findRisingGroups(const std::uint8_t* d, const std::uint32_t* rows, const Bu
             const std::uint32_t first = starts[r];
             const std::uint32_t last = starts[r + 1];
             if (last - first < 2) continue;
-            groups[2 * count] = first;
-            groups[2 * count + 1] = last;
+            groups[std::size_t{2} * count] = first;
+            groups[std::size_t{2} * count + 1] = last;
             ++count;
             estimate += estimateGroupCost(d, rows, first, last);
         }
@@ -362,9 +367,13 @@ void placeAscendingRuns(const std::uint8_t* d, std::uint32_t* rows, const Bucket
 // Each row read is final, so the scan also writes the last column, when asked
 // for, and returns the row of rotation 0.
 template <bool kWriteLastColumn>
-std::uint32_t placeDescending(const std::uint8_t* d, const std::uint8_t* types, std::uint32_t* rows,
-                              const BucketStarts& start, std::uint32_t n,
-                              std::uint8_t* lastColumn) noexcept {
+std::uint32_t placeDescending(const RotationWorkspace& ws, const BucketStarts& start,
+                              std::uint32_t n) noexcept {
+    // Local copies: the byte stores below could otherwise alias the workspace.
+    const std::uint8_t* d = ws.doubled;
+    const std::uint8_t* types = ws.workBytes;
+    std::uint32_t* rows = ws.rows;
+    std::uint8_t* lastColumn = ws.lastColumn;
     std::array<std::uint32_t, kByteValues> next{};
     std::copy_n(start.begin(), kByteValues, next.begin());
     std::uint32_t primaryIndex = 0;
@@ -449,22 +458,18 @@ std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
     if (repeatsShortPeriod(ws.doubled, n)) return kSortAbandoned;
     std::uint8_t* types = ws.workBytes;
     const BucketLayout layout = classifyRotations(ws.doubled, n, types, ws.work);
-    radixSortRisingRotations(ws.doubled, ws.rows, ws.work, layout, n);
-    // The radix buffers are free again: the work area takes the group list
-    // (at most one pair per two rising rotations) and a bucket's run starts.
-    std::uint32_t* groups = ws.work;
+    radixSortRisingRotations(ws, layout, n);
+    // The radix buffers are free again for the group list.
     std::uint32_t groupCount = 0;
-    if (!findRisingGroups(ws.doubled, ws.rows, layout, n, groups, ws.work + n + 1, groupCount)) {
-        return kSortAbandoned;
-    }
+    if (!findRisingGroups(ws, layout, n, groupCount)) return kSortAbandoned;
+    const std::uint32_t* groups = ws.work;
     ComparisonSort sorter(ws.doubled, ws.rows, n);
-    for (std::uint32_t g = 0; g < groupCount; ++g) {
+    for (std::size_t g = 0; g < groupCount; ++g) {
         if (!sorter.sortGroup(groups[2 * g], groups[2 * g + 1], kRadixBytes)) return kSortAbandoned;
     }
     placeAscendingRuns(ws.doubled, ws.rows, layout, n);
-    return ws.lastColumn != nullptr
-               ? placeDescending<true>(ws.doubled, types, ws.rows, layout.start, n, ws.lastColumn)
-               : placeDescending<false>(ws.doubled, types, ws.rows, layout.start, n, nullptr);
+    return ws.lastColumn != nullptr ? placeDescending<true>(ws, layout.start, n)
+                                    : placeDescending<false>(ws, layout.start, n);
 }
 
 std::uint32_t sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws,

@@ -37,18 +37,22 @@ bool isLeftmostS(const std::uint8_t* types, std::uint32_t i) noexcept {
     return types[i] == kLeftmostS;
 }
 
+// The hot loops below work on local copies of the level's fields: their
+// stores could otherwise alias the level and force reloads.
 template <typename Symbol>
 void classify(const Level<Symbol>& v) noexcept {
-    v.types[v.n - 1] = kTypeL;
+    const Symbol* text = v.text;
+    std::uint8_t* types = v.types;
+    types[v.n - 1] = kTypeL;
     for (std::uint32_t i = v.n - 1; i-- > 0;) {
-        const Symbol here = v.text[i];
-        const Symbol after = v.text[i + 1];
-        if (here < after || (here == after && (v.types[i + 1] & kTypeS) != 0)) {
-            v.types[i] = kTypeS;
+        const Symbol here = text[i];
+        const Symbol after = text[i + 1];
+        if (here < after || (here == after && (types[i + 1] & kTypeS) != 0)) {
+            types[i] = kTypeS;
         } else {
-            v.types[i] = kTypeL;
+            types[i] = kTypeL;
             // An L-type suffix makes the S-type one after it leftmost.
-            if (v.types[i + 1] == kTypeS) v.types[i + 1] = kLeftmostS;
+            if (types[i + 1] == kTypeS) types[i + 1] = kLeftmostS;
         }
     }
 }
@@ -83,11 +87,16 @@ void setBucketTails(const Level<Symbol>& v) noexcept {
 template <typename Symbol>
 void induceTypeL(const Level<Symbol>& v) noexcept {
     setBucketHeads(v);
-    v.sa[v.bucket[v.text[v.n - 1]]++] = v.n - 1;
-    for (std::uint32_t i = 0; i < v.n; ++i) {
-        const std::uint32_t j = v.sa[i];
-        if (j == kEmpty || j == 0 || v.types[j - 1] != kTypeL) continue;
-        v.sa[v.bucket[v.text[j - 1]]++] = j - 1;
+    const Symbol* text = v.text;
+    const std::uint8_t* types = v.types;
+    std::uint32_t* sa = v.sa;
+    std::uint32_t* bucket = v.bucket;
+    const std::uint32_t n = v.n;
+    sa[bucket[text[n - 1]]++] = n - 1;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t j = sa[i];
+        if (j == kEmpty || j == 0 || types[j - 1] != kTypeL) continue;
+        sa[bucket[text[j - 1]]++] = j - 1;
     }
 }
 
@@ -95,24 +104,31 @@ void induceTypeL(const Level<Symbol>& v) noexcept {
 template <typename Symbol>
 void induceTypeS(const Level<Symbol>& v) noexcept {
     setBucketTails(v);
+    const Symbol* text = v.text;
+    const std::uint8_t* types = v.types;
+    std::uint32_t* sa = v.sa;
+    std::uint32_t* bucket = v.bucket;
     for (std::uint32_t i = v.n; i-- > 0;) {
-        const std::uint32_t j = v.sa[i];
-        if (j == kEmpty || j == 0 || (v.types[j - 1] & kTypeS) == 0) continue;
-        v.sa[--v.bucket[v.text[j - 1]]] = j - 1;
+        const std::uint32_t j = sa[i];
+        if (j == kEmpty || j == 0 || (types[j - 1] & kTypeS) == 0) continue;
+        sa[--bucket[text[j - 1]]] = j - 1;
     }
 }
 
-// Two leftmost-S substrings (from one leftmost-S position to the next,
-// inclusive) are equal when their symbols and types agree throughout. The one
-// that runs into the terminator equals no other.
+// A leftmost-S substring runs from one leftmost-S position to the next,
+// inclusive. Two are equal when their symbols and types agree throughout;
+// the one that runs into the terminator equals no other.
+struct LmsSubstrings {
+    std::uint32_t first;
+    std::uint32_t second;
+};
+
 template <typename Symbol>
-bool sameLmsSubstring(const Level<Symbol>& v, std::uint32_t a, std::uint32_t b) noexcept {
-    for (std::uint32_t d = 0;; ++d) {
-        const std::uint32_t i = a + d;
-        const std::uint32_t j = b + d;
+bool areEqual(const Level<Symbol>& v, LmsSubstrings pair) noexcept {
+    for (std::uint32_t i = pair.first, j = pair.second;; ++i, ++j) {
         if (i == v.n || j == v.n) return false;
         if (v.text[i] != v.text[j] || v.types[i] != v.types[j]) return false;
-        if (d > 0 && (isLeftmostS(v.types, i) || isLeftmostS(v.types, j))) return true;
+        if (i != pair.first && (isLeftmostS(v.types, i) || isLeftmostS(v.types, j))) return true;
     }
 }
 
@@ -148,7 +164,7 @@ std::uint32_t nameLmsSubstrings(const Level<Symbol>& v, std::uint32_t count) noe
     std::uint32_t previous = kEmpty;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint32_t position = v.sa[i];
-        if (previous == kEmpty || !sameLmsSubstring(v, position, previous)) {
+        if (previous == kEmpty || !areEqual(v, LmsSubstrings{position, previous})) {
             ++names;
             previous = position;
         }
@@ -223,7 +239,7 @@ void buildSuffixArray(std::uint32_t* sa, const std::uint8_t* text, std::uint32_t
         kByteAlphabet, sa,
         workspace.bytes, workspace.words,
         workspace.words + kByteAlphabet,
-        {workspace.words + 2 * kByteAlphabet, workspace.bytes + n}};
+        {workspace.words + std::size_t{2} * kByteAlphabet, workspace.bytes + n}};
     sortSuffixes(top);
 }
 
