@@ -209,7 +209,6 @@ struct BucketLayout {
 BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint8_t* types,
                                std::uint32_t* risingStarts) noexcept {
     std::array<std::uint32_t, kByteValues> count{};
-    std::array<std::uint32_t, kByteValues> rising{};
     BucketLayout layout{};
     // Start where two different bytes meet: that type needs no later one.
     std::uint32_t i = 0;
@@ -224,14 +223,10 @@ BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint
         const bool isRising = second > first;
         risingStarts[layout.risingCount] = i;
         layout.risingCount += static_cast<std::uint32_t>(isRising);
-        rising[first] += static_cast<std::uint32_t>(isRising);
         layout.ascendingRuns[first] += static_cast<std::uint32_t>((next == kAscending) & (second == first));
         i = (i == 0) ? n - 1 : i - 1;
     }
-    for (std::uint32_t b = 0; b < kByteValues; ++b) {
-        layout.start[b + 1] = layout.start[b] + count[b];
-        layout.rising[b] = layout.start[b + 1] - rising[b];
-    }
+    for (std::uint32_t b = 0; b < kByteValues; ++b) layout.start[b + 1] = layout.start[b] + count[b];
     return layout;
 }
 
@@ -240,7 +235,7 @@ BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint
 // them in their buckets' rising rows: least significant byte first, stable
 // counting passes move them between the two halves of the work area and, on
 // the first byte, into the rows.
-void radixSortRisingRotations(const RotationWorkspace& ws, const BucketLayout& layout,
+void radixSortRisingRotations(const RotationWorkspace& ws, BucketLayout& layout,
                               std::uint32_t n) noexcept {
     const std::uint8_t* d = ws.doubled;
     std::uint32_t* rows = ws.rows;
@@ -249,8 +244,10 @@ void radixSortRisingRotations(const RotationWorkspace& ws, const BucketLayout& l
     std::array<std::array<std::uint32_t, kByteValues>, kRadixBytes> next{};
     for (std::uint32_t k = 0; k < count; ++k) {
         const std::uint8_t* at = d + buffers[0][k];
-        for (std::uint32_t j = 1; j < kRadixBytes; ++j) ++next[j][at[j]];
+        for (std::uint32_t j = 0; j < kRadixBytes; ++j) ++next[j][at[j]];
     }
+    // The rising rotations take the last rows of their buckets.
+    for (std::uint32_t b = 0; b < kByteValues; ++b) layout.rising[b] = layout.start[b + 1] - next[0][b];
     std::uint32_t from = 0;
     for (std::uint32_t j = kRadixBytes; j-- > 1;) {
         std::uint32_t total = 0;
@@ -457,7 +454,7 @@ std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
     }
     if (repeatsShortPeriod(ws.doubled, n)) return kSortAbandoned;
     std::uint8_t* types = ws.workBytes;
-    const BucketLayout layout = classifyRotations(ws.doubled, n, types, ws.work);
+    BucketLayout layout = classifyRotations(ws.doubled, n, types, ws.work);
     radixSortRisingRotations(ws, layout, n);
     // The radix buffers are free again for the group list.
     std::uint32_t groupCount = 0;
