@@ -27,8 +27,9 @@ std::int64_t comparisonBudget(std::uint32_t n) noexcept {
 }
 
 // Pending groups of the multikey quicksort. It continues with the smallest
-// part of each split, so the stack stays near 2 log2(n) entries; a full
-// stack ends the comparison sort like an exhausted budget.
+// part of each split, which keeps the stack short; a small group may stack up
+// to half its rows at once. A full stack ends the comparison sort like an
+// exhausted budget.
 constexpr std::uint32_t kPendingGroups = 256;
 
 constexpr std::uint32_t kWordBytes = 8;
@@ -56,8 +57,9 @@ std::uint64_t loadKey(const std::uint8_t* p) noexcept {
 }
 
 // Sorts groups of rotations that agree on their first `depth` bytes: a
-// multikey quicksort on 8-byte words of the doubled block, insertion sort for
-// small groups. All rotations of a primitive block differ within n bytes.
+// multikey quicksort on 8-byte words of the doubled block, insertion sort on
+// packed keys for small groups. All rotations of a primitive block differ
+// within n bytes, so no group survives to depth n.
 class ComparisonSort {
 public:
     ComparisonSort(const std::uint8_t* doubled, std::uint32_t* rows, std::uint32_t n) noexcept
@@ -203,9 +205,10 @@ struct BucketLayout {
     std::array<std::uint32_t, kByteValues> rising{};         // first row of the rising rotations
 };
 
-// Classifies every rotation (types[i]), counts what the layout needs and
-// gathers the starts of the rising rotations into rising[], in one backward
-// scan around the block. Needs n >= 2 and two different bytes.
+// Classifies every rotation (types[i]), counts the buckets and their
+// ascending runs and gathers the starts of the rising rotations into
+// risingStarts[], in one backward scan around the block. Needs n >= 2 and two
+// different bytes.
 BucketLayout classifyRotations(const std::uint8_t* d, std::uint32_t n, std::uint8_t* types,
                                std::uint32_t* risingStarts) noexcept {
     std::array<std::uint32_t, kByteValues> count{};
@@ -275,9 +278,11 @@ std::uint64_t radixPrefixOf(const std::uint8_t* p) noexcept {
 
 // Before sorting, each group's cost is estimated from its size and how far
 // neighbouring rotations of it agree after the radix prefix, probed up to
-// kProbeWords words for one pair per kRowsPerProbe rows. Blocks of long
-// repeats (periods with a changed byte, Fibonacci-like words) show up here,
-// and go to the suffix sort before the comparison sort spends its budget.
+// kProbeWords words for one pair per kRowsPerProbe rows. Most blocks of long
+// repeats (periods with a changed byte, mutated copies of one piece) show up
+// here and go to the suffix sort before the comparison sort spends its budget;
+// the budget catches the rest (self-similar words, whose neighbours by
+// position agree briefly while their neighbours in order agree at length).
 constexpr std::uint32_t kProbeWords = 32;
 constexpr std::uint32_t kRowsPerProbe = 32;
 
