@@ -1,5 +1,9 @@
-// Block sort and move-to-front on 8192-byte blocks: the worst case of the
-// reference sort (all bytes equal), a piece of English text, and random bytes.
+// Block sort and move-to-front on 8192-byte blocks. The forward sort runs
+// in its fast form and in the plain reference form on the same blocks: equal
+// bytes (the reference's worst case), English text (every full block of
+// alice29.txt in turn, so that no branch pattern is learnt), random bytes,
+// short and long periods, periods with one changed byte and a Fibonacci word
+// (primitive, with common prefixes thousands of bytes long).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -7,11 +11,13 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stream/codec_context.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
+#include "transform/rotation_sort.h"
 
 namespace {
 
@@ -29,6 +35,17 @@ Bytes textPiece() {
     return Bytes(file.begin() + kTextOffset, file.begin() + kTextOffset + kBlock);
 }
 
+std::vector<Bytes> textPieces() {
+    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/canterbury/alice29.txt", std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Bytes> pieces;
+    for (std::size_t at = 0; at + kBlock <= file.size(); at += kBlock) {
+        pieces.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
+                            file.begin() + static_cast<std::ptrdiff_t>(at + kBlock));
+    }
+    return pieces;
+}
+
 Bytes randomBlock() {
     std::mt19937 rng(1);
     Bytes block(kBlock);
@@ -36,24 +53,128 @@ Bytes randomBlock() {
     return block;
 }
 
-void runForwardSort(benchmark::State& state, const Bytes& block) {
-    if (block.size() != kBlock) {
+Bytes periodicBlock(std::size_t period) {
+    std::mt19937 rng(2);
+    Bytes pattern(period);
+    for (auto& b : pattern) b = static_cast<std::uint8_t>(rng());
+    Bytes block(kBlock);
+    for (std::size_t i = 0; i < kBlock; ++i) block[i] = pattern[i % period];
+    return block;
+}
+
+Bytes nearlyPeriodicBlock(std::size_t period) {
+    Bytes block = periodicBlock(period);
+    block[kBlock / 2] = static_cast<std::uint8_t>(block[kBlock / 2] ^ 0x80);
+    return block;
+}
+
+Bytes fibonacciWord() {
+    std::string previous = "a";
+    std::string word = "ab";
+    while (word.size() < kBlock) {
+        std::string next = word;
+        next += previous;
+        previous = std::exchange(word, std::move(next));
+    }
+    return Bytes(word.begin(), word.begin() + kBlock);
+}
+
+enum class Input {
+    equalBytes,
+    text,
+    random,
+    period3,
+    period7,
+    period4096,
+    nearlyPeriod3,
+    nearlyPeriod26,
+    fibonacci
+};
+
+// The blocks a benchmark sorts in turn; empty when the corpus is missing.
+std::vector<Bytes> makeInput(Input input) {
+    switch (input) {
+        case Input::equalBytes: return {equalBytes()};
+        case Input::text: return textPieces();
+        case Input::random: return {randomBlock()};
+        case Input::period3: return {periodicBlock(3)};
+        case Input::period7: return {periodicBlock(7)};
+        case Input::period4096: return {periodicBlock(4096)};
+        case Input::nearlyPeriod3: return {nearlyPeriodicBlock(3)};
+        case Input::nearlyPeriod26: return {nearlyPeriodicBlock(26)};
+        case Input::fibonacci: return {fibonacciWord()};
+    }
+    return {};
+}
+
+void setThroughput(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+}
+
+void BM_ForwardSort(benchmark::State& state, Input input) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
         state.SkipWithError("corpus file missing");
         return;
     }
     tavrine::CodecContext context;
-    Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
+    Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
+    std::size_t next = 0;
     for (auto _ : state) {
-        context.ForwardBlockSort(record.data(), block.data(), kBlock);
+        context.ForwardBlockSort(record.data(), blocks[next].data(), kBlock);
+        next = next + 1 == blocks.size() ? 0 : next + 1;
         benchmark::DoNotOptimize(record.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBlock);
+    setThroughput(state);
 }
 
-void BM_ForwardSortEqualBytes(benchmark::State& state) { runForwardSort(state, equalBytes()); }
-void BM_ForwardSortText(benchmark::State& state) { runForwardSort(state, textPiece()); }
-void BM_ForwardSortRandom(benchmark::State& state) { runForwardSort(state, randomBlock()); }
+void BM_ReferenceSort(benchmark::State& state, Input input) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
+        state.SkipWithError("corpus file missing");
+        return;
+    }
+    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        tavrine::ForwardBlockSortReference(record.data(), blocks[next].data(), kBlock, scratch.data());
+        next = next + 1 == blocks.size() ? 0 : next + 1;
+        benchmark::DoNotOptimize(record.data());
+        benchmark::ClobberMemory();
+    }
+    setThroughput(state);
+}
+
+// The linear-time method alone, as the fast sort runs it on blocks that
+// exceed the comparison budget.
+void BM_SuffixArrayMethod(benchmark::State& state, Input input) {
+    const std::vector<Bytes> blocks = makeInput(input);
+    if (blocks.empty()) {
+        state.SkipWithError("corpus file missing");
+        return;
+    }
+    std::vector<Bytes> doubled;
+    for (const Bytes& block : blocks) {
+        Bytes twice(2 * kBlock + tavrine::kDoubledPadding);
+        for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % kBlock];
+        doubled.push_back(std::move(twice));
+    }
+    std::vector<std::uint32_t> rows(kBlock + 1);
+    std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
+    Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
+    Bytes lastColumn(kBlock);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(), work.data(),
+                                            workBytes.data(), lastColumn.data()};
+        benchmark::DoNotOptimize(tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock));
+        next = next + 1 == doubled.size() ? 0 : next + 1;
+        benchmark::ClobberMemory();
+    }
+    setThroughput(state);
+}
 
 void BM_InverseSortText(benchmark::State& state) {
     const Bytes block = textPiece();
@@ -94,9 +215,24 @@ void BM_MoveToFrontEncodeText(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ForwardSortEqualBytes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ForwardSortText)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ForwardSortRandom)->Unit(benchmark::kMillisecond);
+#define TAVRINE_SORT_BENCHMARKS(function, unit)                                            \
+    BENCHMARK_CAPTURE(function, equal_bytes, Input::equalBytes)->Unit(unit);               \
+    BENCHMARK_CAPTURE(function, text, Input::text)->Unit(unit);                            \
+    BENCHMARK_CAPTURE(function, random, Input::random)->Unit(unit);                        \
+    BENCHMARK_CAPTURE(function, period_3, Input::period3)->Unit(unit);                     \
+    BENCHMARK_CAPTURE(function, period_7, Input::period7)->Unit(unit);                     \
+    BENCHMARK_CAPTURE(function, period_4096, Input::period4096)->Unit(unit);               \
+    BENCHMARK_CAPTURE(function, nearly_period_3, Input::nearlyPeriod3)->Unit(unit);        \
+    BENCHMARK_CAPTURE(function, nearly_period_26, Input::nearlyPeriod26)->Unit(unit);         \
+    BENCHMARK_CAPTURE(function, fibonacci, Input::fibonacci)->Unit(unit)
+
+TAVRINE_SORT_BENCHMARKS(BM_ForwardSort, benchmark::kMicrosecond);
+TAVRINE_SORT_BENCHMARKS(BM_ReferenceSort, benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, text, Input::text)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, random, Input::random)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, nearly_period_3, Input::nearlyPeriod3)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SuffixArrayMethod, fibonacci, Input::fibonacci)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_InverseSortText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MoveToFrontEncodeText)->Unit(benchmark::kMicrosecond);
 

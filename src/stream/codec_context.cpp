@@ -4,11 +4,16 @@
 
 namespace tavrine {
 
-CodecContext::CodecContext() : scratch_(kScratchSlots) {}
-
 void CodecContext::ForwardBlockSort(std::uint8_t* record, const std::uint8_t* block,
                                     std::uint32_t n) {
-    ForwardBlockSortReference(record, block, n, scratch_.data());
+    if (sortMethod_ == BlockSortMethod::reference) {
+        if (referenceScratch_.size() == 0) {
+            referenceScratch_ = platform::HeapArray<std::uint32_t>(kScratchSlots);
+        }
+        ForwardBlockSortReference(record, block, n, referenceScratch_.data());
+        return;
+    }
+    sorter_.sort(record, block, n);
 }
 
 }  // namespace tavrine

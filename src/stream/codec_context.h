@@ -1,5 +1,5 @@
 // The working object of one encode or decode call. It owns all memory that
-// lives for the whole call: the block sort's merge buffer, the move-to-front
+// lives for the whole call: the block sorter's tables, the move-to-front
 // table and the range coder with its model. Nothing in it outlives the call or
 // is shared between calls, so calls on different threads never meet here.
 #pragma once
@@ -9,6 +9,7 @@
 #include "entropy/range_coder.h"
 #include "platform/heap.h"
 #include "tavrine.h"
+#include "transform/block_sorter.h"
 #include "transform/move_to_front.h"
 
 namespace tavrine {
@@ -34,12 +35,17 @@ struct DecodeCall {
     void* user;
 };
 
+// The forward sort a context runs. Calls from hosts always use the fast
+// sorter; the plain reference sort is there for tests that compare the two.
+enum class BlockSortMethod { fast, reference };
+
 class CodecContext {
 public:
-    // Obtains the merge buffer and the model's arrays; throws std::bad_alloc
-    // when it cannot, with everything obtained so far released again.
-    CodecContext();
-    // Releases the model's arrays, if still held, then the merge buffer.
+    // Obtains the model's arrays; throws std::bad_alloc when it cannot. The
+    // block sorter takes its tables on the first block.
+    explicit CodecContext(BlockSortMethod sortMethod = BlockSortMethod::fast)
+        : sortMethod_(sortMethod) {}
+    // Releases the model's arrays, if still held, then the sorter's tables.
     ~CodecContext() = default;
 
     CodecContext(const CodecContext&) = delete;
@@ -48,7 +54,8 @@ public:
     CodecContext& operator=(CodecContext&&) = delete;
 
     // Writes the n + 2 byte block record of block[0 .. n-1], 1 <= n <= 65536,
-    // into record. Throws std::bad_alloc when the sort's tables cannot be obtained.
+    // into record. The sorter's tables are obtained on the first call and kept
+    // for the blocks after it; throws std::bad_alloc when they cannot be obtained.
     void ForwardBlockSort(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n);
 
     // The block loops: 1 on success, 0 on failure or abort. *dstLen is written
@@ -58,7 +65,9 @@ public:
     int decodeLoop(const DecodeCall& call);
 
 private:
-    platform::HeapArray<std::uint32_t> scratch_;
+    BlockSortMethod sortMethod_;
+    BlockSorter sorter_;
+    platform::HeapArray<std::uint32_t> referenceScratch_;  // merge buffer of the reference sort
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;
 };

@@ -1,0 +1,42 @@
+// The production forward block sort: the same record as the plain reference
+// sort for every block, ties included, in O(n log n) time.
+//
+// A primitive block has one sorted order of rotations, found by the rotation
+// sort. A periodic block (a shorter string u repeated) has identical rotations,
+// and their mutual order is the one the reference's stable sorts leave; the
+// sorter replays the reference's steps for those blocks with each comparison
+// answered in O(1) from the ranks of the rotations of u.
+//
+// The working tables belong to the sorter and are reused from block to block:
+// they are obtained on the first sort, sized for that block, and obtained again
+// only for a longer block.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/heap.h"
+
+namespace tavrine {
+
+class BlockSorter {
+public:
+    BlockSorter() = default;
+
+    // Writes the n + 2 byte record of block[0 .. n-1] into record,
+    // 1 <= n <= 65536. Throws std::bad_alloc when its tables cannot be obtained.
+    void sort(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n);
+
+    // Bytes of working tables held now.
+    std::size_t heldBytes() const noexcept {
+        return words_.size() * sizeof(std::uint32_t) + bytes_.size();
+    }
+
+private:
+    void reserve(std::uint32_t n);
+
+    platform::HeapArray<std::uint32_t> words_;  // position table, then the sorts' work words
+    platform::HeapArray<std::uint8_t> bytes_;   // doubled block, then the sorts' work bytes
+    std::uint32_t capacity_ = 0;                // longest block the tables serve
+};
+
+}  // namespace tavrine

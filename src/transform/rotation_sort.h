@@ -1,0 +1,57 @@
+// Sorting the rotations of a block, the core of the forward block sort.
+//
+// A primitive block (one that is not a shorter string repeated) has n distinct
+// rotations and therefore exactly one sorted order, which sortPrimitiveRotations
+// finds in O(n log n) time whatever the block holds: a comparison sort of the
+// rotations that the induced pass cannot place, within a fixed budget of work,
+// and a linear-time suffix sort for the blocks that exceed it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tavrine {
+
+constexpr std::uint32_t kByteValues = 256;
+
+// Bytes after the doubled block that word-wise comparisons may read; they
+// continue the block cyclically.
+constexpr std::uint32_t kDoubledPadding = 16;
+
+// start[b] = number of block bytes below b; bucket b is rows start[b] .. start[b+1]-1.
+using BucketStarts = std::array<std::uint32_t, kByteValues + 1>;
+
+// Working memory of the rotation sorts for blocks of up to n bytes.
+constexpr std::size_t rotationSortWorkWords(std::uint32_t n) noexcept {
+    return 2 * static_cast<std::size_t>(n) + 2 * kByteValues;
+}
+constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept {
+    return 2 * static_cast<std::size_t>(n);
+}
+
+struct RotationWorkspace {
+    const std::uint8_t* doubled;  // doubled[i] = block[i mod n] for i < 2n + kDoubledPadding
+    std::uint32_t* rows;          // n + 1 slots: rows[i] is the start of the rotation at row i
+    std::uint32_t* work;          // rotationSortWorkWords(n) words
+    std::uint8_t* workBytes;      // rotationSortWorkBytes(n) bytes
+    std::uint8_t* lastColumn;     // null, or n bytes for the last byte of every rotation, by row
+};
+
+BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept;
+
+// Writes the sorted order of the n rotations of a primitive block into
+// ws.rows[0 .. n-1] (ws.rows[n] is scratch) and, when ws.lastColumn is set,
+// the last column; returns the row of rotation 0. 1 <= n <= 65536.
+std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
+
+// The two methods behind sortPrimitiveRotations, exposed for tests and
+// benchmarks. The comparison sort returns kSortAbandoned, with the rows
+// unusable, when it would exceed its budget of work or meets long repeats.
+constexpr std::uint32_t kSortAbandoned = UINT32_MAX;
+std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
+                                                 std::uint32_t n) noexcept;
+std::uint32_t sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws,
+                                                  std::uint32_t n) noexcept;
+
+}  // namespace tavrine
