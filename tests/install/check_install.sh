@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs a build into a scratch prefix and builds a host project against it,
+# once with find_package(tavrine) and once with pkg-config.
+# Usage: check_install.sh BUILD_DIR
+set -eu
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix="$scratch/prefix"
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in include/tavrine.h lib/libtavrine.a lib/pkgconfig/tavrine.pc lib/cmake/tavrine/tavrineConfig.cmake \
+         bin/tavrine bin/untavrine; do
+  [ -e "$prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+ls "$prefix"/lib/libtavrine.so.* >/dev/null
+
+cmake -S "$here/consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$scratch/consumer" >/dev/null
+"$scratch/consumer/consumer"
+"$scratch/consumer/consumer_static"
+
+PKG_CONFIG_PATH="$prefix/lib/pkgconfig" cc -o "$scratch/pc_consumer" "$here/consumer/main.c" \
+  $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs tavrine) \
+  -Wl,-rpath,"$prefix/lib"
+"$scratch/pc_consumer"
