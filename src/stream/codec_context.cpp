@@ -11,4 +11,12 @@ void CodecContext::ForwardBlockSort(std::uint8_t* record, const std::uint8_t* bl
     ForwardBlockSortReference(record, block, n, scratch_.data());
 }
 
+std::uint32_t* CodecContext::inverseSortTable(std::uint32_t length) {
+    if (inverseTable_.size() < length) {
+        inverseTable_.reset();  // the old table goes first, so the call never holds both
+        inverseTable_ = platform::HeapArray<std::uint32_t>(length);
+    }
+    return inverseTable_.data();
+}
+
 }  // namespace tavrine

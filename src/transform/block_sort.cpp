@@ -184,28 +184,66 @@ void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, 
     writeRecord(record, table);
 }
 
-void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n) {
+namespace {
+
+// Occurrences of every byte value, counted in four tables so that runs of
+// equal bytes do not wait on their own counter.
+std::array<std::uint32_t, kByteValues> countBytes(const std::uint8_t* bytes, std::uint32_t n) noexcept {
+    constexpr std::uint32_t kLanes = 4;
+    std::array<std::array<std::uint32_t, kByteValues>, kLanes> lanes{};
+    std::uint32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (std::uint32_t lane = 0; lane < kLanes; ++lane) ++lanes[lane][bytes[i + lane]];
+    }
+    for (; i < n; ++i) ++lanes[0][bytes[i]];
+    std::array<std::uint32_t, kByteValues> count{};
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        for (const auto& lane : lanes) count[b] += lane[b];
+    }
+    return count;
+}
+
+}  // namespace
+
+// Each slot of the table packs a row's successor row (bits 8 and up) with the
+// last-column byte of that successor, which is the byte the walk emits when it
+// arrives there: one load per output byte, and the next load's address is the
+// only dependency between steps. Successor rows are below m <= 2^16, so a slot
+// needs 24 bits.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                      std::uint32_t* table) noexcept {
     const std::uint32_t m = n - kPrimaryIndexBytes;
     const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
     const std::uint32_t primaryIndex = readPrimaryIndex(record);
     assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
 
-    // cum[b] ends as the first row of bucket b plus the count of b: the fill
-    // pass counts it down to the bucket's first row, writing each of the m
-    // slots exactly once, so the walk below reads only slots that were written.
-    std::array<std::uint32_t, kByteValues> cum{};
-    for (std::uint32_t i = 0; i < m; ++i) ++cum[lastColumn[i]];
-    for (std::uint32_t b = 1; b < kByteValues; ++b) cum[b] += cum[b - 1];
-
-    // successor[j] is the row of the rotation one position after row j's.
-    platform::HeapArray<std::uint32_t> successor(m);
-    for (std::uint32_t i = m; i-- > 0;) successor[--cum[lastColumn[i]]] = i;
-
-    std::uint32_t row = successor[primaryIndex];
-    for (std::uint32_t k = 0; k < m; ++k) {
-        out[k] = lastColumn[row];
-        row = successor[row];
+    // next[b] starts as the first row of bucket b (rows of rotations starting
+    // with b); the fill hands out its rows in ascending order, so each of the
+    // m slots is written exactly once and the walk reads only written slots.
+    std::array<std::uint32_t, kByteValues> next = countBytes(lastColumn, m);
+    std::uint32_t row = 0;
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        const std::uint32_t count = next[b];
+        next[b] = row;
+        row += count;
     }
+    // The j-th occurrence of byte b in the last column precedes the rotation
+    // of row next[b] + j, so that row's successor is the occurrence's row.
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const std::uint32_t b = lastColumn[i];
+        table[next[b]++] = (i << 8) | b;
+    }
+
+    std::uint32_t slot = table[primaryIndex];
+    for (std::uint32_t k = 0; k < m; ++k) {
+        out[k] = static_cast<std::uint8_t>(slot);
+        slot = table[slot >> 8];
+    }
+}
+
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n) {
+    platform::HeapArray<std::uint32_t> table(n - kPrimaryIndexBytes);
+    InverseBlockSort(out, record, n, table.data());
 }
 
 }  // namespace tavrine

@@ -29,8 +29,12 @@ void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, 
 
 // Writes the n - 2 bytes restored from the record of total length n into out.
 // Preconditions: 1 <= n - 2 <= kMaxBlockLength and primary index < n - 2; then
-// any last column decodes without a fault. Throws std::bad_alloc when its
-// successor table cannot be obtained.
+// any last column decodes without a fault. `table` is working memory of at
+// least n - 2 slots, which a caller decoding many blocks lends every call.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                      std::uint32_t* table) noexcept;
+
+// The same with a table of its own; throws std::bad_alloc when it cannot be obtained.
 void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n);
 
 }  // namespace tavrine
