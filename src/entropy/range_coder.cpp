@@ -56,14 +56,15 @@ bool RangeCoder::decodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uin
     RangeDecoder decoder = beginDecode(in, inLen);
     std::uint32_t written = 0;
     while (decoder.hasInput()) {
-        const DecodedSymbol decoded = decoder.decode();
-        if (decoded.symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
-        if (written >= outCap) {
+        if (written == outCap) {
+            // Full: only the end-of-block symbol may still come.
+            if (decoder.decode().symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
             abandonDecode(decoder);
             return false;
         }
-        out[written++] = static_cast<std::uint8_t>(decoded.symbol);
-        decoder.consume(decoded);
+        const std::uint32_t symbol = decoder.decodeNext();
+        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+        out[written++] = static_cast<std::uint8_t>(symbol);
     }
     endDecode(decoder);
     count = written;

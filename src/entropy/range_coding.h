@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "entropy/frequency_model.h"
+#include "platform/branchless.h"
 
 namespace tavrine {
 
@@ -89,14 +90,15 @@ public:
     void store() const noexcept { model_->untilRescale = untilRescale_; }
 
     const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
-    std::uint32_t zeroTop() const noexcept { return zeroTop_; }                // cumFreq[1]
+    // cumFreq[1], cumFreq[2], cumFreq[3]: where symbols 0, 1 and 2 end.
+    std::uint32_t top(std::uint32_t symbol) const noexcept { return tops_[symbol]; }
     std::uint32_t endOfBlockBase() const noexcept { return endOfBlockBase_; }  // cumFreq[256]
 
 private:
     void load() noexcept {
         untilRescale_ = model_->untilRescale;
         step_ = model_->step;
-        zeroTop_ = cumFreq_[1];
+        for (std::uint32_t s = 0; s < tops_.size(); ++s) tops_[s] = cumFreq_[s + 1];
         endOfBlockBase_ = cumFreq_[kEndOfBlock];
     }
 
@@ -106,7 +108,7 @@ private:
     std::uint16_t* accumFreq_;
     std::int32_t untilRescale_ = 0;
     std::int32_t step_ = 0;
-    std::uint32_t zeroTop_ = 0;
+    std::array<std::uint32_t, 3> tops_{};
     std::uint32_t endOfBlockBase_ = 0;
 };
 
@@ -249,24 +251,40 @@ public:
     // True while input is left: the decoding loop's condition.
     bool hasInput() const noexcept { return s_.inPos < inLen_; }
 
+    // One pass of the decoding loop up to the symbol's output: normalises,
+    // finds the symbol and, for a byte symbol, narrows the interval and counts
+    // it. Returns the byte symbol or kEndOfBlock. Call only while hasInput().
+    std::uint32_t decodeNext() noexcept {
+        normalize();
+        const std::uint32_t unit = s_.range >> coding::kScaleBits;
+        s_.unit = unit;
+        // floor(low / unit) < c exactly when low < unit * c, so symbols 0, 1
+        // and 2, the bulk of move-to-front output, need neither the division
+        // nor a branch that depends on which of them it is.
+        const std::uint32_t top0 = unit * counter_.top(0);
+        const std::uint32_t top1 = unit * counter_.top(1);
+        const std::uint32_t top2 = unit * counter_.top(2);
+        if (s_.low < top2) [[likely]] {
+            const std::uint32_t low = s_.low;
+            const std::uint32_t cut = platform::selectIfBelow(low, top1, platform::selectIfBelow(low, top0, 0, top0), top1);
+            s_.range = platform::selectIfBelow(low, top1, platform::selectIfBelow(low, top0, top0, top1 - top0), top2 - top1);
+            s_.low = low - cut;
+            const std::uint32_t symbol = static_cast<std::uint32_t>(low >= top0) + static_cast<std::uint32_t>(low >= top1);
+            counter_.count(symbol);
+            return symbol;
+        }
+        const DecodedSymbol decoded = find(unit);
+        if (decoded.symbol != static_cast<std::uint32_t>(kEndOfBlock)) consume(decoded);
+        return decoded.symbol;
+    }
+
     // Normalises and finds the next symbol, without narrowing the interval:
-    // `kEndOfBlock` or a byte symbol. Call only while hasInput().
+    // kEndOfBlock or a byte symbol. Call only while hasInput().
     DecodedSymbol decode() noexcept {
         normalize();
         const std::uint32_t unit = s_.range >> coding::kScaleBits;
         s_.unit = unit;
-        // floor(low / unit) < c exactly when low < unit * c: the most frequent
-        // symbol after move-to-front needs no division.
-        const std::uint32_t zeroWidth = unit * counter_.zeroTop();
-        if (s_.low < zeroWidth) return {0, 0, zeroWidth};
-        // Values of 4096 and more, which a damaged payload can give, belong to
-        // the end-of-block symbol like the 4095 they are clamped to.
-        const std::uint32_t value = s_.low / unit;
-        if (value >= counter_.endOfBlockBase()) return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
-        const std::uint32_t symbol = index_->symbolAt(value);
-        const std::uint16_t* cumFreq = counter_.cumFreq();
-        const std::uint32_t base = cumFreq[symbol];
-        return {symbol, unit * base, unit * (cumFreq[symbol + 1] - base)};
+        return find(unit);
     }
 
     // Narrows the interval to a decoded byte symbol and counts it.
@@ -305,21 +323,38 @@ private:
     // without a branch on the range. Each shift appends the lowest bit of the
     // previous byte and the upper 7 bits of the next one.
     void shiftInAtMostTwice() noexcept {
-        const std::uint32_t shifts = static_cast<std::uint32_t>(s_.range <= coding::kRangeBottom) +
-                                     static_cast<std::uint32_t>(s_.range <= (coding::kRangeBottom >> 8));
-        const std::uint32_t window = (s_.held << 16) | (static_cast<std::uint32_t>(in_[s_.inPos]) << 8) |
-                                     in_[s_.inPos + 1];
-        const std::uint32_t bits = 8 * shifts;
-        const std::uint32_t rest = 16 - bits;  // bits of the window not taken
-        s_.low = (s_.low << bits) | ((window >> (rest + 1)) & ((std::uint32_t{1} << bits) - 1));
-        s_.held = (window >> rest) & 0xFF;
-        s_.range <<= bits;
-        s_.inPos += shifts;
+        const std::uint32_t next = in_[s_.inPos];
+        const std::uint32_t after = in_[s_.inPos + 1];
+        const std::uint32_t first = ((s_.held << 7) & 0xFF) | (next >> 1);
+        const std::uint32_t second = ((next << 7) & 0xFF) | (after >> 1);
+        const bool once = s_.range <= coding::kRangeBottom;
+        const bool twice = s_.range <= (coding::kRangeBottom >> 8);
+        constexpr std::uint32_t kOnceBelow = coding::kRangeBottom + 1;
+        constexpr std::uint32_t kTwiceBelow = (coding::kRangeBottom >> 8) + 1;
+        const std::uint32_t range = s_.range;
+        const std::uint32_t low = s_.low;
+        const std::uint32_t held = s_.held;
+        s_.low = platform::selectIfBelow(range, kOnceBelow, (low << 8) | first, low);
+        s_.low = platform::selectIfBelow(range, kTwiceBelow, (low << 16) | (first << 8) | second, s_.low);
+        s_.held = platform::selectIfBelow(range, kOnceBelow, next, held);
+        s_.held = platform::selectIfBelow(range, kTwiceBelow, after, s_.held);
+        s_.range = platform::selectIfBelow(range, kOnceBelow, range << 8, range);
+        s_.range = platform::selectIfBelow(range, kTwiceBelow, range << 16, s_.range);
+        s_.inPos += static_cast<std::uint32_t>(once) + static_cast<std::uint32_t>(twice);
     }
 
-    // One byte per shift while the range is at or below 2^23. Returns false
-    // when the input runs out first; low has then taken its shift and the
-    // range has not, and the caller's loop ends after this symbol.
+    // The symbol whose interval holds floor(low / unit). Values of 4096 and
+    // more, which a damaged payload can give, belong to the end-of-block
+    // symbol like the 4095 they are clamped to.
+    DecodedSymbol find(std::uint32_t unit) const noexcept {
+        const std::uint32_t value = s_.low / unit;
+        if (value >= counter_.endOfBlockBase()) return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
+        const std::uint32_t symbol = index_->symbolAt(value);
+        const std::uint16_t* cumFreq = counter_.cumFreq();
+        const std::uint32_t base = cumFreq[symbol];
+        return {symbol, unit * base, unit * (cumFreq[symbol + 1] - base)};
+    }
+
     bool normalizeNearEnd() noexcept {
         while (s_.range <= coding::kRangeBottom) {
             s_.low = (s_.low << 8) | ((s_.held << 7) & 0xFF);

@@ -11,10 +11,11 @@ void CodecContext::ForwardBlockSort(std::uint8_t* record, const std::uint8_t* bl
     ForwardBlockSortReference(record, block, n, scratch_.data());
 }
 
-std::uint32_t* CodecContext::inverseSortTable(std::uint32_t length) {
-    if (inverseTable_.size() < length) {
+std::uint16_t* CodecContext::inverseSortTable(std::uint32_t length) {
+    const std::uint32_t entries = inverseSortTableEntries(length);
+    if (inverseTable_.size() < entries) {
         inverseTable_.reset();  // the old table goes first, so the call never holds both
-        inverseTable_ = platform::HeapArray<std::uint32_t>(length);
+        inverseTable_ = platform::HeapArray<std::uint16_t>(entries);
     }
     return inverseTable_.data();
 }

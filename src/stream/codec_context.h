@@ -60,10 +60,10 @@ public:
 private:
     // The inverse block sort's table, for blocks of up to `length` bytes; it
     // grows with the largest block of the call and is reused by every block.
-    std::uint32_t* inverseSortTable(std::uint32_t length);
+    std::uint16_t* inverseSortTable(std::uint32_t length);
 
     platform::HeapArray<std::uint32_t> scratch_;
-    platform::HeapArray<std::uint32_t> inverseTable_;
+    platform::HeapArray<std::uint16_t> inverseTable_;
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;
 };

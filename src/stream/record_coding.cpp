@@ -21,14 +21,15 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
     std::uint32_t written = 0;
     while (decoder.hasInput()) {
-        const DecodedSymbol decoded = decoder.decode();
-        if (decoded.symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
-        if (written >= capacity) {
+        if (written == capacity) {
+            // Full: only the end-of-block symbol may still come.
+            if (decoder.decode().symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
             coder.abandonDecode(decoder);
             return false;
         }
-        record[written++] = table.decodePosition(decoded.symbol);
-        decoder.consume(decoded);
+        const std::uint32_t symbol = decoder.decodeNext();
+        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+        record[written++] = table.decodePosition(symbol);
     }
     coder.endDecode(decoder);
     count = written;

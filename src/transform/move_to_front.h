@@ -59,6 +59,7 @@ public:
 
     // The position of `value`, which then moves to the front.
     std::uint32_t encodeByte(std::uint8_t value) noexcept {
+        if (entries_[0] == value) return 0;
         const std::uint32_t position = find(value);
         moveToFront(position);
         return position;
