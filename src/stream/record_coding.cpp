@@ -5,8 +5,9 @@ namespace tavrine {
 std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record,
                            std::uint32_t n, std::uint8_t* out, std::uint32_t outCap) noexcept {
     RangeEncoder encoder = coder.beginEncode(out, outCap);
+    MoveToFrontCursor cursor(table);
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t position = table.encodeByte(record[i]);
+        const std::uint32_t position = cursor.encodeByte(record[i]);
         record[i] = static_cast<std::uint8_t>(position);
         encoder.encode(position);
     }
@@ -19,6 +20,7 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
+    MoveToFrontCursor cursor(table);
     std::uint32_t written = 0;
     while (decoder.hasInput()) {
         if (written == capacity) {
@@ -29,7 +31,7 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
         }
         const std::uint32_t symbol = decoder.decodeNext();
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
-        record[written++] = table.decodePosition(symbol);
+        record[written++] = cursor.decodePosition(symbol);
     }
     coder.endDecode(decoder);
     count = written;

@@ -8,12 +8,14 @@ void MoveToFrontTable::reset() noexcept {
 
 void MoveToFrontTable::MoveToFrontEncode(std::uint8_t* dst, const std::uint8_t* src,
                                          std::int32_t count) noexcept {
-    for (std::int32_t i = 0; i < count; ++i) dst[i] = static_cast<std::uint8_t>(encodeByte(src[i]));
+    MoveToFrontCursor cursor(*this);
+    for (std::int32_t i = 0; i < count; ++i) dst[i] = static_cast<std::uint8_t>(cursor.encodeByte(src[i]));
 }
 
 void MoveToFrontTable::MoveToFrontDecode(std::uint8_t* dst, const std::uint8_t* src,
                                          std::int32_t count) noexcept {
-    for (std::int32_t i = 0; i < count; ++i) dst[i] = decodePosition(src[i]);
+    MoveToFrontCursor cursor(*this);
+    for (std::int32_t i = 0; i < count; ++i) dst[i] = cursor.decodePosition(src[i]);
 }
 
 }  // namespace tavrine
