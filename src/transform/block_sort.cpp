@@ -277,7 +277,22 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
         out[m - 1 - k] = lastColumn[backward];
         backward = predecessor[backward];
     }
-    if ((m & 1) != 0) out[half] = lastColumn[forward];
+    if ((m & 1) != 0) {
+        out[half] = lastColumn[forward];
+        forward = successor[forward];
+    }
+    // The two halves join up exactly when m successor steps lead from the
+    // primary row back to itself, which every record of a block does. A
+    // damaged last column can put the primary row on a shorter cycle whose
+    // length does not divide m; the bytes are then those of the forward walk
+    // alone, as for any other record.
+    if (successor[backward] != forward) [[unlikely]] {
+        std::uint32_t row = successor[primaryIndex];
+        for (std::uint32_t k = 0; k < m; ++k) {
+            out[k] = lastColumn[row];
+            row = successor[row];
+        }
+    }
 }
 
 void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n) {
