@@ -16,6 +16,7 @@
 
 #include "entropy/range_coder.h"
 #include "stream/record_coding.h"
+#include "support/reference_codec.h"
 #include "support/reference_range_coder.h"
 #include "support/test_data.h"
 #include "transform/block_sort.h"
@@ -27,6 +28,8 @@ using tavrine::FrequencyModel;
 using tavrine::MoveToFrontTable;
 using tavrine::RangeCoder;
 using tavrine::test::Bytes;
+using tavrine::test::PlainMoveToFront;
+using tavrine::test::plainInverseBlockSort;
 using tavrine::test::ReferenceRangeCoder;
 using tavrine::test::toHex;
 
@@ -228,27 +231,6 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
 
 // ---------------------------------------------------------------- move-to-front
 
-// The stage as a plain table: search from the front, move with memmove.
-struct PlainMoveToFront {
-    std::array<std::uint8_t, 256> entries{};
-    PlainMoveToFront() {
-        for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = static_cast<std::uint8_t>(i);
-    }
-    std::uint32_t encode(std::uint8_t value) {
-        std::uint32_t position = 0;
-        while (entries[position] != value) ++position;
-        std::memmove(entries.data() + 1, entries.data(), position);
-        entries[0] = value;
-        return position;
-    }
-    std::uint8_t decode(std::uint32_t position) {
-        const std::uint8_t value = entries[position];
-        std::memmove(entries.data() + 1, entries.data(), position);
-        entries[0] = value;
-        return value;
-    }
-};
-
 // Byte streams that reach every position: runs, cycles through k values
 // (position k - 1 every time) for k up to 256, random and skewed bytes.
 std::vector<Bytes> moveToFrontInputs() {
@@ -286,7 +268,7 @@ void expectCursorMatchesThePlainTable() {
                 positions[i] = static_cast<std::uint8_t>(position);
             }
         }
-        EXPECT_TRUE(encodeTable.entries() == plainEncoder.entries) << where;
+        EXPECT_TRUE(encodeTable.entries() == plainEncoder.entries()) << where;
         {
             Cursor decoder(decodeTable);
             for (std::size_t i = 0; i < positions.size(); ++i) {
@@ -294,7 +276,7 @@ void expectCursorMatchesThePlainTable() {
                 ASSERT_EQ(values[i], plainDecoder.decode(positions[i])) << where << " byte " << i;
             }
         }
-        EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries) << where;
+        EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries()) << where;
         EXPECT_TRUE(values == bytes) << where;
     }
 }
@@ -319,7 +301,7 @@ TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     Bytes values(positions.size());
     table.MoveToFrontDecode(values.data(), positions.data(), static_cast<std::int32_t>(positions.size()));
     for (std::size_t i = 0; i < positions.size(); ++i) ASSERT_EQ(values[i], plain.decode(positions[i])) << i;
-    EXPECT_TRUE(table.entries() == plain.entries);
+    EXPECT_TRUE(table.entries() == plain.entries());
 }
 
 // ---------------------------------------------------------------- fused passes
@@ -408,24 +390,6 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
 
 // ---------------------------------------------------------------- inverse block sort
 
-// The inverse as a plain successor walk: counts, a backward fill, a walk.
-Bytes plainInverse(const Bytes& record) {
-    const std::size_t m = record.size() - tavrine::kPrimaryIndexBytes;
-    const std::uint8_t* lastColumn = record.data() + tavrine::kPrimaryIndexBytes;
-    std::array<std::uint32_t, 256> cum{};
-    for (std::size_t i = 0; i < m; ++i) ++cum[lastColumn[i]];
-    for (std::size_t b = 1; b < cum.size(); ++b) cum[b] += cum[b - 1];
-    std::vector<std::uint32_t> successor(m);
-    for (std::size_t i = m; i-- > 0;) successor[--cum[lastColumn[i]]] = static_cast<std::uint32_t>(i);
-    std::uint32_t row = successor[static_cast<std::uint32_t>(record[0]) | (static_cast<std::uint32_t>(record[1]) << 8)];
-    Bytes out(m);
-    for (std::size_t k = 0; k < m; ++k) {
-        out[k] = lastColumn[row];
-        row = successor[row];
-    }
-    return out;
-}
-
 Bytes withPrimaryIndex(Bytes record, std::size_t row) {
     record[0] = static_cast<std::uint8_t>(row);
     record[1] = static_cast<std::uint8_t>(row >> 8);
@@ -449,7 +413,7 @@ TEST(FastInverseBlockSort, EveryPrimaryIndexOfSmallRecordsMatchesThePlainWalk) {
             const Bytes record = tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
             for (std::size_t row = 0; row < m; ++row) {
                 const Bytes r = withPrimaryIndex(record, row);
-                ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverse(r))) << "record " << toHex(r);
+                ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverseBlockSort(r))) << "record " << toHex(r);
             }
         }
     }
@@ -473,15 +437,15 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
         Bytes record(length + tavrine::kPrimaryIndexBytes);
         tavrine::ForwardBlockSortReference(record.data(), text.data(), static_cast<std::uint32_t>(length),
                                            scratch.data());
-        EXPECT_TRUE(plainInverse(record) == Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
+        EXPECT_TRUE(plainInverseBlockSort(record) == Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
         records.push_back(record);
     }
     records.push_back(withPrimaryIndex(Bytes(8194, 0x61), 4000));
     for (const Bytes& record : records) {
-        EXPECT_TRUE(fastInverse(record, table) == plainInverse(record)) << "length " << record.size();
+        EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record)) << "length " << record.size();
         Bytes own(record.size() - tavrine::kPrimaryIndexBytes);
         tavrine::InverseBlockSort(own.data(), record.data(), size32(record));
-        EXPECT_TRUE(own == plainInverse(record)) << "length " << record.size();
+        EXPECT_TRUE(own == plainInverseBlockSort(record)) << "length " << record.size();
     }
 }
 
