@@ -14,6 +14,7 @@
 #include "support/reference_codec.h"
 #include "support/test_data.h"
 #include "tavrine.h"
+#include "transform/block_sort.h"
 
 namespace {
 
@@ -124,6 +125,36 @@ TEST(StreamDifferential, DecodingMatchesTheStraightforwardCodecOnWellFormedAndDa
         }
         ++input;
     }
+}
+
+// The decoder lends its inverse sort one table for the whole call, which must
+// grow when a later block is larger than all before it. The encoder never
+// writes blocks above 8192 bytes, so this stream of uncoded blocks is built
+// here, move-to-front running on from block to block.
+TEST(StreamDifferential, BlocksGrowingWithinACallDecode) {
+    std::mt19937 rng(53);
+    tavrine::test::PlainMoveToFront table;
+    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    Bytes stream;
+    Bytes source;
+    for (const std::size_t length : {5u, 8192u, 20000u, 3u, 32774u, 100u}) {
+        const Bytes block = tavrine::test::randomBytes(length, rng, 5);
+        Bytes record(length + tavrine::kPrimaryIndexBytes);
+        tavrine::ForwardBlockSortReference(record.data(), block.data(), static_cast<std::uint32_t>(length),
+                                           scratch.data());
+        for (std::uint8_t& byte : record) byte = static_cast<std::uint8_t>(table.encode(byte));
+        const std::size_t size = record.size() + 4;
+        stream.insert(stream.end(), {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+                                     static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
+        stream.insert(stream.end(), record.begin(), record.end());
+        source.insert(source.end(), block.begin(), block.end());
+    }
+    const auto capacity = static_cast<std::uint32_t>(source.size());
+    const Outcome call = decodeCall(stream, capacity);
+    EXPECT_EQ(call.result, 1);
+    EXPECT_EQ(call.length, capacity);
+    EXPECT_TRUE(call.buffer == source);
+    expectSame(call, tavrine::test::referenceDecode(stream, capacity), "growing blocks");
 }
 
 }  // namespace
