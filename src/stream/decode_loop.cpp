@@ -1,11 +1,11 @@
 // The decode loop: checks every block header against the stream, the output
-// capacity and the record buffer before it touches the payload, decodes or
-// copies the record, undoes move-to-front, checks the primary index, and only
-// then writes the block's bytes into the caller's buffer. Any bytes at all are
-// safe to pass: nothing is read past srcLen or written past the capacity.
+// capacity and the record buffer before it touches the payload, restores the
+// record (range decoding and inverse move-to-front in one pass, or inverse
+// move-to-front alone for an uncoded payload), checks the primary index, and
+// only then writes the block's bytes into the caller's buffer. Any bytes at
+// all are safe to pass: nothing is read past srcLen or written past the capacity.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "stream/codec_context.h"
 #include "stream/progress.h"

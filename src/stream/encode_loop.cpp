@@ -1,6 +1,6 @@
 // The encode loop: cuts the source into blocks of 8192 bytes, sorts and
-// move-to-front codes each one, and stores it range coded when that is shorter,
-// uncoded otherwise. The move-to-front table runs on through the whole call;
+// move-to-front codes each one (inside the range coder's pass for variant 5),
+// and stores it range coded when that is shorter, uncoded otherwise. The move-to-front table runs on through the whole call;
 // the model runs on through coded blocks and starts afresh after every
 // uncoded one, exactly as the decoder will.
 #include <algorithm>
