@@ -4,11 +4,17 @@
 
 namespace tavrine {
 
-CodecContext::CodecContext() : scratch_(kScratchSlots) {}
+CodecContext::CodecContext() = default;
 
 void CodecContext::ForwardBlockSort(std::uint8_t* record, const std::uint8_t* block,
                                     std::uint32_t n) {
-    ForwardBlockSortReference(record, block, n, scratch_.data());
+    ForwardBlockSortReference(record, block, n, sortScratch());
+}
+
+// A decoding call never sorts forwards, so it never takes the merge buffer.
+std::uint32_t* CodecContext::sortScratch() {
+    if (scratch_.data() == nullptr) scratch_ = platform::HeapArray<std::uint32_t>(kScratchSlots);
+    return scratch_.data();
 }
 
 std::uint16_t* CodecContext::inverseSortTable(std::uint32_t length) {

@@ -36,8 +36,9 @@ struct DecodeCall {
 
 class CodecContext {
 public:
-    // Obtains the merge buffer and the model's arrays; throws std::bad_alloc
-    // when it cannot, with everything obtained so far released again.
+    // Obtains the model's arrays; throws std::bad_alloc when it cannot, with
+    // everything obtained so far released again. The forward sort's merge
+    // buffer is obtained by the first forward sort of the call.
     CodecContext();
     // Releases the model's arrays, if still held, then the merge buffer.
     ~CodecContext() = default;
@@ -58,6 +59,9 @@ public:
     int decodeLoop(const DecodeCall& call);
 
 private:
+    // The forward sort's merge buffer of kScratchSlots slots, obtained on first use.
+    std::uint32_t* sortScratch();
+
     // The inverse block sort's table, for blocks of up to `length` bytes; it
     // grows with the largest block of the call and is reused by every block.
     std::uint16_t* inverseSortTable(std::uint32_t length);
