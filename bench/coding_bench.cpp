@@ -40,7 +40,8 @@ Records makeRecords() {
     tavrine::MoveToFrontTable table;
     tavrine::RangeCoder coder;
     for (std::size_t at = 0; at < text.size(); at += kBlock) {
-        const auto len = static_cast<std::uint32_t>(std::min<std::size_t>(kBlock, text.size() - at));
+        const auto len =
+            static_cast<std::uint32_t>(std::min<std::size_t>(kBlock, text.size() - at));
         Bytes record(len + tavrine::kPrimaryIndexBytes);
         context.ForwardBlockSort(record.data(), text.data() + at, len);
         records.sorted.push_back(record);
@@ -73,9 +74,9 @@ void BM_EncodeFused(benchmark::State& state) {
         tavrine::RangeCoder coder;
         for (const Bytes& record : records().sorted) {
             std::copy(record.begin(), record.end(), work.begin());
-            benchmark::DoNotOptimize(tavrine::encodeRecord(table, coder, work.data(),
-                                                           static_cast<std::uint32_t>(record.size()),
-                                                           out.data(), static_cast<std::uint32_t>(out.size())));
+            benchmark::DoNotOptimize(tavrine::encodeRecord(
+                table, coder, work.data(), static_cast<std::uint32_t>(record.size()), out.data(),
+                static_cast<std::uint32_t>(out.size())));
         }
     }
     finish(state);
@@ -86,7 +87,8 @@ void BM_MoveToFrontEncode(benchmark::State& state) {
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
         for (const Bytes& record : records().sorted) {
-            table.MoveToFrontEncode(work.data(), record.data(), static_cast<std::int32_t>(record.size()));
+            table.MoveToFrontEncode(work.data(), record.data(),
+                                    static_cast<std::int32_t>(record.size()));
             benchmark::DoNotOptimize(work.data());
         }
     }
@@ -114,8 +116,9 @@ void BM_DecodeFused(benchmark::State& state) {
         tavrine::RangeCoder coder;
         for (const Bytes& payload : records().payloads) {
             std::uint32_t count = 0;
-            tavrine::decodeRecord(table, coder, payload.data(), static_cast<std::uint32_t>(payload.size()),
-                                  work.data(), static_cast<std::uint32_t>(work.size()), count);
+            tavrine::decodeRecord(table, coder, payload.data(),
+                                  static_cast<std::uint32_t>(payload.size()), work.data(),
+                                  static_cast<std::uint32_t>(work.size()), count);
             benchmark::DoNotOptimize(count);
         }
     }
@@ -141,7 +144,8 @@ void BM_MoveToFrontDecode(benchmark::State& state) {
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
         for (const Bytes& positions : records().positions) {
-            table.MoveToFrontDecode(work.data(), positions.data(), static_cast<std::int32_t>(positions.size()));
+            table.MoveToFrontDecode(work.data(), positions.data(),
+                                    static_cast<std::int32_t>(positions.size()));
             benchmark::DoNotOptimize(work.data());
         }
     }
@@ -153,8 +157,8 @@ void BM_InverseSort(benchmark::State& state) {
     Bytes out(kBlock);
     for (auto _ : state) {
         for (const Bytes& record : records().sorted) {
-            tavrine::InverseBlockSort(out.data(), record.data(), static_cast<std::uint32_t>(record.size()),
-                                      table.data());
+            tavrine::InverseBlockSort(out.data(), record.data(),
+                                      static_cast<std::uint32_t>(record.size()), table.data());
             benchmark::DoNotOptimize(out.data());
         }
     }

@@ -103,7 +103,8 @@ std::size_t bzipDecompress(const Bytes& in, Bytes& out) {
 }
 
 std::size_t zstdCompress(const Bytes& in, Bytes& out) {
-    const std::size_t length = ZSTD_compress(out.data(), out.size(), in.data(), in.size(), kZstdLevel);
+    const std::size_t length =
+        ZSTD_compress(out.data(), out.size(), in.data(), in.size(), kZstdLevel);
     if (ZSTD_isError(length) != 0) fail("zstd compression failed");
     return length;
 }
@@ -127,8 +128,8 @@ enum Op : std::size_t {
     kOpCount
 };
 
-constexpr const char* kOpNames[kOpCount] = {"tav -5", "bz -9", "bz -1", "zstd -3",
-                                            "tav -0", "tav -d", "bz -d",  "zstd -d"};
+constexpr const char* kOpNames[kOpCount] = {"tav -5", "bz -9",  "bz -1", "zstd -3",
+                                            "tav -0", "tav -d", "bz -d", "zstd -d"};
 
 // tavrine's speed is compared with these peers.
 struct Comparison {
@@ -137,8 +138,8 @@ struct Comparison {
     const char* label;
 };
 constexpr Comparison kComparisons[] = {
-    {kTavrineEncode5, kBzipCompress9, "enc/bz9"}, {kTavrineEncode5, kBzipCompress1, "enc/bz1"},
-    {kTavrineEncode5, kZstdCompress, "enc/zstd"}, {kTavrineDecode, kBzipDecompress, "dec/bz"},
+    {kTavrineEncode5, kBzipCompress9, "enc/bz9"},  {kTavrineEncode5, kBzipCompress1, "enc/bz1"},
+    {kTavrineEncode5, kZstdCompress, "enc/zstd"},  {kTavrineDecode, kBzipDecompress, "dec/bz"},
     {kTavrineDecode, kZstdDecompress, "dec/zstd"},
 };
 
@@ -217,17 +218,25 @@ Operation operation(Op op, const Input& input) {
         case kTavrineEncode0:
             return [](const Bytes& in, Bytes& out) { return tavrineEncode(0, in, out); };
         case kBzipCompress9:
-            return [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize9, in, out); };
+            return
+                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize9, in, out); };
         case kBzipCompress1:
-            return [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize1, in, out); };
+            return
+                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize1, in, out); };
         case kZstdCompress:
             return zstdCompress;
         case kTavrineDecode:
-            return [&input](const Bytes&, Bytes& out) { return tavrineDecode(input.tavrineStream, out); };
+            return [&input](const Bytes&, Bytes& out) {
+                return tavrineDecode(input.tavrineStream, out);
+            };
         case kBzipDecompress:
-            return [&input](const Bytes&, Bytes& out) { return bzipDecompress(input.bzipStream, out); };
+            return [&input](const Bytes&, Bytes& out) {
+                return bzipDecompress(input.bzipStream, out);
+            };
         case kZstdDecompress:
-            return [&input](const Bytes&, Bytes& out) { return zstdDecompress(input.zstdStream, out); };
+            return [&input](const Bytes&, Bytes& out) {
+                return zstdDecompress(input.zstdStream, out);
+            };
         case kOpCount:
             break;
     }
@@ -277,7 +286,9 @@ void prepare(Input& input, const Options& options) {
         input.peakHeap[op] = bench::heapPeakSinceReset();
     }
     input.repetitions =
-        slowest >= options.minSeconds ? 1 : static_cast<std::size_t>(options.minSeconds / std::max(slowest, 1e-7)) + 1;
+        slowest >= options.minSeconds
+            ? 1
+            : static_cast<std::size_t>(options.minSeconds / std::max(slowest, 1e-7)) + 1;
 }
 
 void runRound(std::vector<Input>& inputs) {
@@ -300,7 +311,8 @@ double median(std::vector<double> values) {
 }
 
 // Speed of a over speed of b, per round, for the same amount of work.
-std::vector<double> speedRatios(const std::vector<double>& secondsA, const std::vector<double>& secondsB) {
+std::vector<double> speedRatios(const std::vector<double>& secondsA,
+                                const std::vector<double>& secondsB) {
     std::vector<double> ratios;
     for (std::size_t r = 0; r < secondsA.size() && r < secondsB.size(); ++r) {
         if (secondsA[r] > 0) ratios.push_back(secondsB[r] / secondsA[r]);
@@ -370,9 +382,10 @@ void printHeader() {
 }
 
 void printTables(const std::vector<Input>& inputs, const Options& options) {
-    std::printf("Sizes as %% of the input; speeds in MB/s of uncompressed data (10^6 bytes/s);\n"
-                "multiples: tavrine's speed over the peer's, median of %d paired rounds.\n\n",
-                options.rounds);
+    std::printf(
+        "Sizes as %% of the input; speeds in MB/s of uncompressed data (10^6 bytes/s);\n"
+        "multiples: tavrine's speed over the peer's, median of %d paired rounds.\n\n",
+        options.rounds);
     printHeader();
     for (const Input& input : inputs) {
         printRow(input.name, input.data.size(), input.tavrineStream.size(), input.bzipStream.size(),
@@ -387,13 +400,18 @@ void printTables(const std::vector<Input>& inputs, const Options& options) {
     for (const Comparison& c : kComparisons) {
         std::vector<double> perFile;
         for (const Input& input : inputs) {
-            if (input.inCorpus) perFile.push_back(median(speedRatios(input.seconds[c.tavrine], input.seconds[c.peer])));
+            if (input.inCorpus) {
+                perFile.push_back(
+                    median(speedRatios(input.seconds[c.tavrine], input.seconds[c.peer])));
+            }
         }
         std::printf(" %s %.2fx", c.label, median(perFile));
     }
     std::printf("\n");
 
-    std::printf("\nWorst cases: tavrine -5 encode speed over the corpus-average encode speed of the same round\n\n");
+    std::printf(
+        "\nWorst cases: tavrine -5 encode speed over the corpus-average encode speed of the same "
+        "round\n\n");
     std::printf("| %-22s | %9s | %8s | %8s |\n", "input", "MB/s", "vs avg", "tav %");
     std::printf("|------------------------|-----------|----------|----------|\n");
     for (const Input& input : inputs) {
@@ -401,8 +419,11 @@ void printTables(const std::vector<Input>& inputs, const Options& options) {
         std::vector<double> ratios;
         const auto& own = input.seconds[kTavrineEncode5];
         for (std::size_t r = 0; r < own.size(); ++r) {
-            const double average = megabytesPerSecond(totals.bytes, totals.seconds[kTavrineEncode5][r]);
-            if (average > 0) ratios.push_back(megabytesPerSecond(input.data.size(), own[r]) / average);
+            const double average =
+                megabytesPerSecond(totals.bytes, totals.seconds[kTavrineEncode5][r]);
+            if (average > 0) {
+                ratios.push_back(megabytesPerSecond(input.data.size(), own[r]) / average);
+            }
         }
         std::printf("| %-22s | %9.1f | %7.2fx | %8.2f |\n", input.name.c_str(),
                     megabytesPerSecond(input.data.size(), median(own)), median(ratios),
@@ -434,7 +455,9 @@ Options parseOptions(int argc, char** argv) {
         } else if (arg == "--no-corpus") {
             options.useCorpus = false;
         } else if (!arg.empty() && arg[0] == '-') {
-            fail("usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] [FILE...]");
+            fail(
+                "usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] "
+                "[FILE...]");
         } else {
             options.files.push_back(arg);
         }
@@ -457,12 +480,13 @@ int main(int argc, char** argv) {
     if (options.useCorpus) {
         for (Input& input : generatedWorstCases()) inputs.push_back(std::move(input));
     }
-    inputs.erase(std::remove_if(inputs.begin(), inputs.end(), [](const Input& in) { return in.data.empty(); }),
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                                [](const Input& in) { return in.data.empty(); }),
                  inputs.end());
     if (inputs.empty()) fail("nothing to measure");
 
     for (Input& input : inputs) prepare(input, options);  // also the warm-up
-    runRound(inputs);                                      // a second warm-up, not counted
+    runRound(inputs);                                     // a second warm-up, not counted
     for (Input& input : inputs) {
         for (auto& perOp : input.seconds) perOp.clear();
     }

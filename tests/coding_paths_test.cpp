@@ -28,8 +28,8 @@ using tavrine::FrequencyModel;
 using tavrine::MoveToFrontTable;
 using tavrine::RangeCoder;
 using tavrine::test::Bytes;
-using tavrine::test::PlainMoveToFront;
 using tavrine::test::plainInverseBlockSort;
+using tavrine::test::PlainMoveToFront;
 using tavrine::test::ReferenceRangeCoder;
 using tavrine::test::toHex;
 
@@ -51,7 +51,8 @@ std::vector<Bytes> corpusPositionRecords(const char* file, std::size_t pieces) {
         const auto len = static_cast<std::uint32_t>(std::min<std::size_t>(8192, text.size() - at));
         Bytes record(len + tavrine::kPrimaryIndexBytes);
         tavrine::ForwardBlockSortReference(record.data(), text.data() + at, len, scratch.data());
-        table.MoveToFrontEncode(record.data(), record.data(), static_cast<std::int32_t>(record.size()));
+        table.MoveToFrontEncode(record.data(), record.data(),
+                                static_cast<std::int32_t>(record.size()));
         records.push_back(std::move(record));
     }
     return records;
@@ -71,23 +72,33 @@ std::vector<Bytes> symbolStreams() {
     streams.push_back(Bytes(8194, 0xFF));
     streams.push_back(Bytes(3000, 0x01));
     Bytes alternating(6000);
-    for (std::size_t i = 0; i < alternating.size(); ++i) alternating[i] = (i % 7 == 0) ? 0xFE : 0x00;
+    for (std::size_t i = 0; i < alternating.size(); ++i) {
+        alternating[i] = (i % 7 == 0) ? 0xFE : 0x00;
+    }
     streams.push_back(alternating);
-    for (Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 3)) streams.push_back(std::move(record));
-    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 3)) streams.push_back(std::move(record));
+    for (Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 3)) {
+        streams.push_back(std::move(record));
+    }
+    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 3)) {
+        streams.push_back(std::move(record));
+    }
     return streams;
 }
 
-void expectSameModel(const FrequencyModel& fast, const FrequencyModel& reference, const std::string& where) {
+void expectSameModel(const FrequencyModel& fast, const FrequencyModel& reference,
+                     const std::string& where) {
     ASSERT_NE(fast.cumFreq, nullptr) << where;
     ASSERT_NE(reference.cumFreq, nullptr) << where;
     EXPECT_EQ(fast.untilRescale, reference.untilRescale) << where;
     EXPECT_EQ(fast.deferredUpdates, reference.deferredUpdates) << where;
     EXPECT_EQ(fast.interval, reference.interval) << where;
     EXPECT_EQ(fast.step, reference.step) << where;
-    EXPECT_TRUE(std::equal(fast.cumFreq, fast.cumFreq + fast.symbolCount + 1, reference.cumFreq)) << where;
-    EXPECT_TRUE(std::equal(fast.accumFreq, fast.accumFreq + fast.symbolCount, reference.accumFreq)) << where;
-    EXPECT_TRUE(std::equal(fast.lookupTable, fast.lookupTable + tavrine::kLookupEntries, reference.lookupTable))
+    EXPECT_TRUE(std::equal(fast.cumFreq, fast.cumFreq + fast.symbolCount + 1, reference.cumFreq))
+        << where;
+    EXPECT_TRUE(std::equal(fast.accumFreq, fast.accumFreq + fast.symbolCount, reference.accumFreq))
+        << where;
+    EXPECT_TRUE(std::equal(fast.lookupTable, fast.lookupTable + tavrine::kLookupEntries,
+                           reference.lookupTable))
         << where;
 }
 
@@ -144,9 +155,11 @@ TEST(FastRangeCoder, EncodesEveryStreamExactlyAsTheStepByStepCoder) {
     ReferenceRangeCoder reference;  // both models run on through all streams
     int block = 0;
     for (const Bytes& stream : symbolStreams()) {
-        const std::string where = "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
+        const std::string where =
+            "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
         const auto ample = static_cast<std::uint32_t>(2 * stream.size() + 16);
-        expectSameEncoding(encodeWith(fast, stream, ample), encodeWith(reference, stream, ample), where);
+        expectSameEncoding(encodeWith(fast, stream, ample), encodeWith(reference, stream, ample),
+                           where);
         expectSameModel(fast.model(), reference.model(), where);
     }
 }
@@ -161,8 +174,10 @@ TEST(FastRangeCoder, CutsItsOutputAtEveryCapacityAsTheStepByStepCoder) {
         for (std::uint32_t cap = 0; cap <= full + 2; ++cap) {
             RangeCoder fast;
             ReferenceRangeCoder reference;
-            const std::string where = "capacity " + std::to_string(cap) + " of " + std::to_string(full);
-            expectSameEncoding(encodeWith(fast, *stream, cap), encodeWith(reference, *stream, cap), where);
+            const std::string where =
+                "capacity " + std::to_string(cap) + " of " + std::to_string(full);
+            expectSameEncoding(encodeWith(fast, *stream, cap), encodeWith(reference, *stream, cap),
+                               where);
             expectSameModel(fast.model(), reference.model(), where);
         }
     }
@@ -174,7 +189,8 @@ TEST(FastRangeCoder, DecodesEveryPayloadExactlyAsTheStepByStepCoder) {
     ReferenceRangeCoder encoder;
     int block = 0;
     for (const Bytes& stream : symbolStreams()) {
-        const std::string where = "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
+        const std::string where =
+            "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
         Encoded payload = encodeWith(encoder, stream, 2 * size32(stream) + 16);
         payload.out.resize(payload.count);
         const Decoded d = decodeWith(fast, payload.out, size32(stream));
@@ -201,18 +217,21 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
         Bytes payload;
         switch (trial % 4) {
             case 0:  // random bytes of any length
-                payload = tavrine::test::randomBytes(std::uniform_int_distribution<std::size_t>(0, 400)(rng), rng);
+                payload = tavrine::test::randomBytes(
+                    std::uniform_int_distribution<std::size_t>(0, 400)(rng), rng);
                 break;
             case 1: {  // a flipped bit
                 payload = good.out;
-                const std::size_t bit = std::uniform_int_distribution<std::size_t>(0, payload.size() * 8 - 1)(rng);
+                const std::size_t bit =
+                    std::uniform_int_distribution<std::size_t>(0, payload.size() * 8 - 1)(rng);
                 payload[bit / 8] = static_cast<std::uint8_t>(payload[bit / 8] ^ (1u << (bit % 8)));
                 break;
             }
             case 2:  // cut short
-                payload.assign(good.out.begin(),
-                               good.out.begin() + std::uniform_int_distribution<std::ptrdiff_t>(
-                                                      0, static_cast<std::ptrdiff_t>(good.out.size()))(rng));
+                payload.assign(
+                    good.out.begin(),
+                    good.out.begin() + std::uniform_int_distribution<std::ptrdiff_t>(
+                                           0, static_cast<std::ptrdiff_t>(good.out.size()))(rng));
                 break;
             default:  // all ones: the largest values the decoder meets
                 payload.assign(std::uniform_int_distribution<std::size_t>(0, 64)(rng), 0xFF);
@@ -220,7 +239,8 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
         }
         const std::uint32_t cap = pickCap(rng);
         const std::string where = "trial " + std::to_string(trial) + " payload " + toHex(payload);
-        expectSameDecoding(decodeWith(fast, payload, cap), decodeWith(reference, payload, cap), where);
+        expectSameDecoding(decodeWith(fast, payload, cap), decodeWith(reference, payload, cap),
+                           where);
         expectSameModel(fast.model(), reference.model(), where);
         if (trial % 40 == 39) {
             fast.initModel();
@@ -238,14 +258,18 @@ std::vector<Bytes> moveToFrontInputs() {
     std::vector<Bytes> inputs;
     for (std::uint32_t k = 1; k <= 256; k += (k < 20 ? 1 : 17)) {
         Bytes cycle(3 * k + 5);
-        for (std::size_t i = 0; i < cycle.size(); ++i) cycle[i] = static_cast<std::uint8_t>(255 - i % k);
+        for (std::size_t i = 0; i < cycle.size(); ++i) {
+            cycle[i] = static_cast<std::uint8_t>(255 - i % k);
+        }
         inputs.push_back(cycle);
     }
     inputs.push_back(tavrine::test::randomBytes(5000, rng));
     inputs.push_back(tavrine::test::randomBytes(5000, rng, 20));
     inputs.push_back(tavrine::test::skewedBytes(5000, rng));
     inputs.push_back(Bytes(100, 0x00));
-    for (const Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 2)) inputs.push_back(record);
+    for (const Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 2)) {
+        inputs.push_back(record);
+    }
     return inputs;
 }
 
@@ -299,8 +323,11 @@ TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     PlainMoveToFront plain;
     const Bytes positions = tavrine::test::randomBytes(20000, rng);
     Bytes values(positions.size());
-    table.MoveToFrontDecode(values.data(), positions.data(), static_cast<std::int32_t>(positions.size()));
-    for (std::size_t i = 0; i < positions.size(); ++i) ASSERT_EQ(values[i], plain.decode(positions[i])) << i;
+    table.MoveToFrontDecode(values.data(), positions.data(),
+                            static_cast<std::int32_t>(positions.size()));
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        ASSERT_EQ(values[i], plain.decode(positions[i])) << i;
+    }
     EXPECT_TRUE(table.entries() == plain.entries());
 }
 
@@ -313,18 +340,20 @@ TEST(RecordCoding, EncodingInOnePassEqualsTheStagesInTurn) {
     ReferenceRangeCoder separateCoder;
     std::mt19937 rng(21);
     std::vector<Bytes> records;
-    for (const std::size_t length : {std::size_t{3}, std::size_t{40}, std::size_t{1000}, kRecordBytes}) {
+    for (const std::size_t length :
+         {std::size_t{3}, std::size_t{40}, std::size_t{1000}, kRecordBytes}) {
         records.push_back(tavrine::test::randomBytes(length, rng));
         records.push_back(tavrine::test::randomBytes(length, rng, 3));
     }
     int block = 0;
     for (const Bytes& record : records) {
         for (const std::uint32_t cap : {size32(record) - 1, 2 * size32(record) + 16}) {
-            const std::string where = "record " + std::to_string(block) + " capacity " + std::to_string(cap);
+            const std::string where =
+                "record " + std::to_string(block) + " capacity " + std::to_string(cap);
             Bytes fusedRecord = record;
             Bytes fusedOut(cap, 0x5A);
-            const std::uint32_t length = tavrine::encodeRecord(fusedTable, fusedCoder, fusedRecord.data(),
-                                                               size32(record), fusedOut.data(), cap);
+            const std::uint32_t length = tavrine::encodeRecord(
+                fusedTable, fusedCoder, fusedRecord.data(), size32(record), fusedOut.data(), cap);
             Bytes separateRecord = record;
             separateTable.MoveToFrontEncode(separateRecord.data(), separateRecord.data(),
                                             static_cast<std::int32_t>(record.size()));
@@ -354,14 +383,17 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
         Bytes payload(2 * length + 16);
         payload.resize(tavrine::encodeRecord(encodeTable, encoder, record.data(), size32(record),
                                              payload.data(), size32(payload)));
-        if (block % 5 == 4) payload[payload.size() / 2] ^= 0x10;  // damaged: other symbols, same paths
+        if (block % 5 == 4) {
+            payload[payload.size() / 2] ^= 0x10;  // damaged: other symbols, same paths
+        }
         // Capacities below, at and above the record length.
-        const std::uint32_t cap = size32(record) - (block % 3 == 0 ? 1 : 0) + (block % 3 == 1 ? 5 : 0);
+        const std::uint32_t cap =
+            size32(record) - (block % 3 == 0 ? 1 : 0) + (block % 3 == 1 ? 5 : 0);
 
         Bytes fused(cap, 0x5A);
         std::uint32_t fusedCount = kUntouched;
-        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(), size32(payload),
-                                                   fused.data(), cap, fusedCount);
+        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(),
+                                                   size32(payload), fused.data(), cap, fusedCount);
         Decoded separate = decodeWith(separateCoder, payload, cap);
         EXPECT_EQ(fusedOk, separate.ok) << where;
         EXPECT_EQ(fusedCount, separate.count) << where;
@@ -370,12 +402,15 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
             // The stream ends here: everything starts afresh.
             for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
             separateCoder.initModel();
-            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) table->reset();
+            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
+                table->reset();
+            }
             continue;
         }
         separateTable.MoveToFrontDecode(separate.out.data(), separate.out.data(),
                                         static_cast<std::int32_t>(separate.count));
-        EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount, separate.out.begin())) << where;
+        EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount, separate.out.begin()))
+            << where;
         EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
         if (block % 5 != 4 && block % 3 != 0) {
             EXPECT_EQ(fusedCount, size32(record)) << where;
@@ -383,7 +418,9 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
             // Encoder and decoders no longer hold the same model: all start afresh.
             for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
             separateCoder.initModel();
-            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) table->reset();
+            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
+                table->reset();
+            }
         }
     }
 }
@@ -399,7 +436,9 @@ Bytes withPrimaryIndex(Bytes record, std::size_t row) {
 // Through a lent table, which earlier blocks leave filled, as the decoder uses it.
 Bytes fastInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
     const std::uint32_t m = size32(record) - tavrine::kPrimaryIndexBytes;
-    if (table.size() < tavrine::inverseSortTableEntries(m)) table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
+    if (table.size() < tavrine::inverseSortTableEntries(m)) {
+        table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
+    }
     Bytes out(m);
     tavrine::InverseBlockSort(out.data(), record.data(), size32(record), table.data());
     return out;
@@ -410,10 +449,12 @@ TEST(FastInverseBlockSort, EveryPrimaryIndexOfSmallRecordsMatchesThePlainWalk) {
     std::vector<std::uint16_t> table;
     for (std::size_t m = 1; m <= 40; ++m) {
         for (const unsigned alphabet : {1u, 2u, 3u, 256u}) {
-            const Bytes record = tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
+            const Bytes record =
+                tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
             for (std::size_t row = 0; row < m; ++row) {
                 const Bytes r = withPrimaryIndex(record, row);
-                ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverseBlockSort(r))) << "record " << toHex(r);
+                ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverseBlockSort(r)))
+                    << "record " << toHex(r);
             }
         }
     }
@@ -425,8 +466,10 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
     std::vector<Bytes> records;
     for (const std::size_t m : {41u, 255u, 4097u, 8192u, 32774u, 65536u}) {
         for (const unsigned alphabet : {2u, 256u}) {
-            Bytes record = tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
-            records.push_back(withPrimaryIndex(record, std::uniform_int_distribution<std::size_t>(0, m - 1)(rng)));
+            Bytes record =
+                tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
+            records.push_back(withPrimaryIndex(
+                record, std::uniform_int_distribution<std::size_t>(0, m - 1)(rng)));
             records.push_back(withPrimaryIndex(record, m - 1));
         }
     }
@@ -435,14 +478,16 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
     std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
     for (const std::size_t length : {8192u, 1u, 777u}) {
         Bytes record(length + tavrine::kPrimaryIndexBytes);
-        tavrine::ForwardBlockSortReference(record.data(), text.data(), static_cast<std::uint32_t>(length),
-                                           scratch.data());
-        EXPECT_TRUE(plainInverseBlockSort(record) == Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
+        tavrine::ForwardBlockSortReference(record.data(), text.data(),
+                                           static_cast<std::uint32_t>(length), scratch.data());
+        EXPECT_TRUE(plainInverseBlockSort(record) ==
+                    Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
         records.push_back(record);
     }
     records.push_back(withPrimaryIndex(Bytes(8194, 0x61), 4000));
     for (const Bytes& record : records) {
-        EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record)) << "length " << record.size();
+        EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record))
+            << "length " << record.size();
         Bytes own(record.size() - tavrine::kPrimaryIndexBytes);
         tavrine::InverseBlockSort(own.data(), record.data(), size32(record));
         EXPECT_TRUE(own == plainInverseBlockSort(record)) << "length " << record.size();

@@ -29,7 +29,9 @@ Outcome encodeCall(std::uint32_t variant, const Bytes& src, std::uint32_t capaci
     outcome.length = capacity;
     outcome.result = ZOLT_Encode(kType, variant, src.data(), static_cast<std::uint32_t>(src.size()),
                                  outcome.buffer.data(), &outcome.length, nullptr, nullptr);
-    if (outcome.length == capacity && outcome.result == 0) outcome.length = tavrine::test::kNotStored;
+    if (outcome.length == capacity && outcome.result == 0) {
+        outcome.length = tavrine::test::kNotStored;
+    }
     return outcome;
 }
 
@@ -39,7 +41,9 @@ Outcome decodeCall(const Bytes& stream, std::uint32_t capacity) {
     outcome.length = capacity;
     outcome.result = ZOLT_Decode(kType, stream.data(), static_cast<std::uint32_t>(stream.size()),
                                  outcome.buffer.data(), &outcome.length, nullptr, nullptr);
-    if (outcome.length == capacity && outcome.result == 0) outcome.length = tavrine::test::kNotStored;
+    if (outcome.length == capacity && outcome.result == 0) {
+        outcome.length = tavrine::test::kNotStored;
+    }
     return outcome;
 }
 
@@ -51,7 +55,8 @@ void expectSame(const Outcome& call, const Outcome& reference, const std::string
 
 std::uint32_t maximumEncodedLength(std::size_t srcLen) {
     std::uint32_t bound = 0;
-    EXPECT_EQ(ZOLT_GetMaximumEncodedLength(kType, 5, static_cast<std::uint32_t>(srcLen), &bound), 1);
+    EXPECT_EQ(ZOLT_GetMaximumEncodedLength(kType, 5, static_cast<std::uint32_t>(srcLen), &bound),
+              1);
     return bound;
 }
 
@@ -63,7 +68,8 @@ std::vector<Bytes> sources() {
                              "canterbury/sum", "large/world192.txt"}) {
         const Bytes text = tavrine::test::readCorpus(file);
         for (const std::size_t length : {1u, 5u, 300u, 8192u, 8193u, 30000u}) {
-            const std::size_t at = std::uniform_int_distribution<std::size_t>(0, text.size() - length)(rng);
+            const std::size_t at =
+                std::uniform_int_distribution<std::size_t>(0, text.size() - length)(rng);
             inputs.emplace_back(text.begin() + static_cast<std::ptrdiff_t>(at),
                                 text.begin() + static_cast<std::ptrdiff_t>(at + length));
         }
@@ -85,11 +91,11 @@ TEST(StreamDifferential, EncodingMatchesTheStraightforwardCodec) {
             for (const std::uint32_t capacity :
                  {bound, std::uniform_int_distribution<std::uint32_t>(0, bound)(rng),
                   std::uniform_int_distribution<std::uint32_t>(bound / 3, bound / 2)(rng)}) {
-                const std::string where = "input " + std::to_string(input) + " of " + std::to_string(src.size()) +
-                                          " variant " + std::to_string(variant) + " capacity " +
-                                          std::to_string(capacity);
-                expectSame(encodeCall(variant, src, capacity), tavrine::test::referenceEncode(variant, src, capacity),
-                           where);
+                const std::string where =
+                    "input " + std::to_string(input) + " of " + std::to_string(src.size()) +
+                    " variant " + std::to_string(variant) + " capacity " + std::to_string(capacity);
+                expectSame(encodeCall(variant, src, capacity),
+                           tavrine::test::referenceEncode(variant, src, capacity), where);
             }
         }
         ++input;
@@ -101,7 +107,8 @@ TEST(StreamDifferential, DecodingMatchesTheStraightforwardCodecOnWellFormedAndDa
     int input = 0;
     for (const Bytes& src : sources()) {
         const Bytes stream = [&] {
-            Outcome encoded = tavrine::test::referenceEncode(5, src, maximumEncodedLength(src.size()));
+            Outcome encoded =
+                tavrine::test::referenceEncode(5, src, maximumEncodedLength(src.size()));
             encoded.buffer.resize(encoded.length);
             return encoded.buffer;
         }();
@@ -114,14 +121,20 @@ TEST(StreamDifferential, DecodingMatchesTheStraightforwardCodecOnWellFormedAndDa
             const int flips = trial % 4;
             for (int f = 0; f < flips; ++f) {
                 // Mostly payload bytes; a flipped header usually ends the stream at once.
-                const std::size_t at = std::uniform_int_distribution<std::size_t>(0, damaged.size() - 1)(rng);
+                const std::size_t at =
+                    std::uniform_int_distribution<std::size_t>(0, damaged.size() - 1)(rng);
                 damaged[at] = static_cast<std::uint8_t>(damaged[at] ^ (1u << (trial % 8)));
             }
-            if (trial % 3 == 2) damaged.resize(std::uniform_int_distribution<std::size_t>(0, damaged.size())(rng));
+            if (trial % 3 == 2) {
+                damaged.resize(std::uniform_int_distribution<std::size_t>(0, damaged.size())(rng));
+            }
             const std::uint32_t capacity =
-                trial % 5 == 4 ? std::uniform_int_distribution<std::uint32_t>(0, srcLen)(rng) : srcLen + 64;
-            const std::string where = "input " + std::to_string(input) + " trial " + std::to_string(trial);
-            expectSame(decodeCall(damaged, capacity), tavrine::test::referenceDecode(damaged, capacity), where);
+                trial % 5 == 4 ? std::uniform_int_distribution<std::uint32_t>(0, srcLen)(rng)
+                               : srcLen + 64;
+            const std::string where =
+                "input " + std::to_string(input) + " trial " + std::to_string(trial);
+            expectSame(decodeCall(damaged, capacity),
+                       tavrine::test::referenceDecode(damaged, capacity), where);
         }
         ++input;
     }
@@ -140,12 +153,13 @@ TEST(StreamDifferential, BlocksGrowingWithinACallDecode) {
     for (const std::size_t length : {5u, 8192u, 20000u, 3u, 32774u, 100u}) {
         const Bytes block = tavrine::test::randomBytes(length, rng, 5);
         Bytes record(length + tavrine::kPrimaryIndexBytes);
-        tavrine::ForwardBlockSortReference(record.data(), block.data(), static_cast<std::uint32_t>(length),
-                                           scratch.data());
+        tavrine::ForwardBlockSortReference(record.data(), block.data(),
+                                           static_cast<std::uint32_t>(length), scratch.data());
         for (std::uint8_t& byte : record) byte = static_cast<std::uint8_t>(table.encode(byte));
         const std::size_t size = record.size() + 4;
-        stream.insert(stream.end(), {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-                                     static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
+        stream.insert(stream.end(),
+                      {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+                       static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)});
         stream.insert(stream.end(), record.begin(), record.end());
         source.insert(source.end(), block.begin(), block.end());
     }

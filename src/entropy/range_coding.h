@@ -50,15 +50,19 @@ constexpr std::uint32_t kFlushBytes = 5;
 
 // Value-to-symbol table of the byte symbols: entry v is the symbol s with
 // cumFreq[s] <= v < cumFreq[s + 1], for every v below cumFreq[256]; values from
-// there on belong to the end-of-block symbol. Replaces the division-free part
-// of modelFindSymbol by one load; valid until the model's next full rebuild.
+// there on belong to the end-of-block symbol. One load in place of the bucket
+// lookup and binary search of modelFindSymbol; valid until the model's next
+// full rebuild.
 class ByteSymbolIndex {
 public:
     void rebuild(const FrequencyModel& model) noexcept;
     std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }
 
 private:
-    std::array<std::uint8_t, coding::kTotal> entries_;
+    // The fill stores eight entries at a time and may run up to seven past the
+    // last symbol's interval.
+    static constexpr std::uint32_t kFillWidth = 8;
+    std::array<std::uint8_t, coding::kTotal + kFillWidth> entries_;
 };
 
 // The model's period end, as modelUpdate would run it, followed by a rebuild
@@ -66,8 +70,8 @@ private:
 void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept;
 
 // The model's counters that change with every symbol, held in locals between
-// period ends (the table pointers change only in modelInit), and the two
-// coding-table entries the decoder tests against every symbol.
+// period ends (the table pointers change only in modelInit), and the entries
+// of the coding table that the decoder tests against every symbol.
 class SymbolCounter {
 public:
     SymbolCounter(FrequencyModel* model, ByteSymbolIndex* index) noexcept
@@ -215,10 +219,10 @@ private:
 
 // The coding state of one block being decoded.
 struct DecoderState {
-    std::uint32_t low = 0;    // code value minus the interval's lower end
+    std::uint32_t low = 0;  // code value minus the interval's lower end
     std::uint32_t range = 0;
-    std::uint32_t unit = 0;   // the unit of the last decoding step
-    std::uint32_t held = 0;   // the last input byte; its lowest bit is not yet in low
+    std::uint32_t unit = 0;  // the unit of the last decoding step
+    std::uint32_t held = 0;  // the last input byte; its lowest bit is not yet in low
     std::uint32_t inPos = 0;
 };
 
@@ -259,17 +263,20 @@ public:
         const std::uint32_t unit = s_.range >> coding::kScaleBits;
         s_.unit = unit;
         // floor(low / unit) < c exactly when low < unit * c, so symbols 0, 1
-        // and 2, the bulk of move-to-front output, need neither the division
-        // nor a branch that depends on which of them it is.
+        // and 2, the bulk of move-to-front output, need no division; which of
+        // them it is, is picked by conditional moves, not by branches.
         const std::uint32_t top0 = unit * counter_.top(0);
         const std::uint32_t top1 = unit * counter_.top(1);
         const std::uint32_t top2 = unit * counter_.top(2);
         if (s_.low < top2) [[likely]] {
             const std::uint32_t low = s_.low;
-            const std::uint32_t cut = platform::selectIfBelow(low, top1, platform::selectIfBelow(low, top0, 0, top0), top1);
-            s_.range = platform::selectIfBelow(low, top1, platform::selectIfBelow(low, top0, top0, top1 - top0), top2 - top1);
+            const std::uint32_t cut = platform::selectIfBelow(
+                low, top1, platform::selectIfBelow(low, top0, 0, top0), top1);
+            s_.range = platform::selectIfBelow(
+                low, top1, platform::selectIfBelow(low, top0, top0, top1 - top0), top2 - top1);
             s_.low = low - cut;
-            const std::uint32_t symbol = static_cast<std::uint32_t>(low >= top0) + static_cast<std::uint32_t>(low >= top1);
+            const std::uint32_t symbol =
+                static_cast<std::uint32_t>(low >= top0) + static_cast<std::uint32_t>(low >= top1);
             counter_.count(symbol);
             return symbol;
         }
@@ -335,7 +342,8 @@ private:
         const std::uint32_t low = s_.low;
         const std::uint32_t held = s_.held;
         s_.low = platform::selectIfBelow(range, kOnceBelow, (low << 8) | first, low);
-        s_.low = platform::selectIfBelow(range, kTwiceBelow, (low << 16) | (first << 8) | second, s_.low);
+        s_.low = platform::selectIfBelow(range, kTwiceBelow, (low << 16) | (first << 8) | second,
+                                         s_.low);
         s_.held = platform::selectIfBelow(range, kOnceBelow, next, held);
         s_.held = platform::selectIfBelow(range, kTwiceBelow, after, s_.held);
         s_.range = platform::selectIfBelow(range, kOnceBelow, range << 8, range);
@@ -348,13 +356,18 @@ private:
     // symbol like the 4095 they are clamped to.
     DecodedSymbol find(std::uint32_t unit) const noexcept {
         const std::uint32_t value = s_.low / unit;
-        if (value >= counter_.endOfBlockBase()) return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
+        if (value >= counter_.endOfBlockBase()) {
+            return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
+        }
         const std::uint32_t symbol = index_->symbolAt(value);
         const std::uint16_t* cumFreq = counter_.cumFreq();
         const std::uint32_t base = cumFreq[symbol];
         return {symbol, unit * base, unit * (cumFreq[symbol + 1] - base)};
     }
 
+    // One byte per shift while the range is at or below 2^23. Returns false
+    // when the input runs out first: low has then taken its shift and the
+    // range has not, and the caller's loop ends after this symbol.
     bool normalizeNearEnd() noexcept {
         while (s_.range <= coding::kRangeBottom) {
             s_.low = (s_.low << 8) | ((s_.held << 7) & 0xFF);

@@ -66,7 +66,9 @@ int CodecContext::decodeLoop(const DecodeCall& call) {
             std::uint32_t count = 0;
             // More symbols than the record holds: the blocks before this one
             // stand decoded, and the loop ends as if the stream ended here.
-            if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record.data(), n, count)) break;
+            if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record.data(), n,
+                              count))
+                break;
             if (count != n) return 0;
         }
 

@@ -1,7 +1,7 @@
 // The encode loop: cuts the source into blocks of 8192 bytes, sorts and
 // move-to-front codes each one (inside the range coder's pass for variant 5),
-// and stores it range coded when that is shorter, uncoded otherwise. The move-to-front table runs on through the whole call;
-// the model runs on through coded blocks and starts afresh after every
+// and stores it range coded when that is shorter, uncoded otherwise. The move-to-front table runs
+// on through the whole call; the model runs on through coded blocks and starts afresh after every
 // uncoded one, exactly as the decoder will.
 #include <algorithm>
 #include <array>
@@ -48,8 +48,8 @@ int CodecContext::encodeLoop(const EncodeCall& call) {
             // Move-to-front runs inside the coder's pass and leaves the record
             // rewritten, ready to be stored uncoded instead.
             const std::uint32_t capacity = remaining - kBlockHeaderSize;
-            const std::uint32_t codedLength =
-                encodeRecord(moveToFront_, coder_, record.data(), n, block + kBlockHeaderSize, capacity);
+            const std::uint32_t codedLength = encodeRecord(moveToFront_, coder_, record.data(), n,
+                                                           block + kBlockHeaderSize, capacity);
             // A payload cut short at the capacity cannot be decoded: it counts as
             // not shorter, and then the uncoded record does not fit either.
             if (codedLength <= capacity && codedLength < n) {
@@ -58,7 +58,8 @@ int CodecContext::encodeLoop(const EncodeCall& call) {
                 coder_.initModel();
             }
         } else {
-            moveToFront_.MoveToFrontEncode(record.data(), record.data(), static_cast<std::int32_t>(n));
+            moveToFront_.MoveToFrontEncode(record.data(), record.data(),
+                                           static_cast<std::int32_t>(n));
         }
 
         const std::uint32_t size = payload.length + kBlockHeaderSize;

@@ -205,7 +205,9 @@ void countStripes(Stripes& stripes, const std::uint8_t* lastColumn, std::uint32_
     for (Counters& counters : stripes.next) counters.fill(0);
     const std::uint32_t shortest = m / kStripes;  // stripes are this long or one longer
     for (std::uint32_t j = 0; j < shortest; ++j) {
-        for (std::uint32_t q = 0; q < kStripes; ++q) ++stripes.next[q][lastColumn[stripes.begin[q] + j]];
+        for (std::uint32_t q = 0; q < kStripes; ++q) {
+            ++stripes.next[q][lastColumn[stripes.begin[q] + j]];
+        }
     }
     for (std::uint32_t q = 0; q < kStripes; ++q) {
         for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
@@ -262,7 +264,9 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
         for (std::uint32_t q = 0; q < kStripes; ++q) link(q, stripes.begin[q] + j);
     }
     for (std::uint32_t q = 0; q < kStripes; ++q) {
-        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) link(q, i);
+        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
+            link(q, i);
+        }
     }
 
     // The primary row holds rotation 0, the block itself. Going forwards, the

@@ -28,7 +28,9 @@ void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, 
                                std::uint32_t* scratch);
 
 // Entries of 16 bits that InverseBlockSort needs for a block of `length` bytes.
-constexpr std::uint32_t inverseSortTableEntries(std::uint32_t length) noexcept { return 2 * length; }
+constexpr std::uint32_t inverseSortTableEntries(std::uint32_t length) noexcept {
+    return 2 * length;
+}
 
 // Writes the n - 2 bytes restored from the record of total length n into out.
 // Preconditions: 1 <= n - 2 <= kMaxBlockLength and primary index < n - 2; then

@@ -9,7 +9,9 @@ void MoveToFrontTable::reset() noexcept {
 void MoveToFrontTable::MoveToFrontEncode(std::uint8_t* dst, const std::uint8_t* src,
                                          std::int32_t count) noexcept {
     MoveToFrontCursor cursor(*this);
-    for (std::int32_t i = 0; i < count; ++i) dst[i] = static_cast<std::uint8_t>(cursor.encodeByte(src[i]));
+    for (std::int32_t i = 0; i < count; ++i) {
+        dst[i] = static_cast<std::uint8_t>(cursor.encodeByte(src[i]));
+    }
 }
 
 void MoveToFrontTable::MoveToFrontDecode(std::uint8_t* dst, const std::uint8_t* src,

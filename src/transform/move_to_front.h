@@ -123,7 +123,8 @@ private:
     // 8 .. position-1 move back one place, the front's last byte leaves the
     // register for entry 8, and `value` enters the front.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries, position - kFrontEntries);
+        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries,
+                     position - kFrontEntries);
         entries_[kFrontEntries] = static_cast<std::uint8_t>(front_ >> 56);
         front_ = (front_ << 8) | value;
     }
@@ -146,7 +147,8 @@ constexpr std::array<LaneMask, kVectorFrontEntries> makeLaneMasks() noexcept {
     }
     return masks;
 }
-alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kThroughLane = makeLaneMasks();
+alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kThroughLane =
+    makeLaneMasks();
 
 // Row p holds the bit counts that shift lane p of the front down to lane 0:
 // one for the low 8 lanes, one for the high 8 (a count of 64 clears the half
@@ -162,7 +164,8 @@ constexpr std::array<LaneShift, kVectorFrontEntries> makeLaneShifts() noexcept {
     }
     return shifts;
 }
-alignas(16) inline constexpr std::array<LaneShift, kVectorFrontEntries> kLaneShift = makeLaneShifts();
+alignas(16) inline constexpr std::array<LaneShift, kVectorFrontEntries> kLaneShift =
+    makeLaneShifts();
 
 }  // namespace detail
 
@@ -185,7 +188,8 @@ public:
         if (value == first_) return 0;
         first_ = value;
         const __m128i wanted = _mm_set1_epi8(static_cast<char>(value));
-        const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(front_, wanted)));
+        const auto hits =
+            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(front_, wanted)));
         if (hits != 0) [[likely]] {
             const auto position = static_cast<std::uint32_t>(__builtin_ctz(hits));
             front_ = frontWithValueFirst(position, _mm_cvtsi32_si128(value));
@@ -202,7 +206,8 @@ public:
             // Lane `position` shifted down to lane 0, without leaving the register.
             const auto* shift = reinterpret_cast<const __m128i*>(&detail::kLaneShift[position]);
             const __m128i low = _mm_srl_epi64(front_, _mm_load_si128(shift));
-            const __m128i high = _mm_srl_epi64(_mm_srli_si128(front_, 8), _mm_load_si128(shift + 1));
+            const __m128i high =
+                _mm_srl_epi64(_mm_srli_si128(front_, 8), _mm_load_si128(shift + 1));
             const __m128i value = _mm_and_si128(_mm_or_si128(low, high), _mm_cvtsi32_si128(0xFF));
             front_ = frontWithValueFirst(position, value);
             first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(value));
@@ -230,7 +235,8 @@ private:
     // 16 .. position-1 move back one place, the front's last lane leaves the
     // register for entry 16, and the front moves up one lane.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries, position - kFrontEntries);
+        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries,
+                     position - kFrontEntries);
         entries_[kFrontEntries] = static_cast<std::uint8_t>(_mm_extract_epi16(front_, 7) >> 8);
         front_ = _mm_or_si128(_mm_slli_si128(front_, 1), _mm_cvtsi32_si128(value));
     }

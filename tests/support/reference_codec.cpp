@@ -54,7 +54,9 @@ Bytes plainInverseBlockSort(const Bytes& record) {
     for (std::size_t i = 0; i < m; ++i) ++cum[lastColumn[i]];
     for (std::size_t b = 1; b < cum.size(); ++b) cum[b] += cum[b - 1];
     std::vector<std::uint32_t> successor(m);
-    for (std::size_t i = m; i-- > 0;) successor[--cum[lastColumn[i]]] = static_cast<std::uint32_t>(i);
+    for (std::size_t i = m; i-- > 0;) {
+        successor[--cum[lastColumn[i]]] = static_cast<std::uint32_t>(i);
+    }
     std::uint32_t row = successor[read16(record.data())];
     Bytes out(m);
     for (std::size_t k = 0; k < m; ++k) {

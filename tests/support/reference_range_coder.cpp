@@ -111,8 +111,9 @@ std::uint32_t ReferenceRangeCoder::flushEncoder() noexcept {
     return emitted_;
 }
 
-bool ReferenceRangeCoder::encodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uint32_t outCap,
-                             std::uint32_t inLen, std::uint32_t& count) noexcept {
+bool ReferenceRangeCoder::encodeBlock(std::uint8_t* out, const std::uint8_t* in,
+                                      std::uint32_t outCap, std::uint32_t inLen,
+                                      std::uint32_t& count) noexcept {
     if (!modelReady()) return false;
     inBuf_ = in;
     outBuf_ = out;
@@ -172,8 +173,9 @@ void ReferenceRangeCoder::narrowDecoder(std::uint32_t unit, std::int32_t symbol)
 // within its buckets; every pass writes a byte, leaves, or fails at the
 // capacity, so at most outCap + 1 passes run. On a damaged payload low may
 // wrap around, which only changes the symbols decoded.
-bool ReferenceRangeCoder::decodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uint32_t outCap,
-                             std::uint32_t inLen, std::uint32_t& count) noexcept {
+bool ReferenceRangeCoder::decodeBlock(std::uint8_t* out, const std::uint8_t* in,
+                                      std::uint32_t outCap, std::uint32_t inLen,
+                                      std::uint32_t& count) noexcept {
     if (!modelReady()) return false;
     inBuf_ = in;
     outBuf_ = out;
