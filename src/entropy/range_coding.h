@@ -96,9 +96,13 @@ public:
     const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
     // cumFreq[1], cumFreq[2], cumFreq[3]: where symbols 0, 1 and 2 end.
     std::uint32_t top(std::uint32_t symbol) const noexcept { return tops_[symbol]; }
+    // Symbol 0 takes most of the table: long runs of it are the rule.
+    bool zeroDominates() const noexcept { return tops_[0] >= kDominantZeroTop; }
     std::uint32_t endOfBlockBase() const noexcept { return endOfBlockBase_; }  // cumFreq[256]
 
 private:
+    static constexpr std::uint32_t kDominantZeroTop = coding::kTotal * 3 / 4;
+
     void load() noexcept {
         untilRescale_ = model_->untilRescale;
         step_ = model_->step;
@@ -283,6 +287,24 @@ public:
         const DecodedSymbol decoded = find(unit);
         if (decoded.symbol != static_cast<std::uint32_t>(kEndOfBlock)) consume(decoded);
         return decoded.symbol;
+    }
+
+    // True while the model expects long runs of symbol 0, which decodeZero
+    // takes faster than decodeNext.
+    bool zeroDominates() const noexcept { return counter_.zeroDominates(); }
+
+    // Decodes symbol 0, narrowing and counting, if it comes next; otherwise
+    // leaves the state as decodeNext expects it (normalised, nothing decoded).
+    // Call only while hasInput().
+    bool decodeZero() noexcept {
+        normalize();
+        const std::uint32_t unit = s_.range >> coding::kScaleBits;
+        s_.unit = unit;
+        const std::uint32_t top0 = unit * counter_.top(0);
+        if (s_.low >= top0) return false;
+        s_.range = top0;
+        counter_.count(0);
+        return true;
     }
 
     // Normalises and finds the next symbol, without narrowing the interval:

@@ -29,6 +29,11 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
             coder.abandonDecode(decoder);
             return false;
         }
+        // Runs of symbol 0 repeat the value in front and leave the table be.
+        if (decoder.zeroDominates() && decoder.decodeZero()) {
+            record[written++] = cursor.front();
+            continue;
+        }
         const std::uint32_t symbol = decoder.decodeNext();
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
         record[written++] = cursor.decodePosition(symbol);

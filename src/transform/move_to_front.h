@@ -91,6 +91,9 @@ public:
         return position;
     }
 
+    // The value at position 0, which decodes position 0 and stays in front.
+    std::uint8_t front() const noexcept { return static_cast<std::uint8_t>(front_); }
+
     // The value at `position` (0..255), which then moves to the front.
     std::uint8_t decodePosition(std::uint32_t position) noexcept {
         if (position < kFrontEntries) [[likely]] {
@@ -200,6 +203,8 @@ public:
         moveBeyondFront(position, value);
         return position;
     }
+
+    std::uint8_t front() const noexcept { return first_; }
 
     std::uint8_t decodePosition(std::uint32_t position) noexcept {
         if (position < kFrontEntries) [[likely]] {
