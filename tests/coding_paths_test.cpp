@@ -368,6 +368,17 @@ TEST(RecordCoding, EncodingInOnePassEqualsTheStagesInTurn) {
     }
 }
 
+// Runs of 1 to 300 equal bytes, of few values.
+Bytes runsOf(std::size_t length, std::mt19937& rng) {
+    Bytes bytes;
+    while (bytes.size() < length) {
+        const std::size_t run = std::uniform_int_distribution<std::size_t>(1, 300)(rng);
+        const auto value = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 3)(rng));
+        bytes.insert(bytes.end(), std::min(run, length - bytes.size()), value);
+    }
+    return bytes;
+}
+
 TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
     std::mt19937 rng(23);
     MoveToFrontTable encodeTable;
@@ -379,7 +390,9 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
     for (int block = 0; block < 40; ++block) {
         const std::string where = "block " + std::to_string(block);
         const std::size_t length = std::uniform_int_distribution<std::size_t>(3, kRecordBytes)(rng);
+        // Random bytes, few values, and long runs (the decoder's run path).
         Bytes record = tavrine::test::randomBytes(length, rng, block % 2 == 0 ? 256u : 6u);
+        if (block % 4 == 3) record = runsOf(length, rng);
         Bytes payload(2 * length + 16);
         payload.resize(tavrine::encodeRecord(encodeTable, encoder, record.data(), size32(record),
                                              payload.data(), size32(payload)));
