@@ -273,14 +273,16 @@ public:
         const std::uint32_t top1 = unit * counter_.top(1);
         const std::uint32_t top2 = unit * counter_.top(2);
         if (s_.low < top2) [[likely]] {
-            const std::uint32_t low = s_.low;
-            const std::uint32_t cut = platform::selectIfBelow(
-                low, top1, platform::selectIfBelow(low, top0, 0, top0), top1);
-            s_.range = platform::selectIfBelow(
-                low, top1, platform::selectIfBelow(low, top0, top0, top1 - top0), top2 - top1);
-            s_.low = low - cut;
-            const std::uint32_t symbol =
-                static_cast<std::uint32_t>(low >= top0) + static_cast<std::uint32_t>(low >= top1);
+            // From symbol 2 down: each rung that low lies below moves the
+            // interval down one symbol.
+            std::uint32_t cut = top1;
+            std::uint32_t width = top2 - top1;
+            std::uint32_t below = 0;
+            platform::stepIfBelow(s_.low, top1, top0, cut, top1 - top0, width, below);
+            platform::stepIfBelow(s_.low, top0, 0, cut, top0, width, below);
+            s_.low -= cut;
+            s_.range = width;
+            const std::uint32_t symbol = 2 - below;
             counter_.count(symbol);
             return symbol;
         }
@@ -335,42 +337,51 @@ public:
     }
 
     // Leaves the block without the end step: the model is brought up to date.
-    void abandon() noexcept { counter_.store(); }
+    void abandon() noexcept {
+        counter_.store();
+        syncHeld();
+    }
 
     const DecoderState& state() const noexcept { return s_; }
 
 private:
     void normalize() noexcept {
-        if (inLen_ - s_.inPos >= 2 && s_.range >= coding::kNarrowedRangeFloor) [[likely]] {
+        if (inLen_ - s_.inPos >= kWindowBytes - 1 && s_.range >= coding::kNarrowedRangeFloor)
+            [[likely]] {
             shiftInAtMostTwice();
         } else {
             normalizeNearEnd();
         }
     }
 
-    // Two bytes are left and at most two shifts are due: the shifts are done
-    // without a branch on the range. Each shift appends the lowest bit of the
-    // previous byte and the upper 7 bits of the next one.
+    // The bytes from the last one read (which `held` would hold) to two past
+    // the next one, big-endian: each shift appends the lowest bit of one byte
+    // and the upper 7 bits of the next.
+    static constexpr std::uint32_t kWindowBytes = 4;
+    std::uint32_t window() const noexcept {
+        const std::uint8_t* at = in_ + s_.inPos - 1;
+        return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
+               (std::uint32_t{at[2]} << 8) | at[3];
+    }
+
+    // Three bytes are left and at most two shifts are due: the shifts are
+    // done without a branch on the range, and `held` is left to
+    // syncHeld(), since it is always the byte before inPos here.
     void shiftInAtMostTwice() noexcept {
-        const std::uint32_t next = in_[s_.inPos];
-        const std::uint32_t after = in_[s_.inPos + 1];
-        const std::uint32_t first = ((s_.held << 7) & 0xFF) | (next >> 1);
-        const std::uint32_t second = ((next << 7) & 0xFF) | (after >> 1);
-        const bool once = s_.range <= coding::kRangeBottom;
-        const bool twice = s_.range <= (coding::kRangeBottom >> 8);
         constexpr std::uint32_t kOnceBelow = coding::kRangeBottom + 1;
         constexpr std::uint32_t kTwiceBelow = (coding::kRangeBottom >> 8) + 1;
+        const std::uint32_t bytes = window();
         const std::uint32_t range = s_.range;
         const std::uint32_t low = s_.low;
-        const std::uint32_t held = s_.held;
-        s_.low = platform::selectIfBelow(range, kOnceBelow, (low << 8) | first, low);
-        s_.low = platform::selectIfBelow(range, kTwiceBelow, (low << 16) | (first << 8) | second,
-                                         s_.low);
-        s_.held = platform::selectIfBelow(range, kOnceBelow, next, held);
-        s_.held = platform::selectIfBelow(range, kTwiceBelow, after, s_.held);
-        s_.range = platform::selectIfBelow(range, kOnceBelow, range << 8, range);
-        s_.range = platform::selectIfBelow(range, kTwiceBelow, range << 16, s_.range);
-        s_.inPos += static_cast<std::uint32_t>(once) + static_cast<std::uint32_t>(twice);
+        platform::stepIfBelow(range, kOnceBelow, (low << 8) | ((bytes >> 17) & 0xFF), s_.low,
+                              range << 8, s_.range, s_.inPos);
+        platform::stepIfBelow(range, kTwiceBelow, (low << 16) | ((bytes >> 9) & 0xFFFF), s_.low,
+                              range << 16, s_.range, s_.inPos);
+    }
+
+    // The last byte read, once priming has read one.
+    void syncHeld() noexcept {
+        if (s_.inPos >= 2) s_.held = in_[s_.inPos - 1];
     }
 
     // The symbol whose interval holds floor(low / unit). Values of 4096 and
@@ -391,6 +402,7 @@ private:
     // when the input runs out first: low has then taken its shift and the
     // range has not, and the caller's loop ends after this symbol.
     bool normalizeNearEnd() noexcept {
+        syncHeld();
         while (s_.range <= coding::kRangeBottom) {
             s_.low = (s_.low << 8) | ((s_.held << 7) & 0xFF);
             if (s_.inPos >= inLen_) return false;

@@ -1,25 +1,38 @@
 // Selection without a branch, for hot loops whose conditions depend on the
 // data and so defeat branch prediction. GCC turns a conditional expression
 // into a branch whenever it guesses the condition predictable, so on x86 it
-// gets the conditional move spelt out; other compilers and targets get the
-// plain expression, which they compile to a conditional move or a mask.
+// gets the conditional moves spelt out, sharing one comparison; other
+// compilers and targets get plain expressions, which they compile to
+// conditional moves or masks.
 #pragma once
 
 #include <cstdint>
 
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#define TAVRINE_BRANCHLESS_X86_ASM 1
+#endif
+
 namespace tavrine::platform {
 
-// a < b (unsigned) ? ifBelow : otherwise.
-inline std::uint32_t selectIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t ifBelow,
-                                   std::uint32_t otherwise) noexcept {
-#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
-    __asm__("cmpl %[b], %[a]\n\tcmovbl %[ifBelow], %[result]"
-            : [result] "+r"(otherwise)
-            : [a] "r"(a), [b] "rm"(b), [ifBelow] "rm"(ifBelow)
-            : "cc");
-    return otherwise;
+// One rung of a ladder of selections: when a < b (unsigned), x becomes
+// xIfBelow, y becomes yIfBelow and `below` grows by one; otherwise all three
+// stay as they are.
+inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow, std::uint32_t& x,
+                        std::uint32_t yIfBelow, std::uint32_t& y, std::uint32_t& below) noexcept {
+#if defined(TAVRINE_BRANCHLESS_X86_ASM)
+    __asm__(
+        "cmpl %[b], %[a]\n\t"
+        "cmovbl %[xIfBelow], %[x]\n\t"
+        "cmovbl %[yIfBelow], %[y]\n\t"
+        "adcl $0, %[below]"
+        : [x] "+r"(x), [y] "+r"(y), [below] "+r"(below)
+        : [a] "r"(a), [b] "ri"(b), [xIfBelow] "rm"(xIfBelow), [yIfBelow] "rm"(yIfBelow)
+        : "cc");
 #else
-    return a < b ? ifBelow : otherwise;
+    const bool isBelow = a < b;
+    x = isBelow ? xIfBelow : x;
+    y = isBelow ? yIfBelow : y;
+    below += isBelow ? 1 : 0;
 #endif
 }
 
