@@ -166,8 +166,35 @@ public:
     const EncoderState& state() const noexcept { return s_; }
 
 private:
+    // Before a symbol the range is 2^31 or at least one unit of the symbol
+    // before, so at most two shifts are due. Usually no 0xFF byte is held back
+    // and neither leaving byte is 0xFF or carries: then the shifts run without
+    // a branch on the range. Both candidate bytes are stored at once; a byte
+    // stored past the shifts is overwritten by a later one (the flush stores
+    // at least five), so none stays behind the payload.
     void normalize() noexcept {
-        while (s_.range <= coding::kRangeBottom) shiftOut();
+        const std::uint32_t low = s_.low;
+        const std::uint32_t afterOne = (low & coding::kWindowRest) << 8;
+        const bool plain = s_.pending == 0 && low < coding::kCarryFreeBound &&
+                           afterOne < coding::kCarryFreeBound && outCap_ - s_.outPos >= 2;
+        if (!plain) [[unlikely]] {
+            while (s_.range <= coding::kRangeBottom) shiftOut();
+            return;
+        }
+        constexpr std::uint32_t kOnceBelow = coding::kRangeBottom + 1;
+        constexpr std::uint32_t kTwiceBelow = (coding::kRangeBottom >> 8) + 1;
+        const std::uint32_t range = s_.range;
+        const std::uint32_t first = low >> coding::kLeavingShift;
+        out_[s_.outPos] = static_cast<std::uint8_t>(s_.held);
+        out_[s_.outPos + 1] = static_cast<std::uint8_t>(first);
+        std::uint32_t shifts = 0;
+        platform::stepIfBelow(range, kOnceBelow, first, s_.held, afterOne, s_.low, range << 8,
+                              s_.range, shifts);
+        platform::stepIfBelow(range, kTwiceBelow, afterOne >> coding::kLeavingShift, s_.held,
+                              (afterOne & coding::kWindowRest) << 8, s_.low, range << 16, s_.range,
+                              shifts);
+        s_.outPos += shifts;
+        s_.emitted += shifts;
     }
 
     void shiftOut() noexcept {

@@ -36,4 +36,28 @@ inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow
 #endif
 }
 
+// The same rung for three values.
+inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow, std::uint32_t& x,
+                        std::uint32_t yIfBelow, std::uint32_t& y, std::uint32_t zIfBelow,
+                        std::uint32_t& z, std::uint32_t& below) noexcept {
+#if defined(TAVRINE_BRANCHLESS_X86_ASM)
+    __asm__(
+        "cmpl %[b], %[a]\n\t"
+        "cmovbl %[xIfBelow], %[x]\n\t"
+        "cmovbl %[yIfBelow], %[y]\n\t"
+        "cmovbl %[zIfBelow], %[z]\n\t"
+        "adcl $0, %[below]"
+        : [x] "+r"(x), [y] "+r"(y), [z] "+r"(z), [below] "+r"(below)
+        : [a] "r"(a), [b] "ri"(b), [xIfBelow] "rm"(xIfBelow), [yIfBelow] "rm"(yIfBelow),
+          [zIfBelow] "rm"(zIfBelow)
+        : "cc");
+#else
+    const bool isBelow = a < b;
+    x = isBelow ? xIfBelow : x;
+    y = isBelow ? yIfBelow : y;
+    z = isBelow ? zIfBelow : z;
+    below += isBelow ? 1 : 0;
+#endif
+}
+
 }  // namespace tavrine::platform

@@ -173,8 +173,8 @@ alignas(16) inline constexpr std::array<LaneShift, kVectorFrontEntries> kLaneShi
 }  // namespace detail
 
 // The same steps with the first 16 entries in a vector register, lane i
-// holding position i. The encoder returns early on a repeated value, which
-// leaves the table as it is.
+// holding position i. A value in the front, repeated or not, is found and
+// moved without a branch that depends on where it stands.
 class VectorFrontCursor {
 public:
     explicit VectorFrontCursor(MoveToFrontTable& table) noexcept
@@ -188,7 +188,6 @@ public:
     VectorFrontCursor& operator=(const VectorFrontCursor&) = delete;
 
     std::uint32_t encodeByte(std::uint8_t value) noexcept {
-        if (value == first_) return 0;
         first_ = value;
         const __m128i wanted = _mm_set1_epi8(static_cast<char>(value));
         const auto hits =
