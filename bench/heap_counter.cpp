@@ -7,12 +7,13 @@
 #include <cerrno>
 #include <cstring>
 
+// glibc's own entry points, which the replacements below forward to.
 extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* block, std::size_t size);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-void __libc_free(void* block);
+void* __libc_malloc(std::size_t size);                    // NOLINT(bugprone-reserved-identifier)
+void* __libc_calloc(std::size_t count, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
+void* __libc_realloc(void* block, std::size_t size);       // NOLINT(bugprone-reserved-identifier)
+void* __libc_memalign(std::size_t alignment, std::size_t size);  // NOLINT(bugprone-reserved-identifier)
+void __libc_free(void* block);                             // NOLINT(bugprone-reserved-identifier)
 }
 #endif
 

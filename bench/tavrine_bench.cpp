@@ -15,6 +15,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -145,6 +146,8 @@ constexpr Comparison kComparisons[] = {
 
 // ---------------------------------------------------------------- inputs
 
+using PerOp = std::array<std::vector<double>, kOpCount>;
+
 struct Input {
     std::string name;
     Bytes data;
@@ -154,8 +157,8 @@ struct Input {
     Bytes tavrineStream, bzipStream, zstdStream;
     Bytes out;
     std::size_t repetitions = 1;  // calls per timed sample
-    std::size_t peakHeap[kOpCount] = {};
-    std::vector<double> seconds[kOpCount];  // per call, one entry per round
+    std::array<std::size_t, kOpCount> peakHeap{};
+    PerOp seconds;  // per call, one entry per round
 };
 
 Bytes readWhole(const std::string& path) {
@@ -179,7 +182,7 @@ std::vector<Input> corpusInputs(const std::string& root) {
     for (const std::string& name : names) {
         Input input;
         input.name = name;
-        input.data = readWhole(root + "/" + name);
+        input.data = readWhole(std::string(root).append("/").append(name));
         input.inCorpus = true;
         input.worstCase = name == "artificial/aaa.txt" || name == "artificial/alphabet.txt";
         inputs.push_back(std::move(input));
@@ -328,8 +331,8 @@ double megabytesPerSecond(std::size_t bytes, double seconds) {
 struct Totals {
     std::size_t bytes = 0;
     std::size_t tavrineBytes = 0, bzipBytes = 0, zstdBytes = 0;
-    std::size_t peakHeap[kOpCount] = {};
-    std::vector<double> seconds[kOpCount];
+    std::array<std::size_t, kOpCount> peakHeap{};
+    PerOp seconds;
 };
 
 Totals corpusTotals(const std::vector<Input>& inputs, int rounds) {
@@ -358,7 +361,7 @@ double percent(std::size_t part, std::size_t whole) {
 }
 
 void printRow(const std::string& name, std::size_t bytes, std::size_t tavrine, std::size_t bzip,
-              std::size_t zstd, const std::vector<double> (&seconds)[kOpCount]) {
+              std::size_t zstd, const PerOp& seconds) {
     std::printf("| %-22s | %9zu | %6.2f | %6.2f | %6.2f |", name.c_str(), bytes,
                 percent(tavrine, bytes), percent(bzip, bytes), percent(zstd, bytes));
     for (std::size_t op = 0; op < kOpCount; ++op) {

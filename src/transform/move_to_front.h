@@ -162,8 +162,8 @@ struct LaneShift {
 constexpr std::array<LaneShift, kVectorFrontEntries> makeLaneShifts() noexcept {
     std::array<LaneShift, kVectorFrontEntries> shifts{};
     for (std::uint32_t p = 0; p < kVectorFrontEntries; ++p) {
-        shifts[p].low = 8 * p;
-        shifts[p].high = p >= 8 ? 8 * (p - 8) : 64;
+        shifts[p].low = std::uint64_t{8} * p;
+        shifts[p].high = p >= 8 ? std::uint64_t{8} * (p - 8) : 64;
     }
     return shifts;
 }
