@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "entropy/frequency_model.h"
+#include "entropy/range_coding.h"
 
 namespace tavrine {
 
@@ -50,42 +51,60 @@ public:
 
     // Full length L of the payload of the last encodeBlock, counting any bytes
     // dropped at the output capacity.
-    std::uint32_t codedLength() const noexcept { return emitted_; }
+    std::uint32_t codedLength() const noexcept { return encoder_.emitted; }
 
     // Input bytes the last decodeBlock read; a well-formed payload is read up to
     // its last byte and no further.
-    std::uint32_t bytesRead() const noexcept { return inPos_; }
+    std::uint32_t bytesRead() const noexcept { return decoder_.inPos; }
 
     const FrequencyModel& model() const noexcept { return model_; }
 
-private:
+    // For loops that code a block symbol by symbol (encodeBlock and decodeBlock
+    // are such loops): the model must be ready, which initModel() ensures.
+    // beginEncode starts a block written to out, at most outCap bytes; endEncode
+    // codes the end-of-block symbol, flushes and sets count to the bytes written.
+    // beginDecode primes a block from its inLen payload bytes; endDecode runs
+    // the end step and keeps the state.
+    // They are inline so that the coding state stays in the caller's registers.
     bool modelReady() const noexcept;
 
-    void putByte(std::uint8_t byte) noexcept;
-    void releaseHeldBytes(std::uint8_t carry) noexcept;
-    void normalizeEncoder() noexcept;
-    void encodeSymbol(std::int32_t symbol) noexcept;
-    std::uint32_t flushEncoder() noexcept;
+    RangeEncoder beginEncode(std::uint8_t* out, std::uint32_t outCap) noexcept {
+        indexCurrent_ = false;  // encoding moves the model on without the decoder's table
+        return RangeEncoder(&model_, out, outCap);
+    }
 
-    bool normalizeDecoder() noexcept;
-    void narrowDecoder(std::uint32_t unit, std::int32_t symbol) noexcept;
+    void endEncode(RangeEncoder& encoder, std::uint32_t& count) noexcept {
+        encoder.finish();
+        encoder_ = encoder.state();
+        count = encoder_.outPos;
+    }
 
-    const std::uint8_t* inBuf_ = nullptr;
-    std::uint8_t* outBuf_ = nullptr;
-    std::uint32_t inLen_ = 0;
-    std::uint32_t outCap_ = 0;
-    std::uint32_t inPos_ = 0;
-    std::uint32_t outPos_ = 0;
-    // Encoder: lower end of the interval in a 31-bit window, bit 31 a carry.
-    // Decoder: code value minus the lower end, in the same window.
-    std::uint32_t low_ = 0;
-    std::uint32_t range_ = 0;
-    // Encoder: 0xFF bytes held back behind held_. Decoder: the unit of the last step.
-    std::uint32_t pending_ = 0;
-    // Encoder: the last byte out of the window, which may still take a carry.
-    // Decoder: the last input byte, whose lowest bit is not yet in low_.
-    std::uint8_t held_ = 0;
-    std::uint32_t emitted_ = 0;  // encoder: shifts so far; the payload length after the flush
+    RangeDecoder beginDecode(const std::uint8_t* in, std::uint32_t inLen) noexcept {
+        if (!indexCurrent_) rebuildIndex();
+        return RangeDecoder(&model_, &index_, in, inLen, decoder_);
+    }
+
+    void endDecode(RangeDecoder& decoder) noexcept {
+        decoder.finish();
+        decoder_ = decoder.state();
+    }
+
+    // Leaves a block being decoded without its end step.
+    void abandonDecode(RangeDecoder& decoder) noexcept {
+        decoder.abandon();
+        decoder_ = decoder.state();
+    }
+
+private:
+    void rebuildIndex() noexcept;
+
+    // The last block's coding state, kept for codedLength() and bytesRead(),
+    // and because a payload too short to prime the decoder leaves it be.
+    EncoderState encoder_{};
+    DecoderState decoder_{};
+    // The decoder's value-to-symbol table; encoding leaves it behind the model.
+    ByteSymbolIndex index_;
+    bool indexCurrent_ = false;
     FrequencyModel model_{};
 };
 

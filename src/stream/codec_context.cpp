@@ -16,4 +16,13 @@ void CodecContext::ForwardBlockSort(std::uint8_t* record, const std::uint8_t* bl
     sorter_.sort(record, block, n);
 }
 
+std::uint16_t* CodecContext::inverseSortTable(std::uint32_t length) {
+    const std::uint32_t entries = inverseSortTableEntries(length);
+    if (inverseTable_.size() < entries) {
+        inverseTable_.reset();  // the old table goes first, so the call never holds both
+        inverseTable_ = platform::HeapArray<std::uint16_t>(entries);
+    }
+    return inverseTable_.data();
+}
+
 }  // namespace tavrine

@@ -42,10 +42,11 @@ enum class BlockSortMethod { fast, reference };
 class CodecContext {
 public:
     // Obtains the model's arrays; throws std::bad_alloc when it cannot. The
-    // block sorter takes its tables on the first block.
+    // block sorter takes its tables on the first block, the inverse sort its
+    // table on the first block decoded: a call takes only what it uses.
     explicit CodecContext(BlockSortMethod sortMethod = BlockSortMethod::fast)
         : sortMethod_(sortMethod) {}
-    // Releases the model's arrays, if still held, then the sorter's tables.
+    // Releases the model's arrays, if still held, then the sort tables.
     ~CodecContext() = default;
 
     CodecContext(const CodecContext&) = delete;
@@ -65,9 +66,14 @@ public:
     int decodeLoop(const DecodeCall& call);
 
 private:
+    // The inverse block sort's table, for blocks of up to `length` bytes; it
+    // grows with the largest block of the call and is reused by every block.
+    std::uint16_t* inverseSortTable(std::uint32_t length);
+
     BlockSortMethod sortMethod_;
     BlockSorter sorter_;
     platform::HeapArray<std::uint32_t> referenceScratch_;  // merge buffer of the reference sort
+    platform::HeapArray<std::uint16_t> inverseTable_;
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;
 };

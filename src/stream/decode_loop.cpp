@@ -1,14 +1,15 @@
 // The decode loop: checks every block header against the stream, the output
-// capacity and the record buffer before it touches the payload, decodes or
-// copies the record, undoes move-to-front, checks the primary index, and only
-// then writes the block's bytes into the caller's buffer. Any bytes at all are
-// safe to pass: nothing is read past srcLen or written past the capacity.
+// capacity and the record buffer before it touches the payload, restores the
+// record (range decoding and inverse move-to-front in one pass, or inverse
+// move-to-front alone for an uncoded payload), checks the primary index, and
+// only then writes the block's bytes into the caller's buffer. Any bytes at
+// all are safe to pass: nothing is read past srcLen or written past the capacity.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "stream/codec_context.h"
 #include "stream/progress.h"
+#include "stream/record_coding.h"
 #include "stream/stream_format.h"
 #include "transform/block_sort.h"
 
@@ -59,21 +60,22 @@ int CodecContext::decodeLoop(const DecodeCall& call) {
         const std::uint8_t* payload = call.src + consumed + kBlockHeaderSize;
         const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
         if (payloadLength == n) {
-            std::memcpy(record.data(), payload, n);
+            moveToFront_.MoveToFrontDecode(record.data(), payload, static_cast<std::int32_t>(n));
             coder_.initModel();
         } else {
             std::uint32_t count = 0;
             // More symbols than the record holds: the blocks before this one
             // stand decoded, and the loop ends as if the stream ended here.
-            if (!coder_.decodeBlock(record.data(), payload, n, payloadLength, count)) break;
+            if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record.data(), n,
+                              count))
+                break;
             if (count != n) return 0;
         }
-        moveToFront_.MoveToFrontDecode(record.data(), record.data(), static_cast<std::int32_t>(n));
 
         // The inverse sort starts its walk at the primary index's row.
         const std::uint32_t primaryIndex = readLittleEndian16(record.data());
         if (primaryIndex >= len) return 0;
-        InverseBlockSort(call.dst + produced, record.data(), n);
+        InverseBlockSort(call.dst + produced, record.data(), n, inverseSortTable(len));
         consumed += header.size;
         produced += len;
     }

@@ -1,7 +1,7 @@
 // The encode loop: cuts the source into blocks of 8192 bytes, sorts and
-// move-to-front codes each one, and stores it range coded when that is shorter,
-// uncoded otherwise. The move-to-front table runs on through the whole call;
-// the model runs on through coded blocks and starts afresh after every
+// move-to-front codes each one (inside the range coder's pass for variant 5),
+// and stores it range coded when that is shorter, uncoded otherwise. The move-to-front table runs
+// on through the whole call; the model runs on through coded blocks and starts afresh after every
 // uncoded one, exactly as the decoder will.
 #include <algorithm>
 #include <array>
@@ -9,6 +9,7 @@
 
 #include "stream/codec_context.h"
 #include "stream/progress.h"
+#include "stream/record_coding.h"
 #include "stream/stream_format.h"
 #include "transform/block_sort.h"
 
@@ -40,24 +41,25 @@ int CodecContext::encodeLoop(const EncodeCall& call) {
         const std::uint32_t len = std::min(call.srcLen - consumed, kBlockSize);
         const std::uint32_t n = len + kRecordOverhead;
         ForwardBlockSort(record.data(), call.src + consumed, len);
-        moveToFront_.MoveToFrontEncode(record.data(), record.data(), static_cast<std::int32_t>(n));
 
         std::uint8_t* block = call.dst + produced;
         Payload payload{n, false};
         if (call.variant == kVariantRangeCoded) {
-            std::uint32_t count = 0;
-            if (!coder_.encodeBlock(block + kBlockHeaderSize, record.data(),
-                                    remaining - kBlockHeaderSize, n, count)) {
-                return 0;
-            }
+            // Move-to-front runs inside the coder's pass and leaves the record
+            // rewritten, ready to be stored uncoded instead.
+            const std::uint32_t capacity = remaining - kBlockHeaderSize;
+            const std::uint32_t codedLength = encodeRecord(moveToFront_, coder_, record.data(), n,
+                                                           block + kBlockHeaderSize, capacity);
             // A payload cut short at the capacity cannot be decoded: it counts as
             // not shorter, and then the uncoded record does not fit either.
-            const bool complete = coder_.codedLength() == count;
-            if (complete && count < n) {
-                payload = {count, true};
+            if (codedLength <= capacity && codedLength < n) {
+                payload = {codedLength, true};
             } else {
                 coder_.initModel();
             }
+        } else {
+            moveToFront_.MoveToFrontEncode(record.data(), record.data(),
+                                           static_cast<std::int32_t>(n));
         }
 
         const std::uint32_t size = payload.length + kBlockHeaderSize;

@@ -184,28 +184,124 @@ void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, 
     writeRecord(record, table);
 }
 
-void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n) {
+namespace {
+
+// The inverse sort cuts the last column into this many stripes and ranks the
+// bytes of all stripes side by side: each stripe has its own counters, so a
+// run of equal bytes, common in a last column, makes four independent chains
+// of increments instead of one.
+constexpr std::uint32_t kStripes = 4;
+using Counters = std::array<std::uint32_t, kByteValues>;
+
+struct Stripes {
+    std::array<std::uint32_t, kStripes + 1> begin;  // stripe q is [begin[q], begin[q+1])
+    std::array<Counters, kStripes> next;            // counts, then the next row per byte value
+};
+
+void countStripes(Stripes& stripes, const std::uint8_t* lastColumn, std::uint32_t m) noexcept {
+    for (std::uint32_t q = 0; q <= kStripes; ++q) {
+        stripes.begin[q] = static_cast<std::uint32_t>(std::uint64_t{m} * q / kStripes);
+    }
+    for (Counters& counters : stripes.next) counters.fill(0);
+    const std::uint32_t shortest = m / kStripes;  // stripes are this long or one longer
+    for (std::uint32_t j = 0; j < shortest; ++j) {
+        for (std::uint32_t q = 0; q < kStripes; ++q) {
+            ++stripes.next[q][lastColumn[stripes.begin[q] + j]];
+        }
+    }
+    for (std::uint32_t q = 0; q < kStripes; ++q) {
+        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
+            ++stripes.next[q][lastColumn[i]];
+        }
+    }
+}
+
+// Turns the counts into first rows: the rotations starting with byte b take
+// the rows of bucket b in last-column order, so stripe q's first b goes to the
+// row after all smaller bytes and after the b's of the stripes before it.
+void firstRows(Stripes& stripes) noexcept {
+    std::uint32_t row = 0;
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        for (Counters& counters : stripes.next) {
+            const std::uint32_t count = counters[b];
+            counters[b] = row;
+            row += count;
+        }
+    }
+}
+
+}  // namespace
+
+// Rebuilds the block from both ends at once: forwards from the primary row
+// through successor rows, and backwards from it through predecessor rows, two
+// independent chains of loads that the processor overlaps. Row indexes are
+// below m <= 2^16, so both tables hold 16-bit entries.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                      std::uint16_t* table) noexcept {
     const std::uint32_t m = n - kPrimaryIndexBytes;
     const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
     const std::uint32_t primaryIndex = readPrimaryIndex(record);
     assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
+    // successor[k]: the row whose rotation starts one byte after row k's.
+    // predecessor[i]: the row whose rotation starts one byte before row i's,
+    // with lastColumn[i] as its first byte.
+    std::uint16_t* successor = table;
+    std::uint16_t* predecessor = table + m;
 
-    // cum[b] ends as the first row of bucket b plus the count of b: the fill
-    // pass counts it down to the bucket's first row, writing each of the m
-    // slots exactly once, so the walk below reads only slots that were written.
-    std::array<std::uint32_t, kByteValues> cum{};
-    for (std::uint32_t i = 0; i < m; ++i) ++cum[lastColumn[i]];
-    for (std::uint32_t b = 1; b < kByteValues; ++b) cum[b] += cum[b - 1];
-
-    // successor[j] is the row of the rotation one position after row j's.
-    platform::HeapArray<std::uint32_t> successor(m);
-    for (std::uint32_t i = m; i-- > 0;) successor[--cum[lastColumn[i]]] = i;
-
-    std::uint32_t row = successor[primaryIndex];
-    for (std::uint32_t k = 0; k < m; ++k) {
-        out[k] = lastColumn[row];
-        row = successor[row];
+    // The k-th occurrence of byte b in the last column precedes the rotation
+    // of the k-th row of bucket b. Every slot of both tables is written
+    // exactly once, so the walks read only written slots.
+    Stripes stripes;
+    countStripes(stripes, lastColumn, m);
+    firstRows(stripes);
+    const auto link = [&](std::uint32_t q, std::uint32_t i) {
+        const std::uint32_t k = stripes.next[q][lastColumn[i]]++;
+        successor[k] = static_cast<std::uint16_t>(i);
+        predecessor[i] = static_cast<std::uint16_t>(k);
+    };
+    const std::uint32_t shortest = m / kStripes;
+    for (std::uint32_t j = 0; j < shortest; ++j) {
+        for (std::uint32_t q = 0; q < kStripes; ++q) link(q, stripes.begin[q] + j);
     }
+    for (std::uint32_t q = 0; q < kStripes; ++q) {
+        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
+            link(q, i);
+        }
+    }
+
+    // The primary row holds rotation 0, the block itself. Going forwards, the
+    // row of rotation k + 1 has byte k in the last column; going backwards,
+    // the row of rotation k has byte k - 1 there, byte m - 1 for the primary row.
+    std::uint32_t forward = successor[primaryIndex];
+    std::uint32_t backward = primaryIndex;
+    const std::uint32_t half = m / 2;
+    for (std::uint32_t k = 0; k < half; ++k) {
+        out[k] = lastColumn[forward];
+        forward = successor[forward];
+        out[m - 1 - k] = lastColumn[backward];
+        backward = predecessor[backward];
+    }
+    if ((m & 1) != 0) {
+        out[half] = lastColumn[forward];
+        forward = successor[forward];
+    }
+    // The two halves join up exactly when m successor steps lead from the
+    // primary row back to itself, which every record of a block does. A
+    // damaged last column can put the primary row on a shorter cycle whose
+    // length does not divide m; the bytes are then those of the forward walk
+    // alone, as for any other record.
+    if (successor[backward] != forward) [[unlikely]] {
+        std::uint32_t row = successor[primaryIndex];
+        for (std::uint32_t k = 0; k < m; ++k) {
+            out[k] = lastColumn[row];
+            row = successor[row];
+        }
+    }
+}
+
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n) {
+    platform::HeapArray<std::uint16_t> table(inverseSortTableEntries(n - kPrimaryIndexBytes));
+    InverseBlockSort(out, record, n, table.data());
 }
 
 }  // namespace tavrine

@@ -27,10 +27,20 @@ constexpr std::uint32_t kScratchSlots = kMaxBlockLength / 2;
 void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n,
                                std::uint32_t* scratch);
 
+// Entries of 16 bits that InverseBlockSort needs for a block of `length` bytes.
+constexpr std::uint32_t inverseSortTableEntries(std::uint32_t length) noexcept {
+    return 2 * length;
+}
+
 // Writes the n - 2 bytes restored from the record of total length n into out.
 // Preconditions: 1 <= n - 2 <= kMaxBlockLength and primary index < n - 2; then
-// any last column decodes without a fault. Throws std::bad_alloc when its
-// successor table cannot be obtained.
+// any last column decodes without a fault. `table` is working memory of
+// inverseSortTableEntries(n - 2) entries, which a caller decoding many blocks
+// lends every call.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                      std::uint16_t* table) noexcept;
+
+// The same with a table of its own; throws std::bad_alloc when it cannot be obtained.
 void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n);
 
 }  // namespace tavrine

@@ -1,0 +1,185 @@
+// The decoder's and encoder's stages after the block sort, on the sorted
+// records of the first MiB of a corpus text: move-to-front and range coding
+// fused and apart, and the inverse block sort. Each iteration codes all
+// records with a fresh table and model, as one call would.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "entropy/range_coder.h"
+#include "stream/codec_context.h"
+#include "stream/record_coding.h"
+#include "transform/block_sort.h"
+#include "transform/move_to_front.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kBlock = 8192;
+constexpr std::size_t kSample = 1u << 20;
+
+struct Records {
+    std::vector<Bytes> sorted;     // block records as the forward sort writes them
+    std::vector<Bytes> positions;  // after move-to-front, the table running on
+    std::vector<Bytes> payloads;   // range coded, the model running on
+    std::size_t bytes = 0;
+};
+
+Records makeRecords() {
+    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/large/bible.txt", std::ios::binary);
+    Bytes text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.resize(std::min(text.size(), kSample));
+    Records records;
+    tavrine::CodecContext context;
+    tavrine::MoveToFrontTable table;
+    tavrine::RangeCoder coder;
+    for (std::size_t at = 0; at < text.size(); at += kBlock) {
+        const auto len =
+            static_cast<std::uint32_t>(std::min<std::size_t>(kBlock, text.size() - at));
+        Bytes record(len + tavrine::kPrimaryIndexBytes);
+        context.ForwardBlockSort(record.data(), text.data() + at, len);
+        records.sorted.push_back(record);
+        Bytes payload(2 * record.size() + 16);
+        const std::uint32_t length = tavrine::encodeRecord(
+            table, coder, record.data(), static_cast<std::uint32_t>(record.size()), payload.data(),
+            static_cast<std::uint32_t>(payload.size()));
+        payload.resize(length);
+        records.positions.push_back(record);
+        records.payloads.push_back(payload);
+        records.bytes += len;
+    }
+    return records;
+}
+
+const Records& records() {
+    static const Records kRecords = makeRecords();
+    return kRecords;
+}
+
+void finish(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * records().bytes));
+}
+
+void BM_EncodeFused(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
+    Bytes out(2 * work.size() + 16);
+    for (auto _ : state) {
+        tavrine::MoveToFrontTable table;
+        tavrine::RangeCoder coder;
+        for (const Bytes& record : all.sorted) {
+            std::copy(record.begin(), record.end(), work.begin());
+            benchmark::DoNotOptimize(tavrine::encodeRecord(
+                table, coder, work.data(), static_cast<std::uint32_t>(record.size()), out.data(),
+                static_cast<std::uint32_t>(out.size())));
+        }
+    }
+    finish(state);
+}
+
+void BM_MoveToFrontEncode(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
+    for (auto _ : state) {
+        tavrine::MoveToFrontTable table;
+        for (const Bytes& record : all.sorted) {
+            table.MoveToFrontEncode(work.data(), record.data(),
+                                    static_cast<std::int32_t>(record.size()));
+            benchmark::DoNotOptimize(work.data());
+        }
+    }
+    finish(state);
+}
+
+void BM_RangeEncode(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes out(2 * (kBlock + tavrine::kPrimaryIndexBytes) + 16);
+    for (auto _ : state) {
+        tavrine::RangeCoder coder;
+        for (const Bytes& positions : all.positions) {
+            std::uint32_t count = 0;
+            coder.encodeBlock(out.data(), positions.data(), static_cast<std::uint32_t>(out.size()),
+                              static_cast<std::uint32_t>(positions.size()), count);
+            benchmark::DoNotOptimize(count);
+        }
+    }
+    finish(state);
+}
+
+void BM_DecodeFused(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
+    for (auto _ : state) {
+        tavrine::MoveToFrontTable table;
+        tavrine::RangeCoder coder;
+        for (const Bytes& payload : all.payloads) {
+            std::uint32_t count = 0;
+            tavrine::decodeRecord(table, coder, payload.data(),
+                                  static_cast<std::uint32_t>(payload.size()), work.data(),
+                                  static_cast<std::uint32_t>(work.size()), count);
+            benchmark::DoNotOptimize(count);
+        }
+    }
+    finish(state);
+}
+
+void BM_RangeDecode(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
+    for (auto _ : state) {
+        tavrine::RangeCoder coder;
+        for (const Bytes& payload : all.payloads) {
+            std::uint32_t count = 0;
+            coder.decodeBlock(work.data(), payload.data(), static_cast<std::uint32_t>(work.size()),
+                              static_cast<std::uint32_t>(payload.size()), count);
+            benchmark::DoNotOptimize(count);
+        }
+    }
+    finish(state);
+}
+
+void BM_MoveToFrontDecode(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
+    for (auto _ : state) {
+        tavrine::MoveToFrontTable table;
+        for (const Bytes& positions : all.positions) {
+            table.MoveToFrontDecode(work.data(), positions.data(),
+                                    static_cast<std::int32_t>(positions.size()));
+            benchmark::DoNotOptimize(work.data());
+        }
+    }
+    finish(state);
+}
+
+void BM_InverseSort(benchmark::State& state) {
+    const Records& all = records();  // built before the clock runs
+    std::vector<std::uint16_t> table(tavrine::inverseSortTableEntries(kBlock));
+    Bytes out(kBlock);
+    for (auto _ : state) {
+        for (const Bytes& record : all.sorted) {
+            tavrine::InverseBlockSort(out.data(), record.data(),
+                                      static_cast<std::uint32_t>(record.size()), table.data());
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    finish(state);
+}
+
+}  // namespace
+
+BENCHMARK(BM_EncodeFused)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MoveToFrontEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RangeEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeFused)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RangeDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MoveToFrontDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InverseSort)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,499 @@
+// tavrine against its peers, in one process: tavrine encode (variants 0 and
+// 5) and decode, libbz2 (levels 9 and 1, decompression of its level-9 streams)
+// and zstd level 3, on every file of the corpus and on the files named on the
+// command line.
+//
+// The clock of a shared machine drifts, so every round times tavrine and each
+// peer on the same input one right after the other, and a speed multiple is
+// the median over the rounds of the ratio taken within each round; the corpus
+// line does the same with the times summed over the corpus files. A
+// worst-case section compares the encode speed on highly repetitive inputs
+// with the corpus-average encode speed of the same round.
+//
+// Usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] [FILE...]
+#include <bzlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "heap_counter.h"
+#include "tavrine.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kType = 2;
+constexpr double kMegabyte = 1e6;
+constexpr std::size_t kMebibyte = 1u << 20;
+constexpr int kBzipBlockSize9 = 9;
+constexpr int kBzipBlockSize1 = 1;
+constexpr int kBzipDefaultWorkFactor = 0;
+constexpr int kZstdLevel = 3;
+
+struct Options {
+    int rounds = 7;
+    double minSeconds = 0.02;  // per timed sample, reached by repeating the call
+    std::string corpus = TAVRINE_CORPUS_DIR;
+    bool useCorpus = true;
+    std::vector<std::string> files;
+};
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "tavrine-bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+// ---------------------------------------------------------------- operations
+
+// One timed call: reads `in`, writes into `out` (sized beforehand), returns the
+// output length, or fails the whole run.
+using Operation = std::function<std::size_t(const Bytes& in, Bytes& out)>;
+
+std::size_t tavrineEncode(std::uint32_t variant, const Bytes& in, Bytes& out) {
+    auto length = static_cast<std::uint32_t>(out.size());
+    if (ZOLT_Encode(kType, variant, in.data(), static_cast<std::uint32_t>(in.size()), out.data(),
+                    &length, nullptr, nullptr) != 1) {
+        fail("tavrine encoding failed");
+    }
+    return length;
+}
+
+std::size_t tavrineDecode(const Bytes& in, Bytes& out) {
+    auto length = static_cast<std::uint32_t>(out.size());
+    if (ZOLT_Decode(kType, in.data(), static_cast<std::uint32_t>(in.size()), out.data(), &length,
+                    nullptr, nullptr) != 1) {
+        fail("tavrine decoding failed");
+    }
+    return length;
+}
+
+std::size_t bzipCompress(int blockSize, const Bytes& in, Bytes& out) {
+    auto length = static_cast<unsigned>(out.size());
+    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
+                                 const_cast<char*>(reinterpret_cast<const char*>(in.data())),
+                                 static_cast<unsigned>(in.size()), blockSize, 0,
+                                 kBzipDefaultWorkFactor) != BZ_OK) {
+        fail("libbz2 compression failed");
+    }
+    return length;
+}
+
+std::size_t bzipDecompress(const Bytes& in, Bytes& out) {
+    auto length = static_cast<unsigned>(out.size());
+    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &length,
+                                   const_cast<char*>(reinterpret_cast<const char*>(in.data())),
+                                   static_cast<unsigned>(in.size()), 0, 0) != BZ_OK) {
+        fail("libbz2 decompression failed");
+    }
+    return length;
+}
+
+std::size_t zstdCompress(const Bytes& in, Bytes& out) {
+    const std::size_t length =
+        ZSTD_compress(out.data(), out.size(), in.data(), in.size(), kZstdLevel);
+    if (ZSTD_isError(length) != 0) fail("zstd compression failed");
+    return length;
+}
+
+std::size_t zstdDecompress(const Bytes& in, Bytes& out) {
+    const std::size_t length = ZSTD_decompress(out.data(), out.size(), in.data(), in.size());
+    if (ZSTD_isError(length) != 0) fail("zstd decompression failed");
+    return length;
+}
+
+// The measured operations, in the order every round runs them on an input.
+enum Op : std::size_t {
+    kTavrineEncode5,
+    kBzipCompress9,
+    kBzipCompress1,
+    kZstdCompress,
+    kTavrineEncode0,
+    kTavrineDecode,
+    kBzipDecompress,
+    kZstdDecompress,
+    kOpCount
+};
+
+constexpr const char* kOpNames[kOpCount] = {"tav -5", "bz -9",  "bz -1", "zstd -3",
+                                            "tav -0", "tav -d", "bz -d", "zstd -d"};
+
+// tavrine's speed is compared with these peers.
+struct Comparison {
+    Op tavrine;
+    Op peer;
+    const char* label;
+};
+constexpr Comparison kComparisons[] = {
+    {kTavrineEncode5, kBzipCompress9, "enc/bz9"},  {kTavrineEncode5, kBzipCompress1, "enc/bz1"},
+    {kTavrineEncode5, kZstdCompress, "enc/zstd"},  {kTavrineDecode, kBzipDecompress, "dec/bz"},
+    {kTavrineDecode, kZstdDecompress, "dec/zstd"},
+};
+
+// ---------------------------------------------------------------- inputs
+
+using PerOp = std::array<std::vector<double>, kOpCount>;
+
+struct Input {
+    std::string name;
+    Bytes data;
+    bool inCorpus = false;
+    bool worstCase = false;
+    // Streams to decode, made once, and room for every operation's output.
+    Bytes tavrineStream, bzipStream, zstdStream;
+    Bytes out;
+    std::size_t repetitions = 1;  // calls per timed sample
+    std::array<std::size_t, kOpCount> peakHeap{};
+    PerOp seconds;  // per call, one entry per round
+};
+
+Bytes readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) fail("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<Input> corpusInputs(const std::string& root) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_regular_file() || it->path().filename() == "SHA1SUM") continue;
+        names.push_back(fs::relative(it->path(), root).generic_string());
+    }
+    if (error || names.empty()) fail("no corpus files under " + root);
+    std::sort(names.begin(), names.end());
+    std::vector<Input> inputs;
+    for (const std::string& name : names) {
+        Input input;
+        input.name = name;
+        input.data = readWhole(std::string(root).append("/").append(name));
+        input.inCorpus = true;
+        input.worstCase = name == "artificial/aaa.txt" || name == "artificial/alphabet.txt";
+        inputs.push_back(std::move(input));
+    }
+    return inputs;
+}
+
+// 1 MiB of zeros and of random patterns repeated with periods 3, 7 and 4096.
+std::vector<Input> generatedWorstCases() {
+    std::vector<Input> inputs;
+    Input zeros;
+    zeros.name = "zeros (1 MiB)";
+    zeros.data.assign(kMebibyte, 0);
+    zeros.worstCase = true;
+    inputs.push_back(std::move(zeros));
+    std::mt19937 rng(20240601);
+    for (const std::size_t period : {std::size_t{3}, std::size_t{7}, std::size_t{4096}}) {
+        Bytes pattern(period);
+        for (auto& b : pattern) b = static_cast<std::uint8_t>(rng());
+        Input input;
+        input.name = "period " + std::to_string(period) + " (1 MiB)";
+        input.data.resize(kMebibyte);
+        for (std::size_t i = 0; i < kMebibyte; ++i) input.data[i] = pattern[i % period];
+        input.worstCase = true;
+        inputs.push_back(std::move(input));
+    }
+    return inputs;
+}
+
+// ---------------------------------------------------------------- timing
+
+Operation operation(Op op, const Input& input) {
+    switch (op) {
+        case kTavrineEncode5:
+            return [](const Bytes& in, Bytes& out) { return tavrineEncode(5, in, out); };
+        case kTavrineEncode0:
+            return [](const Bytes& in, Bytes& out) { return tavrineEncode(0, in, out); };
+        case kBzipCompress9:
+            return
+                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize9, in, out); };
+        case kBzipCompress1:
+            return
+                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize1, in, out); };
+        case kZstdCompress:
+            return zstdCompress;
+        case kTavrineDecode:
+            return [&input](const Bytes&, Bytes& out) {
+                return tavrineDecode(input.tavrineStream, out);
+            };
+        case kBzipDecompress:
+            return [&input](const Bytes&, Bytes& out) {
+                return bzipDecompress(input.bzipStream, out);
+            };
+        case kZstdDecompress:
+            return [&input](const Bytes&, Bytes& out) {
+                return zstdDecompress(input.zstdStream, out);
+            };
+        case kOpCount:
+            break;
+    }
+    fail("unknown operation");
+}
+
+double timeCalls(const Operation& call, Input& input, std::size_t repetitions) {
+    const auto start = Clock::now();
+    for (std::size_t r = 0; r < repetitions; ++r) call(input.data, input.out);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+Bytes streamOf(const Operation& call, const Input& input, std::size_t capacity) {
+    Bytes out(capacity);
+    out.resize(call(input.data, out));
+    return out;
+}
+
+// Makes the streams to decode, checks every round trip, measures the peak heap
+// of each operation, and sets the repetitions so that the slowest operation's
+// sample takes at least minSeconds.
+void prepare(Input& input, const Options& options) {
+    const std::size_t n = input.data.size();
+    std::uint32_t bound = 0;
+    if (ZOLT_GetMaximumEncodedLength(kType, 5, static_cast<std::uint32_t>(n), &bound) != 1) {
+        fail(input.name + ": too large for one call");
+    }
+    const std::size_t capacity =
+        std::max({std::size_t{bound}, n + n / 100 + 600, ZSTD_compressBound(n)}) + 64;
+    input.out.assign(capacity, 0);  // touched once, so no timed call takes page faults
+
+    input.tavrineStream = streamOf(operation(kTavrineEncode5, input), input, capacity);
+    input.bzipStream = streamOf(operation(kBzipCompress9, input), input, capacity);
+    input.zstdStream = streamOf(operation(kZstdCompress, input), input, capacity);
+    for (const Op op : {kTavrineDecode, kBzipDecompress, kZstdDecompress}) {
+        const std::size_t length = operation(op, input)(input.data, input.out);
+        if (length != n || !std::equal(input.data.begin(), input.data.end(), input.out.begin())) {
+            fail(input.name + ": " + kOpNames[op] + " did not give the input back");
+        }
+    }
+
+    double slowest = 0;
+    for (std::size_t op = 0; op < kOpCount; ++op) {
+        const Operation call = operation(static_cast<Op>(op), input);
+        bench::heapPeakReset();
+        slowest = std::max(slowest, timeCalls(call, input, 1));
+        input.peakHeap[op] = bench::heapPeakSinceReset();
+    }
+    input.repetitions =
+        slowest >= options.minSeconds
+            ? 1
+            : static_cast<std::size_t>(options.minSeconds / std::max(slowest, 1e-7)) + 1;
+}
+
+void runRound(std::vector<Input>& inputs) {
+    for (Input& input : inputs) {
+        for (std::size_t op = 0; op < kOpCount; ++op) {
+            const Operation call = operation(static_cast<Op>(op), input);
+            const double elapsed = timeCalls(call, input, input.repetitions);
+            input.seconds[op].push_back(elapsed / static_cast<double>(input.repetitions));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- statistics
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// Speed of a over speed of b, per round, for the same amount of work.
+std::vector<double> speedRatios(const std::vector<double>& secondsA,
+                                const std::vector<double>& secondsB) {
+    std::vector<double> ratios;
+    for (std::size_t r = 0; r < secondsA.size() && r < secondsB.size(); ++r) {
+        if (secondsA[r] > 0) ratios.push_back(secondsB[r] / secondsA[r]);
+    }
+    return ratios;
+}
+
+double megabytesPerSecond(std::size_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / kMegabyte / seconds : 0;
+}
+
+// The corpus as one input: per round, the times summed over its files.
+struct Totals {
+    std::size_t bytes = 0;
+    std::size_t tavrineBytes = 0, bzipBytes = 0, zstdBytes = 0;
+    std::array<std::size_t, kOpCount> peakHeap{};
+    PerOp seconds;
+};
+
+Totals corpusTotals(const std::vector<Input>& inputs, int rounds) {
+    Totals totals;
+    for (auto& perOp : totals.seconds) perOp.assign(static_cast<std::size_t>(rounds), 0.0);
+    for (const Input& input : inputs) {
+        if (!input.inCorpus) continue;
+        totals.bytes += input.data.size();
+        totals.tavrineBytes += input.tavrineStream.size();
+        totals.bzipBytes += input.bzipStream.size();
+        totals.zstdBytes += input.zstdStream.size();
+        for (std::size_t op = 0; op < kOpCount; ++op) {
+            totals.peakHeap[op] = std::max(totals.peakHeap[op], input.peakHeap[op]);
+            for (std::size_t r = 0; r < input.seconds[op].size(); ++r) {
+                totals.seconds[op][r] += input.seconds[op][r];
+            }
+        }
+    }
+    return totals;
+}
+
+// ---------------------------------------------------------------- report
+
+double percent(std::size_t part, std::size_t whole) {
+    return whole == 0 ? 0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
+}
+
+void printRow(const std::string& name, std::size_t bytes, std::size_t tavrine, std::size_t bzip,
+              std::size_t zstd, const PerOp& seconds) {
+    std::printf("| %-22s | %9zu | %6.2f | %6.2f | %6.2f |", name.c_str(), bytes,
+                percent(tavrine, bytes), percent(bzip, bytes), percent(zstd, bytes));
+    for (std::size_t op = 0; op < kOpCount; ++op) {
+        std::printf(" %7.1f |", megabytesPerSecond(bytes, median(seconds[op])));
+    }
+    for (const Comparison& c : kComparisons) {
+        std::printf(" %7.2fx |", median(speedRatios(seconds[c.tavrine], seconds[c.peer])));
+    }
+    std::printf("\n");
+}
+
+void printHeader() {
+    std::printf("| %-22s | %9s | %6s | %6s | %6s |", "file", "bytes", "tav %", "bz9 %", "zstd %");
+    for (const char* name : kOpNames) std::printf(" %7s |", name);
+    for (const Comparison& c : kComparisons) std::printf(" %8s |", c.label);
+    std::printf("\n|%s|%s|%s|%s|%s|", "------------------------", "-----------", "--------",
+                "--------", "--------");
+    for (std::size_t op = 0; op < kOpCount; ++op) std::printf("---------|");
+    for (std::size_t c = 0; c < std::size(kComparisons); ++c) std::printf("----------|");
+    std::printf("\n");
+}
+
+void printTables(const std::vector<Input>& inputs, const Options& options) {
+    std::printf(
+        "Sizes as %% of the input; speeds in MB/s of uncompressed data (10^6 bytes/s);\n"
+        "multiples: tavrine's speed over the peer's, median of %d paired rounds.\n\n",
+        options.rounds);
+    printHeader();
+    for (const Input& input : inputs) {
+        printRow(input.name, input.data.size(), input.tavrineStream.size(), input.bzipStream.size(),
+                 input.zstdStream.size(), input.seconds);
+    }
+    const Totals totals = corpusTotals(inputs, options.rounds);
+    if (totals.bytes == 0) return;
+    printRow("corpus (summed times)", totals.bytes, totals.tavrineBytes, totals.bzipBytes,
+             totals.zstdBytes, totals.seconds);
+
+    std::printf("\nMedian over the corpus files of the per-file multiples:");
+    for (const Comparison& c : kComparisons) {
+        std::vector<double> perFile;
+        for (const Input& input : inputs) {
+            if (input.inCorpus) {
+                perFile.push_back(
+                    median(speedRatios(input.seconds[c.tavrine], input.seconds[c.peer])));
+            }
+        }
+        std::printf(" %s %.2fx", c.label, median(perFile));
+    }
+    std::printf("\n");
+
+    std::printf(
+        "\nWorst cases: tavrine -5 encode speed over the corpus-average encode speed of the same "
+        "round\n\n");
+    std::printf("| %-22s | %9s | %8s | %8s |\n", "input", "MB/s", "vs avg", "tav %");
+    std::printf("|------------------------|-----------|----------|----------|\n");
+    for (const Input& input : inputs) {
+        if (!input.worstCase) continue;
+        std::vector<double> ratios;
+        const auto& own = input.seconds[kTavrineEncode5];
+        for (std::size_t r = 0; r < own.size(); ++r) {
+            const double average =
+                megabytesPerSecond(totals.bytes, totals.seconds[kTavrineEncode5][r]);
+            if (average > 0) {
+                ratios.push_back(megabytesPerSecond(input.data.size(), own[r]) / average);
+            }
+        }
+        std::printf("| %-22s | %9.1f | %7.2fx | %8.2f |\n", input.name.c_str(),
+                    megabytesPerSecond(input.data.size(), median(own)), median(ratios),
+                    percent(input.tavrineStream.size(), input.data.size()));
+    }
+
+    std::printf("\nPeak heap per call (largest over the corpus files):");
+    if (!bench::heapCounterAvailable()) {
+        std::printf(" not counted in this build\n");
+        return;
+    }
+    std::printf("\n\n");
+    for (std::size_t op = 0; op < kOpCount; ++op) {
+        std::printf("  %-12s %9zu bytes\n", kOpNames[op], totals.peakHeap[op]);
+    }
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--rounds" && hasValue) {
+            options.rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--min-ms" && hasValue) {
+            options.minSeconds = std::max(0.0, std::atof(argv[++i]) / 1000.0);
+        } else if (arg == "--corpus" && hasValue) {
+            options.corpus = argv[++i];
+        } else if (arg == "--no-corpus") {
+            options.useCorpus = false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            fail(
+                "usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] "
+                "[FILE...]");
+        } else {
+            options.files.push_back(arg);
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    std::vector<Input> inputs;
+    if (options.useCorpus) inputs = corpusInputs(options.corpus);
+    for (const std::string& path : options.files) {
+        Input input;
+        input.name = std::filesystem::path(path).filename().string();
+        input.data = readWhole(path);
+        inputs.push_back(std::move(input));
+    }
+    if (options.useCorpus) {
+        for (Input& input : generatedWorstCases()) inputs.push_back(std::move(input));
+    }
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                                [](const Input& in) { return in.data.empty(); }),
+                 inputs.end());
+    if (inputs.empty()) fail("nothing to measure");
+
+    for (Input& input : inputs) prepare(input, options);  // also the warm-up
+    runRound(inputs);                                     // a second warm-up, not counted
+    for (Input& input : inputs) {
+        for (auto& perOp : input.seconds) perOp.clear();
+    }
+    for (int round = 0; round < options.rounds; ++round) runRound(inputs);
+    printTables(inputs, options);
+    return 0;
+}

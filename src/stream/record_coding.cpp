@@ -1,0 +1,46 @@
+#include "stream/record_coding.h"
+
+namespace tavrine {
+
+std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record,
+                           std::uint32_t n, std::uint8_t* out, std::uint32_t outCap) noexcept {
+    RangeEncoder encoder = coder.beginEncode(out, outCap);
+    MoveToFrontCursor cursor(table);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t position = cursor.encodeByte(record[i]);
+        record[i] = static_cast<std::uint8_t>(position);
+        encoder.encode(position);
+    }
+    std::uint32_t written = 0;
+    coder.endEncode(encoder, written);
+    return coder.codedLength();
+}
+
+bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                  std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
+                  std::uint32_t& count) noexcept {
+    RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
+    MoveToFrontCursor cursor(table);
+    std::uint32_t written = 0;
+    while (decoder.hasInput()) {
+        if (written == capacity) {
+            // Full: only the end-of-block symbol may still come.
+            if (decoder.decode().symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+            coder.abandonDecode(decoder);
+            return false;
+        }
+        // Runs of symbol 0 repeat the value in front and leave the table be.
+        if (decoder.zeroDominates() && decoder.decodeZero()) {
+            record[written++] = cursor.front();
+            continue;
+        }
+        const std::uint32_t symbol = decoder.decodeNext();
+        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+        record[written++] = cursor.decodePosition(symbol);
+    }
+    coder.endDecode(decoder);
+    count = written;
+    return true;
+}
+
+}  // namespace tavrine

@@ -1,0 +1,31 @@
+// A block record's move-to-front stage and range coding in one pass each way:
+// the positions that move-to-front gives go straight into the coder, and the
+// decoder's symbols straight through the inverse move-to-front, instead of a
+// pass over the record per stage. The results equal the separate stages run
+// one after the other: MoveToFrontEncode then encodeBlock, decodeBlock then
+// MoveToFrontDecode.
+#pragma once
+
+#include <cstdint>
+
+#include "entropy/range_coder.h"
+#include "transform/move_to_front.h"
+
+namespace tavrine {
+
+// Rewrites record[0 .. n-1] by move-to-front and codes the positions into out,
+// writing at most outCap bytes. Returns the full coded length L; the payload
+// is complete when L <= outCap. The coder's model must be ready.
+std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record,
+                           std::uint32_t n, std::uint8_t* out, std::uint32_t outCap) noexcept;
+
+// Decodes the payloadLen bytes of a range-coded payload into record, undoing
+// move-to-front on the way, until the end-of-block symbol or the end of the
+// payload; sets count to the bytes written. Returns false, count untouched,
+// when a symbol arrives after capacity bytes have been written. The coder's
+// model must be ready.
+bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                  std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
+                  std::uint32_t& count) noexcept;
+
+}  // namespace tavrine

@@ -1,0 +1,510 @@
+// The fast coding paths against their straightforward forms: the inline range
+// coder against the step-by-step coder, the move-to-front cursors against a
+// plain table, the fused record passes against the stages run one after the
+// other, and the inverse block sort against the plain successor walk. Every
+// comparison covers the outputs, the counts and the state left behind, on
+// well-formed and on damaged input alike.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "entropy/range_coder.h"
+#include "stream/record_coding.h"
+#include "support/reference_codec.h"
+#include "support/reference_range_coder.h"
+#include "support/test_data.h"
+#include "transform/block_sort.h"
+#include "transform/move_to_front.h"
+
+namespace {
+
+using tavrine::FrequencyModel;
+using tavrine::MoveToFrontTable;
+using tavrine::RangeCoder;
+using tavrine::test::Bytes;
+using tavrine::test::plainInverseBlockSort;
+using tavrine::test::PlainMoveToFront;
+using tavrine::test::ReferenceRangeCoder;
+using tavrine::test::toHex;
+
+constexpr std::uint32_t kUntouched = 0xDEADBEEF;
+constexpr std::size_t kRecordBytes = 8194;  // a full block's record
+
+std::uint32_t size32(const Bytes& bytes) { return static_cast<std::uint32_t>(bytes.size()); }
+
+// ---------------------------------------------------------------- inputs
+
+// Move-to-front output of sorted 8192-byte pieces of a corpus file, the table
+// running on from piece to piece as in a stream.
+std::vector<Bytes> corpusPositionRecords(const char* file, std::size_t pieces) {
+    const Bytes text = tavrine::test::readCorpus(file);
+    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    MoveToFrontTable table;
+    std::vector<Bytes> records;
+    for (std::size_t at = 0; at < text.size() && records.size() < pieces; at += 8192) {
+        const auto len = static_cast<std::uint32_t>(std::min<std::size_t>(8192, text.size() - at));
+        Bytes record(len + tavrine::kPrimaryIndexBytes);
+        tavrine::ForwardBlockSortReference(record.data(), text.data() + at, len, scratch.data());
+        table.MoveToFrontEncode(record.data(), record.data(),
+                                static_cast<std::int32_t>(record.size()));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// Symbol streams of every kind the coder meets: uniform, skewed like
+// move-to-front output, long runs, and corpus-derived.
+std::vector<Bytes> symbolStreams() {
+    std::mt19937 rng(2024);
+    std::vector<Bytes> streams;
+    for (const std::size_t length : {0u, 1u, 2u, 3u, 17u, 36u, 37u, 500u, 4000u, 8194u}) {
+        streams.push_back(tavrine::test::randomBytes(length, rng));
+        streams.push_back(tavrine::test::skewedBytes(length, rng));
+        streams.push_back(tavrine::test::randomBytes(length, rng, 4));
+    }
+    streams.push_back(Bytes(8194, 0x00));
+    streams.push_back(Bytes(8194, 0xFF));
+    streams.push_back(Bytes(3000, 0x01));
+    Bytes alternating(6000);
+    for (std::size_t i = 0; i < alternating.size(); ++i) {
+        alternating[i] = (i % 7 == 0) ? 0xFE : 0x00;
+    }
+    streams.push_back(alternating);
+    for (Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 3)) {
+        streams.push_back(std::move(record));
+    }
+    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 3)) {
+        streams.push_back(std::move(record));
+    }
+    return streams;
+}
+
+void expectSameModel(const FrequencyModel& fast, const FrequencyModel& reference,
+                     const std::string& where) {
+    ASSERT_NE(fast.cumFreq, nullptr) << where;
+    ASSERT_NE(reference.cumFreq, nullptr) << where;
+    EXPECT_EQ(fast.untilRescale, reference.untilRescale) << where;
+    EXPECT_EQ(fast.deferredUpdates, reference.deferredUpdates) << where;
+    EXPECT_EQ(fast.interval, reference.interval) << where;
+    EXPECT_EQ(fast.step, reference.step) << where;
+    EXPECT_TRUE(std::equal(fast.cumFreq, fast.cumFreq + fast.symbolCount + 1, reference.cumFreq))
+        << where;
+    EXPECT_TRUE(std::equal(fast.accumFreq, fast.accumFreq + fast.symbolCount, reference.accumFreq))
+        << where;
+    EXPECT_TRUE(std::equal(fast.lookupTable, fast.lookupTable + tavrine::kLookupEntries,
+                           reference.lookupTable))
+        << where;
+}
+
+// ---------------------------------------------------------------- range coder
+
+struct Encoded {
+    bool ok = false;
+    std::uint32_t count = kUntouched;
+    std::uint32_t length = 0;
+    Bytes out;
+};
+
+template <typename Coder>
+Encoded encodeWith(Coder& coder, const Bytes& in, std::uint32_t outCap) {
+    Encoded e;
+    e.out.assign(outCap, 0x5A);
+    e.ok = coder.encodeBlock(e.out.data(), in.data(), outCap, size32(in), e.count);
+    e.length = coder.codedLength();
+    return e;
+}
+
+struct Decoded {
+    bool ok = false;
+    std::uint32_t count = kUntouched;
+    std::uint32_t read = 0;
+    Bytes out;
+};
+
+template <typename Coder>
+Decoded decodeWith(Coder& coder, const Bytes& payload, std::uint32_t outCap) {
+    Decoded d;
+    d.out.assign(outCap, 0x5A);
+    d.ok = coder.decodeBlock(d.out.data(), payload.data(), outCap, size32(payload), d.count);
+    d.read = coder.bytesRead();
+    return d;
+}
+
+void expectSameEncoding(const Encoded& fast, const Encoded& reference, const std::string& where) {
+    EXPECT_EQ(fast.ok, reference.ok) << where;
+    EXPECT_EQ(fast.count, reference.count) << where;
+    EXPECT_EQ(fast.length, reference.length) << where;
+    EXPECT_EQ(toHex(fast.out), toHex(reference.out)) << where;  // bytes past the count included
+}
+
+void expectSameDecoding(const Decoded& fast, const Decoded& reference, const std::string& where) {
+    EXPECT_EQ(fast.ok, reference.ok) << where;
+    EXPECT_EQ(fast.count, reference.count) << where;
+    EXPECT_EQ(fast.read, reference.read) << where;
+    EXPECT_TRUE(fast.out == reference.out) << where;
+}
+
+TEST(FastRangeCoder, EncodesEveryStreamExactlyAsTheStepByStepCoder) {
+    RangeCoder fast;
+    ReferenceRangeCoder reference;  // both models run on through all streams
+    int block = 0;
+    for (const Bytes& stream : symbolStreams()) {
+        const std::string where =
+            "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
+        const auto ample = static_cast<std::uint32_t>(2 * stream.size() + 16);
+        expectSameEncoding(encodeWith(fast, stream, ample), encodeWith(reference, stream, ample),
+                           where);
+        expectSameModel(fast.model(), reference.model(), where);
+    }
+}
+
+TEST(FastRangeCoder, CutsItsOutputAtEveryCapacityAsTheStepByStepCoder) {
+    std::mt19937 rng(5);
+    const Bytes skewed = tavrine::test::skewedBytes(300, rng);
+    const Bytes runs(700, 0x00);
+    for (const Bytes* stream : {&skewed, &runs}) {
+        ReferenceRangeCoder probe;
+        const std::uint32_t full = encodeWith(probe, *stream, 2 * size32(*stream) + 16).length;
+        for (std::uint32_t cap = 0; cap <= full + 2; ++cap) {
+            RangeCoder fast;
+            ReferenceRangeCoder reference;
+            const std::string where =
+                "capacity " + std::to_string(cap) + " of " + std::to_string(full);
+            expectSameEncoding(encodeWith(fast, *stream, cap), encodeWith(reference, *stream, cap),
+                               where);
+            expectSameModel(fast.model(), reference.model(), where);
+        }
+    }
+}
+
+TEST(FastRangeCoder, DecodesEveryPayloadExactlyAsTheStepByStepCoder) {
+    RangeCoder fast;
+    ReferenceRangeCoder reference;
+    ReferenceRangeCoder encoder;
+    int block = 0;
+    for (const Bytes& stream : symbolStreams()) {
+        const std::string where =
+            "block " + std::to_string(block++) + " of " + std::to_string(stream.size());
+        Encoded payload = encodeWith(encoder, stream, 2 * size32(stream) + 16);
+        payload.out.resize(payload.count);
+        const Decoded d = decodeWith(fast, payload.out, size32(stream));
+        expectSameDecoding(d, decodeWith(reference, payload.out, size32(stream)), where);
+        EXPECT_TRUE(d.ok) << where;
+        EXPECT_TRUE(d.out == stream) << where;
+        expectSameModel(fast.model(), reference.model(), where);
+    }
+}
+
+// Damaged payloads decode to other symbols; the fast decoder must still give
+// the very same symbols, counts, results and models, also when a payload ends
+// early or brings more symbols than the capacity.
+TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<std::uint32_t> pickCap(0, 600);
+    RangeCoder fast;
+    ReferenceRangeCoder reference;
+    ReferenceRangeCoder encoder;
+    const Bytes input = tavrine::test::skewedBytes(500, rng);
+    Encoded good = encodeWith(encoder, input, 2000);
+    good.out.resize(good.count);
+    for (int trial = 0; trial < 600; ++trial) {
+        Bytes payload;
+        switch (trial % 4) {
+            case 0:  // random bytes of any length
+                payload = tavrine::test::randomBytes(
+                    std::uniform_int_distribution<std::size_t>(0, 400)(rng), rng);
+                break;
+            case 1: {  // a flipped bit
+                payload = good.out;
+                const std::size_t bit =
+                    std::uniform_int_distribution<std::size_t>(0, payload.size() * 8 - 1)(rng);
+                payload[bit / 8] = static_cast<std::uint8_t>(payload[bit / 8] ^ (1u << (bit % 8)));
+                break;
+            }
+            case 2:  // cut short
+                payload.assign(
+                    good.out.begin(),
+                    good.out.begin() + std::uniform_int_distribution<std::ptrdiff_t>(
+                                           0, static_cast<std::ptrdiff_t>(good.out.size()))(rng));
+                break;
+            default:  // all ones: the largest values the decoder meets
+                payload.assign(std::uniform_int_distribution<std::size_t>(0, 64)(rng), 0xFF);
+                break;
+        }
+        const std::uint32_t cap = pickCap(rng);
+        const std::string where = "trial " + std::to_string(trial) + " payload " + toHex(payload);
+        expectSameDecoding(decodeWith(fast, payload, cap), decodeWith(reference, payload, cap),
+                           where);
+        expectSameModel(fast.model(), reference.model(), where);
+        if (trial % 40 == 39) {
+            fast.initModel();
+            reference.initModel();
+        }
+    }
+}
+
+// ---------------------------------------------------------------- move-to-front
+
+// Byte streams that reach every position: runs, cycles through k values
+// (position k - 1 every time) for k up to 256, random and skewed bytes.
+std::vector<Bytes> moveToFrontInputs() {
+    std::mt19937 rng(7);
+    std::vector<Bytes> inputs;
+    for (std::uint32_t k = 1; k <= 256; k += (k < 20 ? 1 : 17)) {
+        Bytes cycle(3 * k + 5);
+        for (std::size_t i = 0; i < cycle.size(); ++i) {
+            cycle[i] = static_cast<std::uint8_t>(255 - i % k);
+        }
+        inputs.push_back(cycle);
+    }
+    inputs.push_back(tavrine::test::randomBytes(5000, rng));
+    inputs.push_back(tavrine::test::randomBytes(5000, rng, 20));
+    inputs.push_back(tavrine::test::skewedBytes(5000, rng));
+    inputs.push_back(Bytes(100, 0x00));
+    for (const Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 2)) {
+        inputs.push_back(record);
+    }
+    return inputs;
+}
+
+template <typename Cursor>
+void expectCursorMatchesThePlainTable() {
+    MoveToFrontTable encodeTable;
+    MoveToFrontTable decodeTable;
+    PlainMoveToFront plainEncoder;
+    PlainMoveToFront plainDecoder;
+    int input = 0;
+    for (const Bytes& bytes : moveToFrontInputs()) {
+        const std::string where = "input " + std::to_string(input++);
+        Bytes positions(bytes.size());
+        Bytes values(bytes.size());
+        {
+            Cursor encoder(encodeTable);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                const std::uint32_t position = encoder.encodeByte(bytes[i]);
+                ASSERT_EQ(position, plainEncoder.encode(bytes[i])) << where << " byte " << i;
+                positions[i] = static_cast<std::uint8_t>(position);
+            }
+        }
+        EXPECT_TRUE(encodeTable.entries() == plainEncoder.entries()) << where;
+        {
+            Cursor decoder(decodeTable);
+            for (std::size_t i = 0; i < positions.size(); ++i) {
+                values[i] = decoder.decodePosition(positions[i]);
+                ASSERT_EQ(values[i], plainDecoder.decode(positions[i])) << where << " byte " << i;
+            }
+        }
+        EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries()) << where;
+        EXPECT_TRUE(values == bytes) << where;
+    }
+}
+
+TEST(MoveToFrontCursor, WordFrontMatchesThePlainTable) {
+    expectCursorMatchesThePlainTable<tavrine::WordFrontCursor>();
+}
+
+#if defined(TAVRINE_MOVE_TO_FRONT_SSE2)
+TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
+    expectCursorMatchesThePlainTable<tavrine::VectorFrontCursor>();
+}
+#endif
+
+TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
+    // Any byte is a valid position; decoding random positions must stay a
+    // permutation and agree with the plain table whatever the table holds.
+    std::mt19937 rng(13);
+    MoveToFrontTable table;
+    PlainMoveToFront plain;
+    const Bytes positions = tavrine::test::randomBytes(20000, rng);
+    Bytes values(positions.size());
+    table.MoveToFrontDecode(values.data(), positions.data(),
+                            static_cast<std::int32_t>(positions.size()));
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        ASSERT_EQ(values[i], plain.decode(positions[i])) << i;
+    }
+    EXPECT_TRUE(table.entries() == plain.entries());
+}
+
+// ---------------------------------------------------------------- fused passes
+
+TEST(RecordCoding, EncodingInOnePassEqualsTheStagesInTurn) {
+    MoveToFrontTable fusedTable;
+    RangeCoder fusedCoder;
+    MoveToFrontTable separateTable;
+    ReferenceRangeCoder separateCoder;
+    std::mt19937 rng(21);
+    std::vector<Bytes> records;
+    for (const std::size_t length :
+         {std::size_t{3}, std::size_t{40}, std::size_t{1000}, kRecordBytes}) {
+        records.push_back(tavrine::test::randomBytes(length, rng));
+        records.push_back(tavrine::test::randomBytes(length, rng, 3));
+    }
+    int block = 0;
+    for (const Bytes& record : records) {
+        for (const std::uint32_t cap : {size32(record) - 1, 2 * size32(record) + 16}) {
+            const std::string where =
+                "record " + std::to_string(block) + " capacity " + std::to_string(cap);
+            Bytes fusedRecord = record;
+            Bytes fusedOut(cap, 0x5A);
+            const std::uint32_t length = tavrine::encodeRecord(
+                fusedTable, fusedCoder, fusedRecord.data(), size32(record), fusedOut.data(), cap);
+            Bytes separateRecord = record;
+            separateTable.MoveToFrontEncode(separateRecord.data(), separateRecord.data(),
+                                            static_cast<std::int32_t>(record.size()));
+            const Encoded separate = encodeWith(separateCoder, separateRecord, cap);
+            EXPECT_EQ(length, separate.length) << where;
+            EXPECT_TRUE(fusedOut == separate.out) << where;
+            EXPECT_TRUE(fusedRecord == separateRecord) << where;
+            EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
+            expectSameModel(fusedCoder.model(), separateCoder.model(), where);
+        }
+        ++block;
+    }
+}
+
+// Runs of 1 to 300 equal bytes, of few values.
+Bytes runsOf(std::size_t length, std::mt19937& rng) {
+    Bytes bytes;
+    while (bytes.size() < length) {
+        const std::size_t run = std::uniform_int_distribution<std::size_t>(1, 300)(rng);
+        const auto value = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 3)(rng));
+        bytes.insert(bytes.end(), std::min(run, length - bytes.size()), value);
+    }
+    return bytes;
+}
+
+TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
+    std::mt19937 rng(23);
+    MoveToFrontTable encodeTable;
+    RangeCoder encoder;
+    MoveToFrontTable fusedTable;
+    RangeCoder fusedCoder;
+    MoveToFrontTable separateTable;
+    ReferenceRangeCoder separateCoder;
+    for (int block = 0; block < 40; ++block) {
+        const std::string where = "block " + std::to_string(block);
+        const std::size_t length = std::uniform_int_distribution<std::size_t>(3, kRecordBytes)(rng);
+        // Random bytes, few values, and long runs (the decoder's run path).
+        Bytes record = tavrine::test::randomBytes(length, rng, block % 2 == 0 ? 256u : 6u);
+        if (block % 4 == 3) record = runsOf(length, rng);
+        Bytes payload(2 * length + 16);
+        payload.resize(tavrine::encodeRecord(encodeTable, encoder, record.data(), size32(record),
+                                             payload.data(), size32(payload)));
+        if (block % 5 == 4) {
+            payload[payload.size() / 2] ^= 0x10;  // damaged: other symbols, same paths
+        }
+        // Capacities below, at and above the record length.
+        const std::uint32_t cap =
+            size32(record) - (block % 3 == 0 ? 1 : 0) + (block % 3 == 1 ? 5 : 0);
+
+        Bytes fused(cap, 0x5A);
+        std::uint32_t fusedCount = kUntouched;
+        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(),
+                                                   size32(payload), fused.data(), cap, fusedCount);
+        Decoded separate = decodeWith(separateCoder, payload, cap);
+        EXPECT_EQ(fusedOk, separate.ok) << where;
+        EXPECT_EQ(fusedCount, separate.count) << where;
+        expectSameModel(fusedCoder.model(), separateCoder.model(), where);
+        if (!fusedOk) {
+            // The stream ends here: everything starts afresh.
+            for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
+            separateCoder.initModel();
+            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
+                table->reset();
+            }
+            continue;
+        }
+        separateTable.MoveToFrontDecode(separate.out.data(), separate.out.data(),
+                                        static_cast<std::int32_t>(separate.count));
+        EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount, separate.out.begin()))
+            << where;
+        EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
+        if (block % 5 != 4 && block % 3 != 0) {
+            EXPECT_EQ(fusedCount, size32(record)) << where;
+        } else {
+            // Encoder and decoders no longer hold the same model: all start afresh.
+            for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
+            separateCoder.initModel();
+            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
+                table->reset();
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- inverse block sort
+
+Bytes withPrimaryIndex(Bytes record, std::size_t row) {
+    record[0] = static_cast<std::uint8_t>(row);
+    record[1] = static_cast<std::uint8_t>(row >> 8);
+    return record;
+}
+
+// Through a lent table, which earlier blocks leave filled, as the decoder uses it.
+Bytes fastInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
+    const std::uint32_t m = size32(record) - tavrine::kPrimaryIndexBytes;
+    if (table.size() < tavrine::inverseSortTableEntries(m)) {
+        table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
+    }
+    Bytes out(m);
+    tavrine::InverseBlockSort(out.data(), record.data(), size32(record), table.data());
+    return out;
+}
+
+TEST(FastInverseBlockSort, EveryPrimaryIndexOfSmallRecordsMatchesThePlainWalk) {
+    std::mt19937 rng(31);
+    std::vector<std::uint16_t> table;
+    for (std::size_t m = 1; m <= 40; ++m) {
+        for (const unsigned alphabet : {1u, 2u, 3u, 256u}) {
+            const Bytes record =
+                tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
+            for (std::size_t row = 0; row < m; ++row) {
+                const Bytes r = withPrimaryIndex(record, row);
+                ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverseBlockSort(r)))
+                    << "record " << toHex(r);
+            }
+        }
+    }
+}
+
+TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
+    std::mt19937 rng(37);
+    std::vector<std::uint16_t> table;
+    std::vector<Bytes> records;
+    for (const std::size_t m : {41u, 255u, 4097u, 8192u, 32774u, 65536u}) {
+        for (const unsigned alphabet : {2u, 256u}) {
+            Bytes record =
+                tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
+            records.push_back(withPrimaryIndex(
+                record, std::uniform_int_distribution<std::size_t>(0, m - 1)(rng)));
+            records.push_back(withPrimaryIndex(record, m - 1));
+        }
+    }
+    // Real records, and blocks of one repeated byte (one bucket, all rows alike).
+    const Bytes text = tavrine::test::readCorpus("canterbury/lcet10.txt");
+    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    for (const std::size_t length : {8192u, 1u, 777u}) {
+        Bytes record(length + tavrine::kPrimaryIndexBytes);
+        tavrine::ForwardBlockSortReference(record.data(), text.data(),
+                                           static_cast<std::uint32_t>(length), scratch.data());
+        EXPECT_TRUE(plainInverseBlockSort(record) ==
+                    Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
+        records.push_back(record);
+    }
+    records.push_back(withPrimaryIndex(Bytes(8194, 0x61), 4000));
+    for (const Bytes& record : records) {
+        EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record))
+            << "length " << record.size();
+        Bytes own(record.size() - tavrine::kPrimaryIndexBytes);
+        tavrine::InverseBlockSort(own.data(), record.data(), size32(record));
+        EXPECT_TRUE(own == plainInverseBlockSort(record)) << "length " << record.size();
+    }
+}
+
+}  // namespace
