@@ -24,7 +24,7 @@ using BucketStarts = std::array<std::uint32_t, kByteValues + 1>;
 
 // Working memory of the rotation sorts for blocks of up to n bytes.
 constexpr std::size_t rotationSortWorkWords(std::uint32_t n) noexcept {
-    return 2 * static_cast<std::size_t>(n) + 2 * kByteValues;
+    return 2 * static_cast<std::size_t>(n) + std::size_t{2} * kByteValues;
 }
 constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept {
     return 2 * static_cast<std::size_t>(n);

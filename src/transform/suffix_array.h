@@ -14,7 +14,7 @@ namespace tavrine {
 // Workspace of buildSuffixArray for a text of n bytes: words for the bucket
 // tables of every recursion level and one type flag per symbol of every level.
 constexpr std::size_t suffixArrayWorkWords(std::uint32_t n) noexcept {
-    return 2 * static_cast<std::size_t>(n) + 2 * 256;
+    return 2 * static_cast<std::size_t>(n) + std::size_t{2} * 256;
 }
 constexpr std::size_t suffixArrayWorkBytes(std::uint32_t n) noexcept {
     return 2 * static_cast<std::size_t>(n);
