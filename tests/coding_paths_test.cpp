@@ -251,11 +251,31 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
 
 // ---------------------------------------------------------------- move-to-front
 
-// Byte streams that reach every position: runs, cycles through k values
-// (position k - 1 every time) for k up to 256, random and skewed bytes.
+// Bytes that take every position 0..255 once, in random order, from the
+// table that `table` holds, which they move on: every entry of the front and
+// every chunk of the search behind it.
+Bytes everyPositionOnce(PlainMoveToFront& table, std::mt19937& rng) {
+    std::vector<std::uint32_t> positions(256);
+    for (std::uint32_t p = 0; p < positions.size(); ++p) positions[p] = p;
+    std::shuffle(positions.begin(), positions.end(), rng);
+    Bytes bytes;
+    for (const std::uint32_t p : positions) {
+        const std::uint8_t value = table.entries()[p];
+        bytes.push_back(value);
+        EXPECT_EQ(table.encode(value), p);
+    }
+    return bytes;
+}
+
+// Byte streams that reach every position: every position once from the
+// identity and from three scrambled tables (the first inputs, so the tables
+// of the cursors under test run through the same states), cycles through k
+// values (position k - 1 every time) for k up to 256, random and skewed bytes.
 std::vector<Bytes> moveToFrontInputs() {
     std::mt19937 rng(7);
     std::vector<Bytes> inputs;
+    PlainMoveToFront table;
+    for (int round = 0; round < 4; ++round) inputs.push_back(everyPositionOnce(table, rng));
     for (std::uint32_t k = 1; k <= 256; k += (k < 20 ? 1 : 17)) {
         Bytes cycle(3 * k + 5);
         for (std::size_t i = 0; i < cycle.size(); ++i) {

@@ -77,16 +77,14 @@ public:
         // table is a permutation, so there is one at most. The borrow test
         // below flags the lowest zero byte exactly (higher flags may be
         // false, and there are none above a true one that matters).
-        const std::uint64_t differs = front_ ^ (kEveryByte * value);
-        const std::uint64_t flags = (differs - kEveryByte) & ~differs & kEveryHighBit;
+        const std::uint64_t flags = matchFlags(front_, value);
         if (flags != 0) [[likely]] {
             const auto position = static_cast<std::uint32_t>(lowestSetBit(flags) >> 3);
             // Bits up to and including the lowest flag: the bytes 0 .. position.
             moveWithinFront(flags ^ (flags - 1), value);
             return position;
         }
-        std::uint32_t position = kFrontEntries;
-        while (entries_[position] != value) ++position;
+        const std::uint32_t position = findBeyondFront(value);
         moveBeyondFront(position, value);
         return position;
     }
@@ -114,6 +112,33 @@ private:
 
     static std::uint32_t lowestSetBit(std::uint64_t bits) noexcept {
         return static_cast<std::uint32_t>(__builtin_ctzll(bits));
+    }
+
+    // The flag of the lowest byte of `word` that equals `value` (bit 8i + 7
+    // for byte i), or 0; higher flags may be false, the lowest one is exact.
+    static std::uint64_t matchFlags(std::uint64_t word, std::uint8_t value) noexcept {
+        const std::uint64_t differs = word ^ (kEveryByte * value);
+        return (differs - kEveryByte) & ~differs & kEveryHighBit;
+    }
+
+    // The position of a value that is not in the front, eight entries at a
+    // time. The table is a permutation, so the value stands at some position
+    // from 8 to 255 and the search ends inside the table.
+    std::uint32_t findBeyondFront(std::uint8_t value) const noexcept {
+        for (std::uint32_t at = kFrontEntries;; at += kFrontEntries) {
+            const std::uint64_t flags = matchFlags(loadEntries(at), value);
+            if (flags != 0) return at + (lowestSetBit(flags) >> 3);
+        }
+    }
+
+    // Entries at .. at+7 as a word whose byte i is entry at + i, on any host.
+    std::uint64_t loadEntries(std::uint32_t at) const noexcept {
+        std::uint64_t word = 0;
+        std::memcpy(&word, entries_ + at, sizeof(word));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        word = __builtin_bswap64(word);
+#endif
+        return word;
     }
 
     // `moved` selects the front bytes 0 .. position: they take the byte below
@@ -197,8 +222,7 @@ public:
             front_ = frontWithValueFirst(position, _mm_cvtsi32_si128(value));
             return position;
         }
-        std::uint32_t position = kFrontEntries;
-        while (entries_[position] != value) ++position;
+        const std::uint32_t position = findBeyondFront(wanted);
         moveBeyondFront(position, value);
         return position;
     }
@@ -224,6 +248,19 @@ public:
 
 private:
     static constexpr std::uint32_t kFrontEntries = detail::kVectorFrontEntries;
+
+    // The position of a value that is not in the front (`wanted` holds it in
+    // every lane), sixteen entries at a time. The table is a permutation, so
+    // the value stands at some position from 16 to 255 and the search ends
+    // inside the table.
+    std::uint32_t findBeyondFront(__m128i wanted) const noexcept {
+        for (std::uint32_t at = kFrontEntries;; at += kFrontEntries) {
+            const __m128i entries = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries_ + at));
+            const auto hits =
+                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(entries, wanted)));
+            if (hits != 0) return at + static_cast<std::uint32_t>(__builtin_ctz(hits));
+        }
+    }
 
     // The front with lanes 0 .. position-1 moved up one lane and `value`
     // (lane 0 of its vector, the other lanes zero) in lane 0; the lanes behind
