@@ -249,6 +249,40 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
     }
 }
 
+// The block loops start the model over after every uncoded block, in place,
+// and once more at the start of a call, when the model has not coded yet:
+// the coders must then code on from the very state of a new model, the
+// decoder's value-to-symbol table included.
+TEST(FastRangeCoder, CodesOnExactlyAfterTheModelStartsOver) {
+    std::mt19937 rng(29);
+    RangeCoder fastEncoder;
+    RangeCoder fastDecoder;
+    ReferenceRangeCoder referenceEncoder;
+    ReferenceRangeCoder referenceDecoder;
+    const std::vector<Bytes> streams = symbolStreams();
+    for (int block = 0; block < 120; ++block) {
+        const std::string where = "block " + std::to_string(block);
+        const Bytes& stream = streams[rng() % streams.size()];
+        const auto ample = static_cast<std::uint32_t>(2 * stream.size() + 16);
+        const Encoded fast = encodeWith(fastEncoder, stream, ample);
+        Encoded reference = encodeWith(referenceEncoder, stream, ample);
+        expectSameEncoding(fast, reference, where);
+        reference.out.resize(reference.count);
+        const Decoded d = decodeWith(fastDecoder, reference.out, size32(stream));
+        expectSameDecoding(d, decodeWith(referenceDecoder, reference.out, size32(stream)), where);
+        EXPECT_TRUE(d.out == stream) << where;
+        expectSameModel(fastDecoder.model(), referenceDecoder.model(), where);
+        // Start over after one block in three, some times twice in a row.
+        for (int restart = static_cast<int>(rng() % 6); restart < 2; ++restart) {
+            fastEncoder.initModel();
+            fastDecoder.initModel();
+            referenceEncoder.initModel();
+            referenceDecoder.initModel();
+            expectSameModel(fastDecoder.model(), referenceDecoder.model(), where);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- move-to-front
 
 // Bytes that take every position 0..255 once, in random order, from the

@@ -67,6 +67,22 @@ void expectFindSymbolAgreesWithTable(const FrequencyModel& m) {
     }
 }
 
+// The lookup table as the rebuild defines it: symbols from the highest down,
+// each writing every bucket its interval reaches.
+std::vector<std::uint16_t> literalLookupTable(const FrequencyModel& m) {
+    std::vector<std::uint16_t> table(m.lookupTable, m.lookupTable + tavrine::kLookupEntries);
+    for (std::int32_t s = m.symbolCount - 1; s >= 0; --s) {
+        const std::int32_t first = m.cumFreq[s] >> m.lookupShift;
+        const std::int32_t last = (m.cumFreq[s + 1] - 1) >> m.lookupShift;
+        for (std::int32_t j = first; j <= last; ++j) table[j] = static_cast<std::uint16_t>(s);
+    }
+    return table;
+}
+
+std::vector<std::uint16_t> lookupTable(const FrequencyModel& m) {
+    return {m.lookupTable, m.lookupTable + tavrine::kLookupEntries};
+}
+
 TEST(FrequencyModel, StartingTableRunsAndNoZeroEntry) {
     for (const std::int32_t f : initialFrequencies) EXPECT_GE(f, 1);
     EXPECT_EQ(initialFrequencies[0], 1400);
@@ -198,6 +214,7 @@ TEST(FrequencyModel, EveryRebuildKeepsFrequenciesPositiveAndTheLookupExact) {
         ASSERT_EQ(m.cumFreq[kModelSymbols], kModelTotal);
         for (std::int32_t s = 0; s < kModelSymbols; ++s) ASSERT_GE(frequencyOf(m, s), 1);
         expectFindSymbolAgreesWithTable(m);
+        ASSERT_EQ(lookupTable(m), literalLookupTable(m)) << "update " << update;
     }
 }
 
@@ -319,7 +336,12 @@ TEST(FrequencyModel, SmallTotalsAndModelsWithoutLookupFindEverySymbol) {
             EXPECT_EQ(m.lookupTable == nullptr, noLookupTable != 0);
             for (int update = 0; update < 300; ++update) {
                 tavrine::modelUpdate(&m, (update * 7) % symbols);
-                if (update % 50 == 0) expectFindSymbolAgreesWithTable(m);
+                if (update % 50 == 0) {
+                    expectFindSymbolAgreesWithTable(m);
+                    if (noLookupTable == 0) {
+                        EXPECT_EQ(lookupTable(m), literalLookupTable(m));
+                    }
+                }
             }
             tavrine::modelRelease(&m);
         }

@@ -70,6 +70,9 @@ std::uint32_t trailerLength(const Bytes& payload) {
 void expectSameModel(const FrequencyModel& a, const FrequencyModel& b) {
     ASSERT_NE(a.cumFreq, nullptr);
     ASSERT_NE(b.cumFreq, nullptr);
+    EXPECT_EQ(a.symbolCount, b.symbolCount);
+    EXPECT_EQ(a.targetInterval, b.targetInterval);
+    EXPECT_EQ(a.lookupShift, b.lookupShift);
     EXPECT_EQ(a.untilRescale, b.untilRescale);
     EXPECT_EQ(a.deferredUpdates, b.deferredUpdates);
     EXPECT_EQ(a.interval, b.interval);
@@ -294,6 +297,8 @@ TEST(RangeCoder, DecodingStopsAtTheCapacity) {
     }
 }
 
+// The model's arrays are obtained when it holds none: at construction and
+// after releaseModel. Each failure throws and leaves the model released.
 TEST(RangeCoder, ConstructionAndInitModelReportAllocationFailure) {
     for (std::uint64_t failing = 1; failing <= 3; ++failing) {
         tavrine::platform::AllocationFault fault(failing);
@@ -301,6 +306,7 @@ TEST(RangeCoder, ConstructionAndInitModelReportAllocationFailure) {
     }
     RangeCoder coder;
     for (std::uint64_t failing = 1; failing <= 3; ++failing) {
+        coder.releaseModel();
         {
             tavrine::platform::AllocationFault fault(failing);
             EXPECT_THROW(coder.initModel(), std::bad_alloc) << "allocation " << failing;
@@ -312,6 +318,32 @@ TEST(RangeCoder, ConstructionAndInitModelReportAllocationFailure) {
     coder.initModel();
     RangeCoder fresh;
     expectSameModel(coder.model(), fresh.model());
+}
+
+// A model that holds its arrays starts over in place, from any point of the
+// period schedule, into exactly the state of a new coder, and codes on from
+// there exactly as a new coder does; initialising twice changes nothing.
+TEST(RangeCoder, InitModelStartsOverInPlaceFromAnyState) {
+    std::mt19937 rng(17);
+    RangeCoder coder;
+    for (const std::size_t length : {0u, 1u, 35u, 36u, 37u, 500u, 3000u, 8194u, 20000u}) {
+        for (const unsigned alphabet : {3u, 256u}) {
+            const std::string where =
+                std::to_string(length) + " symbols of " + std::to_string(alphabet);
+            encode(coder, tavrine::test::randomBytes(length, rng, alphabet));
+            const FrequencyModel before = coder.model();
+            for (int again = 0; again < 2; ++again) {
+                tavrine::platform::AllocationFault none(1);
+                coder.initModel();
+                EXPECT_EQ(none.attempts(), 0u) << where;
+            }
+            EXPECT_EQ(coder.model().cumFreq, before.cumFreq) << where;  // the same arrays
+            RangeCoder fresh;
+            expectSameModel(coder.model(), fresh.model());
+            const Bytes sample = tavrine::test::skewedBytes(3000, rng);
+            EXPECT_EQ(encode(coder, sample), encode(fresh, sample)) << where;
+        }
+    }
 }
 
 TEST(RangeCoder, BlockOperationsRefuseAReleasedModel) {

@@ -42,17 +42,21 @@ std::int32_t nextInterval(std::int32_t interval, std::int32_t targetInterval) no
     std::exit(1);
 }
 
-// Entry j gets the lowest symbol whose interval reaches bucket j, which is the
-// symbol holding the bucket's first value. Partial sums lie within the total,
-// so no bucket past (total - 1) >> lookupShift <= 127 is written and the
-// sentinel entry keeps the last symbol.
+// Entry j gets the symbol that holds the bucket's first value j << shift,
+// which is the lowest symbol whose interval reaches the bucket. One ascending
+// pass: every symbol ends where the next begins. The buckets are those of the
+// values below the total, at most 128, so the sentinel entry behind them
+// keeps the last symbol.
 void rebuildLookupTable(FrequencyModel* model) noexcept {
     const std::int32_t shift = model->lookupShift;
-    for (std::int32_t s = model->symbolCount - 1; s >= 0; --s) {
-        const std::int32_t first = model->cumFreq[s] >> shift;
-        const std::int32_t last = (model->cumFreq[s + 1] - 1) >> shift;
-        for (std::int32_t j = first; j <= last; ++j) {
-            model->lookupTable[j] = static_cast<std::uint16_t>(s);
+    const std::int32_t buckets = modelTotal(model) >> shift;
+    std::int32_t bucket = 0;
+    // Intervals end at most at the total, a multiple of 2^shift, so no bucket
+    // past the last is written; the last symbol's ends there, so s stays below n.
+    for (std::int32_t s = 0; bucket < buckets; ++s) {
+        const std::int32_t end = model->cumFreq[s + 1];
+        for (; (bucket << shift) < end; ++bucket) {
+            model->lookupTable[bucket] = static_cast<std::uint16_t>(s);
         }
     }
 }

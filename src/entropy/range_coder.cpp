@@ -8,17 +8,30 @@ RangeCoder::RangeCoder() { initModel(); }
 
 RangeCoder::~RangeCoder() { releaseModel(); }
 
-// The decoder's table is rebuilt when a block is next decoded.
+// A model that holds its arrays was initialised with the codec's parameters
+// (nothing else initialises it), and modelInit writes nothing that later calls
+// change besides what modelReset loads and rebuilds: the total in cumFreq[n],
+// cumFreq[0] and the lookup sentinel stay as they are. So modelReset on the
+// arrays held gives the very state of modelInit, without releasing and
+// obtaining them again; and a model that has not coded since then is in that
+// state already. The decoder's table is rebuilt when a block next needs it.
 void RangeCoder::initModel() {
-    indexCurrent_ = false;
-    if (!modelInit(&model_, kModelSymbols, kModelLog2Total, kModelTargetInterval,
-                   initialFrequencies.data(), 0)) {
+    if (modelReady()) {
+        if (modelFresh_) return;
+        modelReset(&model_, initialFrequencies.data());
+    } else if (!modelInit(&model_, kModelSymbols, kModelLog2Total, kModelTargetInterval,
+                          initialFrequencies.data(), 0)) {
+        modelFresh_ = false;
+        indexCurrent_ = false;
         throw std::bad_alloc();
     }
+    modelFresh_ = true;
+    indexCurrent_ = false;
 }
 
 void RangeCoder::releaseModel() noexcept {
     modelRelease(&model_);
+    modelFresh_ = false;
     indexCurrent_ = false;
 }
 

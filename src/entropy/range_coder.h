@@ -27,8 +27,9 @@ public:
     RangeCoder(RangeCoder&&) = delete;
     RangeCoder& operator=(RangeCoder&&) = delete;
 
-    // Returns the model to its starting state, with its arrays obtained anew.
-    // Throws std::bad_alloc, leaving the model released, when they cannot be.
+    // Returns the model to its starting state, the state modelInit gives;
+    // arrays the model holds are kept. Throws std::bad_alloc, leaving the
+    // model released, when it holds none and they cannot be obtained.
     void initModel();
 
     // Releases the model's arrays; harmless when they are already released.
@@ -69,6 +70,7 @@ public:
     bool modelReady() const noexcept;
 
     RangeEncoder beginEncode(std::uint8_t* out, std::uint32_t outCap) noexcept {
+        modelFresh_ = false;
         indexCurrent_ = false;  // encoding moves the model on without the decoder's table
         return RangeEncoder(&model_, out, outCap);
     }
@@ -80,6 +82,7 @@ public:
     }
 
     RangeDecoder beginDecode(const std::uint8_t* in, std::uint32_t inLen) noexcept {
+        modelFresh_ = false;
         if (!indexCurrent_) rebuildIndex();
         return RangeDecoder(&model_, &index_, in, inLen, decoder_);
     }
@@ -105,6 +108,8 @@ private:
     // The decoder's value-to-symbol table; encoding leaves it behind the model.
     ByteSymbolIndex index_;
     bool indexCurrent_ = false;
+    // The model is in its starting state: initialised and not coded with since.
+    bool modelFresh_ = false;
     FrequencyModel model_{};
 };
 
