@@ -83,19 +83,21 @@ public:
 
     RangeDecoder beginDecode(const std::uint8_t* in, std::uint32_t inLen) noexcept {
         modelFresh_ = false;
-        if (!indexCurrent_) rebuildIndex();
+        if (!indexCurrent_ && ByteSymbolIndex::pays(model_)) rebuildIndex();
         return RangeDecoder(&model_, &index_, in, inLen, decoder_);
     }
 
     void endDecode(RangeDecoder& decoder) noexcept {
         decoder.finish();
         decoder_ = decoder.state();
+        indexCurrent_ = ByteSymbolIndex::pays(model_);
     }
 
     // Leaves a block being decoded without its end step.
     void abandonDecode(RangeDecoder& decoder) noexcept {
         decoder.abandon();
         decoder_ = decoder.state();
+        indexCurrent_ = ByteSymbolIndex::pays(model_);
     }
 
 private:
@@ -105,7 +107,8 @@ private:
     // and because a payload too short to prime the decoder leaves it be.
     EncoderState encoder_{};
     DecoderState decoder_{};
-    // The decoder's value-to-symbol table; encoding leaves it behind the model.
+    // The decoder's value-to-symbol table; encoding, restarts and the short
+    // periods, which decode without it, leave it behind the model.
     ByteSymbolIndex index_;
     bool indexCurrent_ = false;
     // The model is in its starting state: initialised and not coded with since.

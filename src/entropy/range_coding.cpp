@@ -24,7 +24,7 @@ void ByteSymbolIndex::rebuild(const FrequencyModel& model) noexcept {
 void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept {
     const bool rebuildsTable = model->deferredUpdates == 0;
     modelRescale(model);
-    if (rebuildsTable && index != nullptr) index->rebuild(*model);
+    if (rebuildsTable && index != nullptr && ByteSymbolIndex::pays(*model)) index->rebuild(*model);
 }
 
 }  // namespace tavrine

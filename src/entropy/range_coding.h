@@ -53,8 +53,17 @@ constexpr std::uint32_t kFlushBytes = 5;
 // there on belong to the end-of-block symbol. One load in place of the bucket
 // lookup and binary search of modelFindSymbol; valid until the model's next
 // full rebuild.
+//
+// A rebuild costs about as much as searching a few hundred symbols, so the
+// table is kept only while periods run at least kIndexedInterval updates; the
+// shorter early periods of a model search instead.
 class ByteSymbolIndex {
 public:
+    static constexpr std::int32_t kIndexedInterval = 576;
+    static bool pays(const FrequencyModel& model) noexcept {
+        return model.interval >= kIndexedInterval;
+    }
+
     void rebuild(const FrequencyModel& model) noexcept;
     std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }
 
@@ -66,7 +75,9 @@ private:
 };
 
 // The model's period end, as modelUpdate would run it, followed by a rebuild
-// of `index` (when given) if the coding table changed.
+// of `index` (when given) if the coding table changed and the period is long
+// enough for the index to pay; periods only grow, so from the first such
+// rebuild on the index stays current.
 void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept;
 
 // The model's counters that change with every symbol, held in locals between
@@ -94,6 +105,8 @@ public:
     void store() const noexcept { model_->untilRescale = untilRescale_; }
 
     const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
+    // The index is given and kept current: the model's periods are long.
+    bool indexed() const noexcept { return indexed_; }
     // cumFreq[1], cumFreq[2], cumFreq[3]: where symbols 0, 1 and 2 end.
     std::uint32_t top(std::uint32_t symbol) const noexcept { return tops_[symbol]; }
     // Symbol 0 takes most of the table: long runs of it are the rule.
@@ -108,6 +121,7 @@ private:
         step_ = model_->step;
         for (std::uint32_t s = 0; s < tops_.size(); ++s) tops_[s] = cumFreq_[s + 1];
         endOfBlockBase_ = cumFreq_[kEndOfBlock];
+        indexed_ = index_ != nullptr && ByteSymbolIndex::pays(*model_);
     }
 
     FrequencyModel* model_;
@@ -118,6 +132,7 @@ private:
     std::int32_t step_ = 0;
     std::array<std::uint32_t, 3> tops_{};
     std::uint32_t endOfBlockBase_ = 0;
+    bool indexed_ = false;
 };
 
 // The coding state of one block being encoded.
@@ -272,7 +287,8 @@ public:
     // it, so they cannot affect a result.
     RangeDecoder(FrequencyModel* model, ByteSymbolIndex* index, const std::uint8_t* in,
                  std::uint32_t inLen, const DecoderState& previous) noexcept
-        : counter_(model, index), index_(index), in_(in), inLen_(inLen), s_(previous) {
+        : counter_(model, index), model_(model), index_(index), in_(in), inLen_(inLen),
+          s_(previous) {
         s_.inPos = 0;
         if (inLen > 0) s_.inPos = 1;
         if (inLen > 1) {
@@ -419,7 +435,10 @@ private:
         if (value >= counter_.endOfBlockBase()) {
             return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
         }
-        const std::uint32_t symbol = index_->symbolAt(value);
+        const std::uint32_t symbol = counter_.indexed()
+                                         ? index_->symbolAt(value)
+                                         : static_cast<std::uint32_t>(modelFindSymbol(
+                                               model_, static_cast<std::int32_t>(value)));
         const std::uint16_t* cumFreq = counter_.cumFreq();
         const std::uint32_t base = cumFreq[symbol];
         return {symbol, unit * base, unit * (cumFreq[symbol + 1] - base)};
@@ -441,6 +460,7 @@ private:
     }
 
     SymbolCounter counter_;
+    const FrequencyModel* model_;
     const ByteSymbolIndex* index_;
     const std::uint8_t* in_;
     std::uint32_t inLen_;
