@@ -249,6 +249,77 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
     }
 }
 
+// A payload kept only when shorter than a limit. Below the limit it must be
+// the step-by-step coder's payload byte for byte, leaving the same model; at
+// or above it the coder reports the limit. Either way nothing is written past
+// the limit. Limits are tried around the payload's own length, and the
+// models are warmed up by earlier blocks first.
+constexpr std::size_t kGuardBytes = 8;
+constexpr std::uint8_t kGuard = 0x5A;
+
+std::uint32_t encodeLimited(RangeCoder& coder, const Bytes& in, std::uint32_t limit, Bytes& out) {
+    out.assign(limit + kGuardBytes, kGuard);
+    tavrine::LimitedRangeEncoder encoder = coder.beginLimitedEncode(out.data(), limit);
+    for (const std::uint8_t symbol : in) {
+        if (encoder.hopeless()) break;
+        encoder.encode(symbol);
+    }
+    if (encoder.hopeless()) {
+        encoder.abandon();
+        return limit;
+    }
+    return encoder.finish();
+}
+
+TEST(LimitedRangeEncoder, GivesTheStepByStepPayloadWhenShorterThanItsLimit) {
+    std::mt19937 rng(31);
+    std::vector<Bytes> streams = symbolStreams();
+    // Flush bytes past 0xFF from a new model: a carry into the last byte
+    // alone, and one through a 0xFF byte before it.
+    streams.push_back(tavrine::test::hex("03 01 02 01 00"));
+    streams.push_back(tavrine::test::hex(
+        "71 7F 65 24 46 65 BF 3A 3B 31 59 7E CC 69 53 59 89 44 E1 5D 80 5A 69 0B C8"));
+    for (int i = 0; i < 40; ++i) {
+        // Long and varied enough for carries through runs of 0xFF bytes.
+        streams.push_back(tavrine::test::randomBytes(3000 + rng() % 3000, rng, 1 + rng() % 256));
+    }
+    int trial = 0;
+    for (const Bytes& stream : streams) {
+        ReferenceRangeCoder probe;
+        const std::uint32_t full = encodeWith(probe, stream, 2 * size32(stream) + 16).length;
+        for (const std::uint32_t limit : {3u, 6u, 7u, full - 1, full, full + 1, full + 9,
+                                          size32(stream), 2 * size32(stream) + 16}) {
+            if (limit == 0) continue;  // an empty buffer: not a block's record
+            const std::string where = "trial " + std::to_string(trial++) + " payload " +
+                                      std::to_string(full) + " limit " + std::to_string(limit);
+            RangeCoder fast;
+            ReferenceRangeCoder reference;
+            const int warmUp = stream.size() < 30 ? 0 : static_cast<int>(rng() % 3);
+            for (int block = 0; block < warmUp; ++block) {
+                const Bytes earlier = tavrine::test::skewedBytes(rng() % 3000, rng);
+                const auto ample = 2 * size32(earlier) + 16;
+                expectSameEncoding(encodeWith(fast, earlier, ample),
+                                   encodeWith(reference, earlier, ample), where);
+            }
+            Bytes out;
+            const std::uint32_t length = encodeLimited(fast, stream, limit, out);
+            const Encoded expected = encodeWith(reference, stream, 2 * size32(stream) + 16);
+            EXPECT_TRUE(std::all_of(out.begin() + limit, out.end(),
+                                    [](std::uint8_t b) { return b == kGuard; }))
+                << where;
+            if (expected.length >= limit) {
+                EXPECT_EQ(length, limit) << where;
+                continue;
+            }
+            ASSERT_EQ(length, expected.length) << where;
+            EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + length)),
+                      toHex(Bytes(expected.out.begin(), expected.out.begin() + length)))
+                << where;
+            expectSameModel(fast.model(), reference.model(), where);
+        }
+    }
+}
+
 // The block loops start the model over after every uncoded block, in place,
 // and once more at the start of a call, when the model has not coded yet:
 // the coders must then code on from the very state of a new model, the
@@ -363,7 +434,7 @@ TEST(MoveToFrontCursor, WordFrontMatchesThePlainTable) {
     expectCursorMatchesThePlainTable<tavrine::WordFrontCursor>();
 }
 
-#if defined(TAVRINE_MOVE_TO_FRONT_SSE2)
+#if defined(__SSE2__)
 TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
     expectCursorMatchesThePlainTable<tavrine::VectorFrontCursor>();
 }
@@ -420,6 +491,62 @@ TEST(RecordCoding, EncodingInOnePassEqualsTheStagesInTurn) {
         }
         ++block;
     }
+}
+
+// The encode loop's pass for a record that fits: the record's move-to-front
+// output always, and the payload and model of the stages in turn whenever the
+// payload is shorter than the record. Otherwise the model is initialised
+// again, as the loop does, on both sides.
+TEST(RecordCoding, EncodingIfShorterEqualsTheStagesInTurn) {
+    MoveToFrontTable fusedTable;
+    RangeCoder fusedCoder;
+    MoveToFrontTable separateTable;
+    ReferenceRangeCoder separateCoder;
+    std::mt19937 rng(25);
+    std::vector<Bytes> records;
+    for (const std::size_t length : {std::size_t{3}, std::size_t{5}, std::size_t{6},
+                                     std::size_t{7}, std::size_t{40}, std::size_t{1000},
+                                     kRecordBytes}) {
+        records.push_back(tavrine::test::randomBytes(length, rng));
+        records.push_back(tavrine::test::randomBytes(length, rng, 3));
+        records.push_back(tavrine::test::skewedBytes(length, rng));
+    }
+    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 4)) {
+        records.push_back(std::move(record));
+    }
+    int block = 0;
+    int coded = 0;
+    for (const Bytes& record : records) {
+        const std::string where = "record " + std::to_string(block++);
+        const std::uint32_t n = size32(record);
+        Bytes fusedRecord = record;
+        Bytes fusedOut(n + kGuardBytes, kGuard);
+        const std::uint32_t length = tavrine::encodeRecordIfShorter(
+            fusedTable, fusedCoder, fusedRecord.data(), n, fusedOut.data());
+        Bytes separateRecord = record;
+        separateTable.MoveToFrontEncode(separateRecord.data(), separateRecord.data(),
+                                        static_cast<std::int32_t>(n));
+        const Encoded separate = encodeWith(separateCoder, separateRecord, 2 * n + 16);
+        EXPECT_TRUE(fusedRecord == separateRecord) << where;
+        EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
+        EXPECT_TRUE(std::all_of(fusedOut.begin() + n, fusedOut.end(),
+                                [](std::uint8_t b) { return b == kGuard; }))
+            << where;
+        if (separate.length < n) {
+            ++coded;
+            ASSERT_EQ(length, separate.length) << where;
+            EXPECT_TRUE(std::equal(fusedOut.begin(), fusedOut.begin() + length,
+                                   separate.out.begin()))
+                << where;
+            expectSameModel(fusedCoder.model(), separateCoder.model(), where);
+        } else {
+            EXPECT_EQ(length, n) << where;
+            fusedCoder.initModel();
+            separateCoder.initModel();
+        }
+    }
+    EXPECT_GT(coded, 5);
+    EXPECT_LT(coded, block - 5);
 }
 
 // Runs of 1 to 300 equal bytes, of few values.

@@ -75,6 +75,14 @@ public:
         return RangeEncoder(&model_, out, outCap);
     }
 
+    // beginLimitedEncode starts a block whose payload is kept only when
+    // shorter than `limit` bytes, written to out, which holds limit bytes.
+    LimitedRangeEncoder beginLimitedEncode(std::uint8_t* out, std::uint32_t limit) noexcept {
+        modelFresh_ = false;
+        indexCurrent_ = false;
+        return LimitedRangeEncoder(&model_, out, limit);
+    }
+
     void endEncode(RangeEncoder& encoder, std::uint32_t& count) noexcept {
         encoder.finish();
         encoder_ = encoder.state();

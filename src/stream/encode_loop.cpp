@@ -46,10 +46,15 @@ int CodecContext::encodeLoop(const EncodeCall& call) {
         Payload payload{n, false};
         if (call.variant == kVariantRangeCoded) {
             // Move-to-front runs inside the coder's pass and leaves the record
-            // rewritten, ready to be stored uncoded instead.
+            // rewritten, ready to be stored uncoded instead. When the record
+            // fits, only a payload shorter than it counts, and the coder stops
+            // once it cannot be; otherwise the payload is cut at the capacity.
             const std::uint32_t capacity = remaining - kBlockHeaderSize;
-            const std::uint32_t codedLength = encodeRecord(moveToFront_, coder_, record.data(), n,
-                                                           block + kBlockHeaderSize, capacity);
+            const std::uint32_t codedLength =
+                capacity >= n ? encodeRecordIfShorter(moveToFront_, coder_, record.data(), n,
+                                                      block + kBlockHeaderSize)
+                              : encodeRecord(moveToFront_, coder_, record.data(), n,
+                                             block + kBlockHeaderSize, capacity);
             // A payload cut short at the capacity cannot be decoded: it counts as
             // not shorter, and then the uncoded record does not fit either.
             if (codedLength <= capacity && codedLength < n) {

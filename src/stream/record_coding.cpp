@@ -16,6 +16,25 @@ std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint
     return coder.codedLength();
 }
 
+std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
+                                    std::uint8_t* record, std::uint32_t n,
+                                    std::uint8_t* out) noexcept {
+    LimitedRangeEncoder encoder = coder.beginLimitedEncode(out, n);
+    MoveToFrontCursor cursor(table);
+    std::uint8_t* const end = record + n;
+    std::uint8_t* at = record;
+    for (; at != end && !encoder.hopeless(); ++at) {
+        const std::uint32_t position = cursor.encodeByte(*at);
+        *at = static_cast<std::uint8_t>(position);
+        encoder.encode(position);
+    }
+    if (at == end && !encoder.hopeless()) return encoder.finish();
+    // The record is stored: move-to-front runs on through the rest of it.
+    encoder.abandon();
+    for (; at != end; ++at) *at = static_cast<std::uint8_t>(cursor.encodeByte(*at));
+    return n;
+}
+
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {

@@ -8,7 +8,7 @@ void MoveToFrontTable::reset() noexcept {
 
 void MoveToFrontTable::MoveToFrontEncode(std::uint8_t* dst, const std::uint8_t* src,
                                          std::int32_t count) noexcept {
-    MoveToFrontCursor cursor(*this);
+    WordFrontCursor cursor(*this);
     for (std::int32_t i = 0; i < count; ++i) {
         dst[i] = static_cast<std::uint8_t>(cursor.encodeByte(src[i]));
     }
@@ -16,7 +16,7 @@ void MoveToFrontTable::MoveToFrontEncode(std::uint8_t* dst, const std::uint8_t* 
 
 void MoveToFrontTable::MoveToFrontDecode(std::uint8_t* dst, const std::uint8_t* src,
                                          std::int32_t count) noexcept {
-    MoveToFrontCursor cursor(*this);
+    WordFrontCursor cursor(*this);
     for (std::int32_t i = 0; i < count; ++i) dst[i] = cursor.decodePosition(src[i]);
 }
 

@@ -81,6 +81,7 @@ Outcome referenceEncode(std::uint32_t variant, const Bytes& src, std::uint32_t c
     std::uint32_t consumed = 0;
     std::uint32_t produced = 0;
     while (consumed < srcLen) {
+        outcome.complete = produced;
         const std::uint32_t remaining = capacity - produced;
         if (remaining <= kHeader) return outcome;
         const std::uint32_t len = std::min(srcLen - consumed, kBlock);
@@ -112,6 +113,7 @@ Outcome referenceEncode(std::uint32_t variant, const Bytes& src, std::uint32_t c
     }
     outcome.result = 1;
     outcome.length = produced;
+    outcome.complete = produced;
     return outcome;
 }
 

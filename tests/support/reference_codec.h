@@ -28,12 +28,17 @@ private:
 Bytes plainInverseBlockSort(const Bytes& record);
 
 // The outcome of an encode or decode call: result, the word at dstLen
-// (kNotStored unless the call stored it) and the output buffer of `capacity` bytes.
+// (kNotStored unless the call stored it) and the output buffer of `capacity`
+// bytes. Of an encoding, `complete` counts the bytes of the blocks written in
+// full, the whole stream when the call succeeds; the encoder may leave scratch
+// behind them (the tail of a coded form that was not kept), which is no part
+// of its output.
 constexpr std::uint32_t kNotStored = 0xDEADBEEF;
 struct Outcome {
     int result = 0;
     std::uint32_t length = kNotStored;
     Bytes buffer;
+    std::uint32_t complete = 0;
 };
 
 // Encoding with variant 0 or 5 and decoding, without progress callbacks.
