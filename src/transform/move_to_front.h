@@ -28,6 +28,31 @@
 
 namespace tavrine {
 
+namespace detail {
+
+// Moves table entries 16 .. position-1 back one place, to 17 .. position, for
+// a cursor that holds entries 0..15 in registers and sets entry 16 next: the
+// entries below 17 may take any bytes. With SSE2, in 16-byte pieces from the
+// top down, each stored above the next one read, so no byte is read after it
+// was overwritten; the lowest piece may reach into the entries below 17,
+// never below the table. Most moves are short, and a call to memmove would
+// cost more than the copying.
+inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position) noexcept {
+    constexpr std::uint32_t kFront = 16;
+#if defined(__SSE2__)
+    constexpr std::uint32_t kPiece = 16;
+    for (std::uint32_t end = position; end > kFront; end -= kPiece) {
+        const __m128i piece =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + end - kPiece));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(entries + end - kPiece + 1), piece);
+    }
+#else
+    std::memmove(entries + kFront + 1, entries + kFront, position - kFront);
+#endif
+}
+
+}  // namespace detail
+
 class MoveToFrontTable {
 public:
     static constexpr std::uint32_t kValues = 256;
@@ -150,8 +175,7 @@ private:
     // 16 .. position-1 move back one place, the front's last entry leaves the
     // high word for entry 16, and the whole front moves up one place.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries,
-                     position - kFrontEntries);
+        detail::shiftBehindFront(entries_, position);
         entries_[kFrontEntries] = static_cast<std::uint8_t>(high_ >> 56);
         moveWithinFront(kAllBytes, kAllBytes, value);
     }
@@ -335,8 +359,7 @@ private:
     // 16 .. position-1 move back one place, the front's last lane leaves the
     // register for entry 16, and the front moves up one lane.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        std::memmove(entries_ + kFrontEntries + 1, entries_ + kFrontEntries,
-                     position - kFrontEntries);
+        detail::shiftBehindFront(entries_, position);
         entries_[kFrontEntries] = static_cast<std::uint8_t>(_mm_extract_epi16(front_, 7) >> 8);
         front_ = _mm_or_si128(_mm_slli_si128(front_, 1), _mm_cvtsi32_si128(value));
     }
