@@ -271,9 +271,9 @@ private:
 //
 // Every byte is stored as it leaves the window, and a carry is added at once
 // into the bytes already stored (turning 0xFF bytes into 0x00 until it stops
-// at a byte below 0xFF, which the carry byte 0x00 in front guarantees). The
-// bytes are those of RangeEncoder, which holds bytes back until no carry can
-// reach them; storing at once needs no held byte, count of 0xFF bytes or
+// at a byte below 0xFF: a carry never reaches the carry byte 0x00 in front).
+// The bytes are those of RangeEncoder, which holds bytes back until no carry
+// can reach them; storing at once needs no held byte, count of 0xFF bytes or
 // capacity test, only room, which the limit bounds.
 class LimitedRangeEncoder {
 public:
@@ -353,20 +353,26 @@ private:
         next_ += shifts;
     }
 
-    // low + range never exceeds 2^32, so bit 31 is clear again before the
-    // next addition can carry.
+    // A carry out of bit 31 goes into the stored bytes at once; low + range
+    // never exceeds 2^32, so the next addition finds bit 31 clear.
     void addToLow(std::uint32_t amount) noexcept {
         low_ += amount;
-        if (low_ >= coding::kCarryBit) [[unlikely]] {
-            low_ -= coding::kCarryBit;
-            carryIntoStoredBytes();
-        }
+        addCarry(low_ >> 31);
+        low_ &= coding::kCarryBit - 1;
     }
 
-    void carryIntoStoredBytes() noexcept {
-        std::uint8_t* at = next_ - 1;
-        while (*at == 0xFF) *at-- = 0x00;
-        ++*at;
+    // Adds carry (0 or 1) to the last stored byte, without a branch: carries
+    // come at random, often enough to cost more mispredicted than added. A
+    // carry out of that byte, which needs it to be 0xFF, runs on through the
+    // 0xFF bytes before it and stops at a byte below 0xFF.
+    void addCarry(std::uint32_t carry) noexcept {
+        const std::uint32_t last = next_[-1] + carry;
+        next_[-1] = static_cast<std::uint8_t>(last);
+        if (last > 0xFF) [[unlikely]] {
+            std::uint8_t* at = next_ - 2;
+            while (*at == 0xFF) *at-- = 0x00;
+            ++*at;
+        }
     }
 
     // The flush byte keeps the value the decoder ends with, whose last 23 bits
@@ -375,7 +381,7 @@ private:
     void flush(std::uint32_t length) noexcept {
         std::uint32_t last = low_ >> coding::kLeavingShift;
         if ((low_ & coding::kWindowRest) >= ((length >> 1) & coding::kWindowRest)) ++last;
-        if (last > 0xFF) carryIntoStoredBytes();
+        addCarry(last >> 8);
         next_[0] = static_cast<std::uint8_t>(last);
         next_[1] = static_cast<std::uint8_t>(length >> 16);
         next_[2] = static_cast<std::uint8_t>(length >> 8);
