@@ -459,6 +459,10 @@ public:
             platform::stepIfBelow(s_.low, top0, 0, cut, top0, width, below);
             s_.low -= cut;
             s_.range = width;
+            // Two rungs: the compiler cannot see through the ladder, and once
+            // told, drops the caller's tests for the end-of-block symbol and
+            // for positions behind the front on this path.
+            if (below > 2) __builtin_unreachable();
             const std::uint32_t symbol = 2 - below;
             counter_.count(symbol);
             return symbol;
