@@ -449,6 +449,10 @@ public:
         const std::uint32_t top0 = unit * counter_.top(0);
         const std::uint32_t top1 = unit * counter_.top(1);
         const std::uint32_t top2 = unit * counter_.top(2);
+        // The other symbols take the division; it starts now, so that it is
+        // well on its way when the branch turns out to go there.
+        std::uint32_t value = s_.low / unit;
+        platform::computeHere(value);
         if (s_.low < top2) [[likely]] {
             // From symbol 2 down: each rung that low lies below moves the
             // interval down one symbol.
@@ -467,7 +471,7 @@ public:
             counter_.count(symbol);
             return symbol;
         }
-        const DecodedSymbol decoded = find(unit);
+        const DecodedSymbol decoded = find(unit, value);
         if (decoded.symbol != static_cast<std::uint32_t>(kEndOfBlock)) consume(decoded);
         return decoded.symbol;
     }
@@ -496,7 +500,7 @@ public:
         normalize();
         const std::uint32_t unit = s_.range >> coding::kScaleBits;
         s_.unit = unit;
-        return find(unit);
+        return find(unit, s_.low / unit);
     }
 
     // Narrows the interval to a decoded byte symbol and counts it.
@@ -568,8 +572,7 @@ private:
     // The symbol whose interval holds floor(low / unit). Values of 4096 and
     // more, which a damaged payload can give, belong to the end-of-block
     // symbol like the 4095 they are clamped to.
-    DecodedSymbol find(std::uint32_t unit) const noexcept {
-        const std::uint32_t value = s_.low / unit;
+    DecodedSymbol find(std::uint32_t unit, std::uint32_t value) const noexcept {
         if (value >= counter_.endOfBlockBase()) {
             return {static_cast<std::uint32_t>(kEndOfBlock), 0, 0};
         }

@@ -60,4 +60,15 @@ inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow
 #endif
 }
 
+// Makes `value` be computed where this stands, on every path that passes
+// here, instead of being sunk into the one branch that uses it: a slow value
+// (a division) can then run while the branch is still being decided.
+inline void computeHere(std::uint32_t& value) noexcept {
+#if defined(__GNUC__)
+    __asm__ volatile("" : "+r"(value));
+#else
+    static_cast<void>(value);
+#endif
+}
+
 }  // namespace tavrine::platform
