@@ -619,6 +619,70 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
     }
 }
 
+// Damaged payloads of every kind through the fused pass, which decodes most
+// symbols without testing for the input's end or the range: the same
+// symbols, counts, results, tables and models as the stages in turn.
+TEST(RecordCoding, DecodingDamagedPayloadsInOnePassEqualsTheStagesInTurn) {
+    std::mt19937 rng(27);
+    MoveToFrontTable encodeTable;
+    RangeCoder encoder;
+    Bytes record = tavrine::test::skewedBytes(3000, rng);
+    Bytes good(2 * record.size() + 16);
+    good.resize(tavrine::encodeRecord(encodeTable, encoder, record.data(), size32(record),
+                                      good.data(), size32(good)));
+    MoveToFrontTable fusedTable;
+    RangeCoder fusedCoder;
+    MoveToFrontTable separateTable;
+    ReferenceRangeCoder separateCoder;
+    for (int trial = 0; trial < 400; ++trial) {
+        Bytes payload;
+        switch (trial % 4) {
+            case 0:  // random bytes of any length
+                payload = tavrine::test::randomBytes(
+                    std::uniform_int_distribution<std::size_t>(0, 500)(rng), rng);
+                break;
+            case 1: {  // a few changed bytes
+                payload = good;
+                for (int i = 0; i < 3; ++i) payload[rng() % payload.size()] ^= 0x5A;
+                break;
+            }
+            case 2:  // cut short
+                payload.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(
+                                                                rng() % (good.size() + 1)));
+                break;
+            default:  // all ones or all zeros
+                payload.assign(rng() % 300, trial % 8 == 3 ? 0xFF : 0x00);
+                break;
+        }
+        const auto cap = static_cast<std::uint32_t>(rng() % 4000);
+        const std::string where = "trial " + std::to_string(trial) + " capacity " +
+                                  std::to_string(cap) + " of " + std::to_string(payload.size());
+        Bytes fused(cap, 0x5A);
+        std::uint32_t fusedCount = kUntouched;
+        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(),
+                                                   size32(payload), fused.data(), cap, fusedCount);
+        Decoded separate = decodeWith(separateCoder, payload, cap);
+        ASSERT_EQ(fusedOk, separate.ok) << where;
+        EXPECT_EQ(fusedCount, separate.count) << where;
+        expectSameModel(fusedCoder.model(), separateCoder.model(), where);
+        if (fusedOk) {
+            separateTable.MoveToFrontDecode(separate.out.data(), separate.out.data(),
+                                            static_cast<std::int32_t>(separate.count));
+            EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount,
+                                   separate.out.begin()))
+                << where;
+            EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
+        }
+        if (!fusedOk || trial % 25 == 24) {
+            // A failed block ends the stream; now and then a stream ends anyway.
+            fusedCoder.initModel();
+            separateCoder.initModel();
+            fusedTable.reset();
+            separateTable.reset();
+        }
+    }
+}
+
 // ---------------------------------------------------------------- inverse block sort
 
 Bytes withPrimaryIndex(Bytes record, std::size_t row) {

@@ -436,11 +436,25 @@ public:
     // True while input is left: the decoding loop's condition.
     bool hasInput() const noexcept { return s_.inPos < inLen_; }
 
+    // True when the next normalisation takes at most two shifts and finds
+    // their bytes in the payload (see normalize); the steps may then be told
+    // so and skip the tests. A byte symbol leaves a range of at least one
+    // unit, 2^11 or more, so after one such step only the input is in doubt.
+    bool runsFree() const noexcept {
+        return inputAhead() && s_.range >= coding::kNarrowedRangeFloor;
+    }
+    bool inputAhead() const noexcept { return inLen_ - s_.inPos >= kWindowBytes - 1; }
+
+    // How a step normalises: testing whether it runs free, or knowing it does.
+    enum class Normalize { test, free };
+
     // One pass of the decoding loop up to the symbol's output: normalises,
     // finds the symbol and, for a byte symbol, narrows the interval and counts
-    // it. Returns the byte symbol or kEndOfBlock. Call only while hasInput().
+    // it. Returns the byte symbol or kEndOfBlock. Call only while hasInput(),
+    // and with Normalize::free only while runsFree().
+    template <Normalize kNormalize = Normalize::test>
     std::uint32_t decodeNext() noexcept {
-        normalize();
+        normalize<kNormalize>();
         const std::uint32_t unit = s_.range >> coding::kScaleBits;
         s_.unit = unit;
         // floor(low / unit) < c exactly when low < unit * c, so symbols 0, 1
@@ -482,9 +496,10 @@ public:
 
     // Decodes symbol 0, narrowing and counting, if it comes next; otherwise
     // leaves the state as decodeNext expects it (normalised, nothing decoded).
-    // Call only while hasInput().
+    // Call as decodeNext.
+    template <Normalize kNormalize = Normalize::test>
     bool decodeZero() noexcept {
-        normalize();
+        normalize<kNormalize>();
         const std::uint32_t unit = s_.range >> coding::kScaleBits;
         s_.unit = unit;
         const std::uint32_t top0 = unit * counter_.top(0);
@@ -530,9 +545,9 @@ public:
     const DecoderState& state() const noexcept { return s_; }
 
 private:
+    template <Normalize kNormalize = Normalize::test>
     void normalize() noexcept {
-        if (inLen_ - s_.inPos >= kWindowBytes - 1 && s_.range >= coding::kNarrowedRangeFloor)
-            [[likely]] {
+        if (kNormalize == Normalize::free || runsFree()) [[likely]] {
             shiftInAtMostTwice();
         } else {
             normalizeNearEnd();

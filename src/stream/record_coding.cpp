@@ -35,6 +35,31 @@ std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
     return n;
 }
 
+namespace {
+
+enum class Stretch { goesOn, endOfBlock };
+
+// Decodes while the normalisation runs free and room is left: the tests of
+// the careful loop below reduce to two per symbol. Returns at the first
+// symbol past that, or after the end-of-block symbol.
+Stretch decodeFreely(RangeDecoder& decoder, MoveToFrontCursor& cursor, std::uint8_t* record,
+                     std::uint32_t capacity, std::uint32_t& written) noexcept {
+    constexpr auto kFree = RangeDecoder::Normalize::free;
+    do {
+        // Runs of symbol 0 repeat the value in front and leave the table be.
+        if (decoder.zeroDominates() && decoder.decodeZero<kFree>()) {
+            record[written++] = cursor.front();
+            continue;
+        }
+        const std::uint32_t symbol = decoder.decodeNext<kFree>();
+        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) return Stretch::endOfBlock;
+        record[written++] = cursor.decodePosition(symbol);
+    } while (written != capacity && decoder.inputAhead());
+    return Stretch::goesOn;
+}
+
+}  // namespace
+
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
@@ -48,7 +73,12 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
             coder.abandonDecode(decoder);
             return false;
         }
-        // Runs of symbol 0 repeat the value in front and leave the table be.
+        if (decoder.runsFree()) {
+            if (decodeFreely(decoder, cursor, record, capacity, written) == Stretch::endOfBlock) {
+                break;
+            }
+            continue;
+        }
         if (decoder.zeroDominates() && decoder.decodeZero()) {
             record[written++] = cursor.front();
             continue;
