@@ -67,19 +67,24 @@ void rebuildLookupTable(FrequencyModel* model) noexcept {
 void rebuild(FrequencyModel* model) noexcept {
     model->interval = nextInterval(model->interval, model->targetInterval);
 
+    // The coding table, from the top down: what the symbols below s counted.
     const std::int32_t total = modelTotal(model);
     std::int32_t remaining = total;
-    std::int32_t missing = total;
     for (std::int32_t s = model->symbolCount - 1; s >= 1; --s) {
         remaining -= model->accumFreq[s];
         model->cumFreq[s] = static_cast<std::uint16_t>(remaining);
-        const auto halved = static_cast<std::uint16_t>((model->accumFreq[s] >> 1) | 1);
-        missing -= halved;
-        model->accumFreq[s] = halved;
     }
     if (remaining != model->accumFreq[0]) abortOnLostFrequency(model, remaining);
-    model->accumFreq[0] = static_cast<std::uint16_t>((model->accumFreq[0] >> 1) | 1);
-    missing -= model->accumFreq[0];
+
+    // The halved counts seed the next period. A pass of its own, without the
+    // running sum, which the compiler turns into vector operations.
+    std::int32_t kept = 0;
+    for (std::int32_t s = 0; s < model->symbolCount; ++s) {
+        const auto halved = static_cast<std::uint16_t>((model->accumFreq[s] >> 1) | 1);
+        model->accumFreq[s] = halved;
+        kept += halved;
+    }
+    const std::int32_t missing = total - kept;
 
     // interval >= 2 always: it starts at (n >> 4) | 2 and only grows.
     model->step = missing / model->interval;

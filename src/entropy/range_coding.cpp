@@ -1,5 +1,6 @@
 #include "entropy/range_coding.h"
 
+#include <array>
 #include <cstring>
 
 namespace tavrine {
@@ -15,8 +16,9 @@ void ByteSymbolIndex::rebuild(const FrequencyModel& model) noexcept {
     const std::uint16_t* cumFreq = model.cumFreq;
     for (std::uint32_t symbol = 0; symbol < static_cast<std::uint32_t>(kEndOfBlock); ++symbol) {
         const std::uint64_t word = kEveryByte * symbol;
+        const std::array<std::uint64_t, kFillWidth / sizeof(word)> fill{word, word};
         for (std::uint32_t v = cumFreq[symbol]; v < cumFreq[symbol + 1]; v += kFillWidth) {
-            std::memcpy(entries_.data() + v, &word, kFillWidth);
+            std::memcpy(entries_.data() + v, fill.data(), kFillWidth);
         }
     }
 }

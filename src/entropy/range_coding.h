@@ -68,9 +68,9 @@ public:
     std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }
 
 private:
-    // The fill stores eight entries at a time and may run up to seven past the
-    // last symbol's interval.
-    static constexpr std::uint32_t kFillWidth = 8;
+    // The fill stores sixteen entries at a time and may run up to fifteen
+    // past the last symbol's interval.
+    static constexpr std::uint32_t kFillWidth = 16;
     std::array<std::uint8_t, coding::kTotal + kFillWidth> entries_;
 };
 
