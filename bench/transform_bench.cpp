@@ -161,14 +161,15 @@ void BM_SuffixArrayMethod(benchmark::State& state, Input input) {
         for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % kBlock];
         doubled.push_back(std::move(twice));
     }
-    std::vector<std::uint32_t> rows(kBlock + 1);
+    std::vector<tavrine::RotationStart> rows(kBlock + 1);
+    std::vector<tavrine::RotationStart> seeds(tavrine::rotationSortSeedSlots(kBlock));
     std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
     Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
     Bytes lastColumn(kBlock);
     std::size_t next = 0;
     for (auto _ : state) {
-        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(), work.data(),
-                                            workBytes.data(), lastColumn.data()};
+        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(), seeds.data(),
+                                            work.data(), workBytes.data(), lastColumn.data()};
         benchmark::DoNotOptimize(tavrine::sortPrimitiveRotationsBySuffixArray(ws, kBlock));
         next = next + 1 == doubled.size() ? 0 : next + 1;
         benchmark::ClobberMemory();

@@ -44,17 +44,17 @@ std::uint32_t primitiveRootLength(const std::uint8_t* block, std::uint32_t n) no
 // Step by step as the reference sort does it, so that identical rotations
 // end in the same order: distribute by first byte in ascending position
 // (backward scan)...
-void distributeByFirstByte(const std::uint8_t* doubled, std::uint32_t* rows,
+void distributeByFirstByte(const std::uint8_t* doubled, RotationStart* rows,
                            const BucketStarts& start, std::uint32_t n) noexcept {
     std::array<std::uint32_t, kByteValues> end{};
     std::copy_n(start.begin() + 1, kByteValues, end.begin());
-    for (std::uint32_t k = n; k-- > 0;) rows[--end[doubled[k]]] = k;
+    for (std::uint32_t k = n; k-- > 0;) rows[--end[doubled[k]]] = static_cast<RotationStart>(k);
 }
 
 // ...move the rotations whose second byte is below the first to the front of
 // the bucket by exchanges in one forward pass (the exchanges, not a stable
 // partition, fix the order of identical rotations in the rest)...
-std::uint32_t partitionBySecondByte(const std::uint8_t* doubled, std::uint32_t* rows,
+std::uint32_t partitionBySecondByte(const std::uint8_t* doubled, RotationStart* rows,
                                     std::uint32_t first, std::uint32_t begin,
                                     std::uint32_t end) noexcept {
     std::uint32_t front = begin;
@@ -67,7 +67,7 @@ std::uint32_t partitionBySecondByte(const std::uint8_t* doubled, std::uint32_t* 
 // ...and sort the rest stably. Rotations compare as the ranks of their classes,
 // so a stable counting sort by rank gives what the reference's stable merge sort
 // gives. The ranks of one bucket span at most the rotations of u in it.
-void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank* rankAt,
+void stableSortByRank(RotationStart* group, std::uint32_t size, const ClassRank* rankAt,
                       std::uint32_t* work) noexcept {
     if (size < 2) return;
     std::uint32_t low = rankAt[group[0]];
@@ -83,7 +83,7 @@ void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank*
     for (std::uint32_t k = 0; k < size; ++k) ++next[rankAt[group[k]] - low + 1];
     for (std::uint32_t r = 1; r <= high - low; ++r) next[r] += next[r - 1];
     for (std::uint32_t k = 0; k < size; ++k) sorted[next[rankAt[group[k]] - low]++] = group[k];
-    std::copy_n(sorted, size, group);
+    for (std::uint32_t k = 0; k < size; ++k) group[k] = static_cast<RotationStart>(sorted[k]);
 }
 
 // ...and place the rest by induction: rotation p with first byte above its
@@ -91,7 +91,7 @@ void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank*
 // bucket, so one upward scan reads each row after it is final. Slot n is the
 // sink for rows not written. The scan writes the last column on the way and
 // returns the row of rotation 0.
-std::uint32_t placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows,
+std::uint32_t placeByInduction(const std::uint8_t* doubled, RotationStart* rows,
                                const BucketStarts& start, std::uint32_t n,
                                std::uint8_t* lastColumn) noexcept {
     std::array<std::uint32_t, kByteValues> next{};
@@ -101,7 +101,7 @@ std::uint32_t placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows,
         const std::uint32_t s = rows[i];
         const std::uint8_t first = doubled[s + n - 1];  // of the predecessor rotation
         const bool above = first > doubled[s];
-        rows[above ? next[first] : n] = (s == 0) ? n - 1 : s - 1;
+        rows[above ? next[first] : n] = static_cast<RotationStart>((s == 0) ? n - 1 : s - 1);
         next[first] += static_cast<std::uint32_t>(above);
         lastColumn[i] = first;
         primaryIndex = (s == 0) ? i : primaryIndex;
@@ -123,7 +123,8 @@ std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition bloc
     RotationWorkspace repeated = ws;
     repeated.lastColumn = nullptr;
     sortPrimitiveRotations(repeated, period);
-    auto* rankAt = reinterpret_cast<ClassRank*>(ws.workBytes);
+    // The ranks take the work bytes, which the sort of u above has finished with.
+    auto* rankAt = reinterpret_cast<ClassRank*>(ws.bytes);
     for (std::uint32_t i = 0; i < period; ++i) rankAt[ws.rows[i]] = static_cast<ClassRank>(i);
     for (std::uint32_t s = period; s < n; ++s) rankAt[s] = rankAt[s - period];
 
@@ -131,9 +132,9 @@ std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition bloc
     distributeByFirstByte(ws.doubled, ws.rows, start, n);
     for (std::uint32_t a = 1; a < kByteValues; ++a) {
         const std::uint32_t rest = partitionBySecondByte(ws.doubled, ws.rows, a, start[a], start[a + 1]);
-        stableSortByRank(ws.rows + rest, start[a + 1] - rest, rankAt, ws.work);
+        stableSortByRank(ws.rows + rest, start[a + 1] - rest, rankAt, ws.words);
     }
-    stableSortByRank(ws.rows, start[1], rankAt, ws.work);
+    stableSortByRank(ws.rows, start[1], rankAt, ws.words);
     return placeByInduction(ws.doubled, ws.rows, start, n, ws.lastColumn);
 }
 
@@ -142,12 +143,15 @@ std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition bloc
 void BlockSorter::reserve(std::uint32_t n) {
     if (n <= capacity_) return;
     // Release first: the tables are scratch, and the peak stays that of one set.
+    starts_.reset();
     words_.reset();
     bytes_.reset();
     capacity_ = 0;
-    platform::HeapArray<std::uint32_t> words(n + 1 + rotationSortWorkWords(n));
+    platform::HeapArray<std::uint16_t> starts(n + 1 + rotationSortSeedSlots(n));
+    platform::HeapArray<std::uint32_t> words(rotationSortWorkWords(n));
     platform::HeapArray<std::uint8_t> bytes(2 * static_cast<std::size_t>(n) + kDoubledPadding +
                                             rotationSortWorkBytes(n));
+    starts_ = std::move(starts);
     words_ = std::move(words);
     bytes_ = std::move(bytes);
     capacity_ = n;
@@ -157,7 +161,10 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
     assert(n >= 1 && n <= kMaxBlockLength);
     reserve(n);
     std::uint8_t* doubled = bytes_.data();
-    const RotationWorkspace ws{doubled, words_.data(), words_.data() + n + 1,
+    const RotationWorkspace ws{doubled,
+                               starts_.data(),
+                               starts_.data() + n + 1,
+                               words_.data(),
                                doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding,
                                record + kPrimaryIndexBytes};
     buildDoubledBlock(doubled, block, n);

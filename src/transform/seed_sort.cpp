@@ -1,0 +1,304 @@
+#include "transform/seed_sort.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace tavrine {
+
+namespace {
+
+// A seed's sort key: its first kRadixBytes bytes in the high bits and its
+// start in the low 16, so that the key alone gives the rotation back.
+constexpr std::uint32_t kRadixBytes = 6;
+constexpr std::uint32_t kStartBits = 16;
+constexpr std::uint64_t kStartMask = (std::uint64_t{1} << kStartBits) - 1;
+constexpr std::uint32_t kDigitBits = 8;
+constexpr std::uint32_t kDigitMask = kByteValues - 1;
+
+std::uint64_t seedKey(const std::uint8_t* d, std::uint32_t s) noexcept {
+    return (loadBigEndianWord(d + s) & ~kStartMask) | s;
+}
+
+// Digit 0 is the last radix byte, digit kRadixBytes - 1 the first.
+std::uint32_t digitOf(std::uint64_t key, std::uint32_t digit) noexcept {
+    return static_cast<std::uint32_t>(key >> (kStartBits + kDigitBits * digit)) & kDigitMask;
+}
+
+std::uint64_t prefixOf(std::uint64_t key) noexcept { return key >> kStartBits; }
+
+RotationStart startOf(std::uint64_t key) noexcept {
+    return static_cast<RotationStart>(key & kStartMask);
+}
+
+// Keys live in the 32-bit workspace, two words each, moved whole through memcpy.
+class KeyArray {
+public:
+    explicit KeyArray(std::uint32_t* words) noexcept : words_(words) {}
+
+    std::uint64_t operator[](std::uint32_t i) const noexcept {
+        std::uint64_t key;
+        std::memcpy(&key, words_ + 2 * static_cast<std::size_t>(i), sizeof key);
+        return key;
+    }
+    void set(std::uint32_t i, std::uint64_t key) const noexcept {
+        std::memcpy(words_ + 2 * static_cast<std::size_t>(i), &key, sizeof key);
+    }
+    std::uint32_t* words() const noexcept { return words_; }
+
+private:
+    std::uint32_t* words_;
+};
+
+using Histograms = std::array<std::array<std::uint32_t, kByteValues>, kRadixBytes>;
+
+// Builds the key of every seed and counts every digit, in one pass.
+void buildKeys(const std::uint8_t* d, const RotationStart* seeds, std::uint32_t count,
+               KeyArray keys, Histograms& histograms) noexcept {
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint64_t key = seedKey(d, seeds[k]);
+        keys.set(k, key);
+        for (std::uint32_t digit = 0; digit < kRadixBytes; ++digit) ++histograms[digit][digitOf(key, digit)];
+    }
+}
+
+// Sorts the keys on their radix bytes, least significant digit first, by
+// stable counting passes between the two arrays; a digit that all keys share
+// needs no pass. Returns the array that holds the sorted keys.
+KeyArray radixSortKeys(KeyArray keys, KeyArray spare, std::uint32_t count,
+                       Histograms& histograms) noexcept {
+    for (std::uint32_t digit = 0; digit < kRadixBytes; ++digit) {
+        std::array<std::uint32_t, kByteValues>& next = histograms[digit];
+        if (next[digitOf(keys[0], digit)] == count) continue;
+        std::uint32_t total = 0;
+        for (std::uint32_t b = 0; b < kByteValues; ++b) total += std::exchange(next[b], total);
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint64_t key = keys[k];
+            spare.set(next[digitOf(key, digit)]++, key);
+        }
+        std::swap(keys, spare);
+    }
+    return keys;
+}
+
+// Seeds that agree on their first `depth` bytes, rows first .. last-1 of the
+// sorted seeds.
+struct Group {
+    std::uint32_t first;
+    std::uint32_t last;
+    std::uint32_t depth;
+};
+
+// Writes the seeds in key order and lists the groups of two or more that
+// agree on all radix bytes, as (first, last) pairs; returns how many. The
+// list takes at most one pair per two seeds.
+std::uint32_t unpackKeys(KeyArray keys, std::uint32_t count, RotationStart* seeds,
+                         std::uint32_t* groups) noexcept {
+    std::uint32_t groupCount = 0;
+    std::uint32_t first = 0;
+    std::uint64_t prefix = prefixOf(keys[0]);
+    seeds[0] = startOf(keys[0]);
+    for (std::uint32_t k = 1; k < count; ++k) {
+        const std::uint64_t key = keys[k];
+        seeds[k] = startOf(key);
+        if (prefixOf(key) == prefix) continue;
+        if (k - first > 1) {
+            groups[2 * static_cast<std::size_t>(groupCount)] = first;
+            groups[2 * static_cast<std::size_t>(groupCount) + 1] = k;
+            ++groupCount;
+        }
+        first = k;
+        prefix = prefixOf(key);
+    }
+    if (count - first > 1) {
+        groups[2 * static_cast<std::size_t>(groupCount)] = first;
+        groups[2 * static_cast<std::size_t>(groupCount) + 1] = count;
+        ++groupCount;
+    }
+    return groupCount;
+}
+
+// Words of 8 bytes that the comparisons may load per rotation of the block
+// before the sort gives up. Text needs about one; a block with long repeats
+// would need up to n / 8 per seed, and such blocks go to the suffix sort
+// instead, after at most this much wasted work.
+constexpr std::int64_t kBudgetWordsPerRotation = 4;
+constexpr std::int64_t kBudgetFloor = 4096;
+
+std::int64_t comparisonBudget(std::uint32_t n) noexcept {
+    return std::max(kBudgetFloor, kBudgetWordsPerRotation * n);
+}
+
+// Groups of at most this many seeds are sorted by insertion; larger ones are
+// split by a three-way partition on one word first.
+constexpr std::uint32_t kInsertionGroup = 16;
+
+constexpr std::uint32_t kWordBytes = 8;
+
+// Before sorting, the cost of each large group is estimated from its size and
+// how far neighbouring seeds of it agree after the radix bytes, probed up to
+// kProbeWords words for one pair per kRowsPerProbe rows. Blocks of long
+// repeats (periods with a changed byte, mutated copies of one piece,
+// self-similar words) show up here as large groups whose members agree at
+// length, and go to the suffix sort before the comparisons spend their
+// budget; the budget catches the rest.
+constexpr std::uint32_t kProbeWords = 32;
+constexpr std::uint32_t kRowsPerProbe = 32;
+
+std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
+    std::uint32_t words = 0;
+    for (std::size_t offset = kRadixBytes; words < kProbeWords; offset += kWordBytes, ++words) {
+        if (loadBigEndianWord(d + s + offset) != loadBigEndianWord(d + t + offset)) break;
+    }
+    return words;
+}
+
+std::int64_t estimateGroupCost(const std::uint8_t* d, const RotationStart* seeds, Group g) noexcept {
+    const std::uint32_t size = g.last - g.first;
+    const std::uint32_t probes = 1 + size / kRowsPerProbe;
+    std::int64_t agreed = 0;
+    for (std::uint32_t k = 0; k < probes; ++k) {
+        const std::uint32_t row =
+            g.first + static_cast<std::uint32_t>(static_cast<std::uint64_t>(size - 2) * k / probes);
+        agreed += commonWords(d, seeds[row], seeds[row + 1]);
+    }
+    return static_cast<std::int64_t>(size) * (1 + agreed / probes);
+}
+
+// Pending groups of the three-way split. It continues with the smallest part
+// of each split, which keeps the stack short; a full stack ends the sort like
+// an exhausted budget.
+constexpr std::uint32_t kPendingGroups = 256;
+
+// Sorts groups of seeds that agree on their first `depth` bytes by the words
+// after them. All rotations of a primitive block differ within n bytes, so
+// every comparison ends before depth n.
+class TieSort {
+public:
+    TieSort(const std::uint8_t* doubled, RotationStart* seeds, std::uint32_t n) noexcept
+        : d_(doubled), seeds_(seeds), n_(n), budget_(comparisonBudget(n)) {}
+
+    std::int64_t budget() const noexcept { return budget_; }
+
+    // Sorts the group; false when the budget or the stack runs out.
+    bool sortGroup(Group g) noexcept;
+
+private:
+    // Rotation s is below rotation t; both agree on their first `depth` bytes.
+    bool less(std::uint32_t s, std::uint32_t t, std::uint32_t depth) noexcept {
+        for (;; depth += kWordBytes) {
+            const std::uint64_t a = loadBigEndianWord(d_ + s + depth);
+            const std::uint64_t b = loadBigEndianWord(d_ + t + depth);
+            --budget_;
+            if (a != b) return a < b;
+            if (depth >= n_) return false;  // unreachable for distinct rotations
+        }
+    }
+
+    void insertionSort(Group g) noexcept {
+        for (std::uint32_t k = g.first + 1; k < g.last; ++k) {
+            const RotationStart v = seeds_[k];
+            std::uint32_t j = k;
+            for (; j > g.first && less(v, seeds_[j - 1], g.depth); --j) seeds_[j] = seeds_[j - 1];
+            seeds_[j] = v;
+        }
+    }
+
+    std::uint64_t wordAt(std::uint32_t row, std::uint32_t depth) const noexcept {
+        return loadBigEndianWord(d_ + seeds_[row] + depth);
+    }
+
+    std::uint64_t medianWord(Group g) const noexcept {
+        const std::uint64_t a = wordAt(g.first, g.depth);
+        const std::uint64_t b = wordAt(g.first + (g.last - g.first) / 2, g.depth);
+        const std::uint64_t c = wordAt(g.last - 1, g.depth);
+        return std::max(std::min(a, b), std::min(std::max(a, b), c));
+    }
+
+    // Splits the group into the seeds whose word at g.depth is below, equal
+    // to and above the median of three; the equal part agrees on 8 more bytes.
+    std::array<Group, 3> partition(Group g) noexcept;
+
+    const std::uint8_t* d_;
+    RotationStart* seeds_;
+    std::uint32_t n_;
+    std::int64_t budget_;  // words still allowed to be loaded
+};
+
+std::array<Group, 3> TieSort::partition(Group g) noexcept {
+    budget_ -= g.last - g.first;
+    const std::uint64_t pivot = medianWord(g);
+    std::uint32_t below = g.first;
+    std::uint32_t i = g.first;
+    std::uint32_t above = g.last;
+    while (i < above) {
+        const std::uint64_t word = wordAt(i, g.depth);
+        if (word < pivot) {
+            std::swap(seeds_[below++], seeds_[i++]);
+        } else if (word > pivot) {
+            std::swap(seeds_[i], seeds_[--above]);
+        } else {
+            ++i;
+        }
+    }
+    return {Group{g.first, below, g.depth}, Group{below, above, g.depth + kWordBytes},
+            Group{above, g.last, g.depth}};
+}
+
+bool TieSort::sortGroup(Group g) noexcept {
+    std::array<Group, kPendingGroups> pending;
+    std::uint32_t count = 0;
+    for (;;) {
+        const std::uint32_t size = g.last - g.first;
+        if (size > kInsertionGroup) {
+            std::array<Group, 3> parts = partition(g);
+            std::sort(parts.begin(), parts.end(), [](const Group& x, const Group& y) {
+                return x.last - x.first > y.last - y.first;
+            });
+            // Keep the smallest part to work on; stack the others, larger first.
+            for (std::uint32_t k = 0; k < 2; ++k) {
+                if (parts[k].last - parts[k].first < 2) continue;
+                if (count == kPendingGroups) return false;
+                pending[count++] = parts[k];
+            }
+            g = parts[2];
+        } else {
+            if (size > 1) insertionSort(g);
+            if (count == 0) return budget_ >= 0;
+            g = pending[--count];
+        }
+        if (budget_ < 0) return false;
+    }
+}
+
+}  // namespace
+
+bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, RotationStart* seeds,
+                           std::uint32_t count, std::uint32_t* work) noexcept {
+    if (count < 2) return true;
+    const KeyArray keys(work);
+    const KeyArray spare(work + 2 * static_cast<std::size_t>(count));
+    Histograms histograms{};
+    buildKeys(doubled, seeds, count, keys, histograms);
+    const KeyArray sorted = radixSortKeys(keys, spare, count, histograms);
+    // The other key array is free again for the group list.
+    std::uint32_t* groups = sorted.words() == keys.words() ? spare.words() : keys.words();
+    const std::uint32_t groupCount = unpackKeys(sorted, count, seeds, groups);
+
+    TieSort ties(doubled, seeds, n);
+    std::int64_t estimate = 0;
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        const Group group{groups[2 * static_cast<std::size_t>(g)],
+                          groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
+        if (group.last - group.first > kInsertionGroup) estimate += estimateGroupCost(doubled, seeds, group);
+    }
+    if (estimate > ties.budget() / 2) return false;
+    for (std::uint32_t g = 0; g < groupCount; ++g) {
+        const Group group{groups[2 * static_cast<std::size_t>(g)],
+                          groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
+        if (!ties.sortGroup(group)) return false;
+    }
+    return true;
+}
+
+}  // namespace tavrine
