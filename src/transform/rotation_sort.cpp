@@ -28,36 +28,67 @@ struct SeedScan {
     std::uint32_t count;  // of seeds
 };
 
+// Selection by mask: GCC turns conditional expressions whose condition it
+// guesses predictable into branches, and these conditions follow the data.
+std::uint32_t maskOf(std::uint32_t condition) noexcept { return 0u - condition; }
+
+std::uint32_t select(std::uint32_t mask, std::uint32_t ifSet, std::uint32_t ifClear) noexcept {
+    return (ifSet & mask) | (ifClear & ~mask);
+}
+
+// One backward scan over the block: the type of each rotation follows from
+// that of its successor, carried in nextAscending.
+class SeedScanner {
+public:
+    SeedScanner(const std::uint8_t* d, RotationStart* seeds, std::uint32_t nextAscending) noexcept
+        : d_(d), seeds_(seeds), nextAscending_(nextAscending) {}
+
+    // Rotations last-1 down to first.
+    void scan(std::uint32_t last, std::uint32_t first) noexcept {
+        const std::uint8_t* d = d_;
+        RotationStart* seeds = seeds_;
+        std::uint32_t nextAscending = nextAscending_;
+        std::uint32_t seedCount = seedCount_;
+        for (std::uint32_t i = last; i-- > first;) {
+            const std::uint32_t a = d[i];
+            const std::uint32_t b = d[i + 1];
+            const std::uint32_t ascending =
+                static_cast<std::uint32_t>(a < b) | (static_cast<std::uint32_t>(a == b) & nextAscending);
+            seeds[seedCount] = static_cast<RotationStart>(i);
+            seedCount += ascending & (nextAscending ^ 1);
+            nextAscending = ascending;
+            ++count_[a];
+        }
+        nextAscending_ = nextAscending;
+        seedCount_ = seedCount;
+    }
+
+    SeedScan result() const noexcept {
+        SeedScan scan{};
+        for (std::uint32_t b = 0; b < kByteValues; ++b) scan.start[b + 1] = scan.start[b] + count_[b];
+        scan.count = seedCount_;
+        return scan;
+    }
+
+private:
+    const std::uint8_t* d_;
+    RotationStart* seeds_;
+    std::uint32_t nextAscending_;
+    std::uint32_t seedCount_ = 0;
+    std::array<std::uint32_t, kByteValues> count_{};
+};
+
 // Counts the buckets and gathers the starts of the seeds, in one backward
 // scan around the block. Needs n >= 2 and two different bytes. seeds[] takes
 // one slot more than there are seeds.
 SeedScan findSeeds(const std::uint8_t* d, std::uint32_t n, RotationStart* seeds) noexcept {
-    std::array<std::uint32_t, kByteValues> count{};
     // Start where two different bytes meet: the type there needs no later one.
     std::uint32_t first = 0;
     while (d[first] == d[first + 1]) ++first;
-    const bool firstAscending = d[first] < d[first + 1];
-    bool nextAscending = firstAscending;
-    std::uint32_t seedCount = 0;
-    // Positions first-1 down to first+1 around the block, as j = position
-    // or position + n in the doubled block.
-    for (std::uint32_t j = first + n - 1; j > first; --j) {
-        const std::uint8_t a = d[j];
-        const std::uint8_t b = d[j + 1];
-        const bool ascending = (a < b) || ((a == b) && nextAscending);
-        seeds[seedCount] = static_cast<RotationStart>(j >= n ? j - n : j);
-        seedCount += static_cast<std::uint32_t>(ascending && !nextAscending);
-        nextAscending = ascending;
-        ++count[a];
-    }
-    seeds[seedCount] = static_cast<RotationStart>(first);
-    seedCount += static_cast<std::uint32_t>(firstAscending && !nextAscending);
-    ++count[d[first]];
-
-    SeedScan scan{};
-    for (std::uint32_t b = 0; b < kByteValues; ++b) scan.start[b + 1] = scan.start[b] + count[b];
-    scan.count = seedCount;
-    return scan;
+    SeedScanner scanner(d, seeds, d[first] < d[first + 1] ? 1 : 0);
+    scanner.scan(first + 1, 0);
+    scanner.scan(n, first + 1);
+    return scanner.result();
 }
 
 std::uint32_t predecessorOf(std::uint32_t s, std::uint32_t n) noexcept {
@@ -140,11 +171,12 @@ ByteTable placeAscendingRotations(const std::uint8_t* d, RotationStart* rows, co
         std::uint32_t lowest = cursor[b];
         for (std::uint32_t i = start[b + 1]; i > lowest;) {
             const std::uint32_t s = rows[--i];
-            const std::uint8_t a = d[s + n - 1];
-            const std::uint32_t ascending = a <= b ? 1 : 0;
-            cursor[a] -= ascending;
-            rows[ascending != 0 ? cursor[a] : n] = static_cast<RotationStart>(predecessorOf(s, n));
-            lowest -= a == b ? 1 : 0;
+            const std::uint32_t a = d[s + n - 1];
+            const std::uint32_t ascending = static_cast<std::uint32_t>(a <= b);
+            const std::uint32_t slot = cursor[a] - ascending;
+            cursor[a] = slot;
+            rows[select(maskOf(ascending), slot, n)] = static_cast<RotationStart>(predecessorOf(s, n));
+            lowest -= static_cast<std::uint32_t>(a == b);
         }
         queue.placeSeedsBefore(b, rows, cursor);
     }
@@ -178,11 +210,12 @@ public:
         std::uint32_t primaryIndex = primaryIndex_;
         for (std::uint32_t i = first; i < last; ++i) {
             const std::uint32_t s = rows[i];
-            const std::uint8_t a = d[s + n - 1];
-            const std::uint32_t descending = a >= lowest ? 1 : 0;
-            rows[descending != 0 ? next_[a] : n] = static_cast<RotationStart>(predecessorOf(s, n));
-            next_[a] += descending;
-            if constexpr (kWriteLastColumn) lastColumn[i] = a;
+            const std::uint32_t a = d[s + n - 1];
+            const std::uint32_t descending = static_cast<std::uint32_t>(a >= lowest);
+            const std::uint32_t slot = next_[a];
+            rows[select(maskOf(descending), slot, n)] = static_cast<RotationStart>(predecessorOf(s, n));
+            next_[a] = slot + descending;
+            if constexpr (kWriteLastColumn) lastColumn[i] = static_cast<std::uint8_t>(a);
             primaryIndex = s == 0 ? i : primaryIndex;
         }
         primaryIndex_ = primaryIndex;
