@@ -86,8 +86,8 @@ SeedScan findSeeds(const std::uint8_t* d, std::uint32_t n, RotationStart* seeds)
     std::uint32_t first = 0;
     while (d[first] == d[first + 1]) ++first;
     SeedScanner scanner(d, seeds, d[first] < d[first + 1] ? 1 : 0);
-    scanner.scan(first + 1, 0);
-    scanner.scan(n, first + 1);
+    scanner.scan(first, 0);
+    scanner.scan(n, first);  // ends with `first` itself, whose type needs no carry
     return scanner.result();
 }
 
