@@ -109,32 +109,31 @@ struct Group {
 };
 
 // Writes the seeds in key order and lists the groups of two or more that
-// agree on all radix bytes, as (first, last) pairs; returns how many. The
-// list takes at most one pair per two seeds.
+// agree on all radix bytes, as (first, last) pairs; returns how many. A group
+// starts where a key's prefix equals the next one but not the one before, and
+// ends where the reverse holds; both are recorded without branches, each
+// pair slot written again until its bound is found. The list takes at most
+// one pair per two seeds, and one pair slot more.
 std::uint32_t unpackKeys(KeyArray keys, std::uint32_t count, RotationStart* seeds,
                          std::uint32_t* groups) noexcept {
-    std::uint32_t groupCount = 0;
-    std::uint32_t first = 0;
-    std::uint64_t prefix = prefixOf(keys[0]);
+    std::uint32_t starts = 0;
+    std::uint32_t ends = 0;
+    std::uint32_t sameBefore = 0;  // key k-1 has the prefix of key k-2
+    std::uint64_t previous = prefixOf(keys[0]);
     seeds[0] = startOf(keys[0]);
     for (std::uint32_t k = 1; k < count; ++k) {
         const std::uint64_t key = keys[k];
         seeds[k] = startOf(key);
-        if (prefixOf(key) == prefix) continue;
-        if (k - first > 1) {
-            groups[2 * static_cast<std::size_t>(groupCount)] = first;
-            groups[2 * static_cast<std::size_t>(groupCount) + 1] = k;
-            ++groupCount;
-        }
-        first = k;
-        prefix = prefixOf(key);
+        const std::uint32_t same = static_cast<std::uint32_t>(prefixOf(key) == previous);
+        groups[2 * static_cast<std::size_t>(starts)] = k - 1;
+        starts += same & (sameBefore ^ 1);
+        groups[2 * static_cast<std::size_t>(ends) + 1] = k;
+        ends += (same ^ 1) & sameBefore;
+        sameBefore = same;
+        previous = prefixOf(key);
     }
-    if (count - first > 1) {
-        groups[2 * static_cast<std::size_t>(groupCount)] = first;
-        groups[2 * static_cast<std::size_t>(groupCount) + 1] = count;
-        ++groupCount;
-    }
-    return groupCount;
+    groups[2 * static_cast<std::size_t>(ends) + 1] = count;
+    return starts;
 }
 
 // Words of 8 bytes that the comparisons may load per rotation of the block
