@@ -97,59 +97,71 @@ std::uint32_t predecessorOf(std::uint32_t s, std::uint32_t n) noexcept {
 
 using ByteTable = std::array<std::uint32_t, kByteValues>;
 
-// The sorted seeds of each first byte, handed to the ascending pass group by
-// group: the seeds with first byte a and second byte b go into bucket a right
-// after the pass has placed the other ascending rotations with those two
-// bytes, which happens when it has scanned bucket b. Bucket bytes wait in one
-// list per second byte of their highest seed not yet placed.
-class SeedQueue {
+// The sorted seeds, cut into groups of equal first and second bytes and
+// listed by second byte: the seeds with first byte a and second byte b go
+// into bucket a right after the ascending pass has placed the other
+// ascending rotations with those two bytes, which happens when it has
+// scanned bucket b.
+class SeedGroups {
 public:
-    SeedQueue(const std::uint8_t* d, const RotationStart* seeds, std::uint32_t count) noexcept
-        : d_(d), seeds_(seeds) {
-        ByteTable perFirstByte{};
-        for (std::uint32_t k = 0; k < count; ++k) ++perFirstByte[d[seeds[k]]];
-        std::uint32_t total = 0;
-        waiting_.fill(kNone);
-        for (std::uint32_t a = 0; a < kByteValues; ++a) {
-            begin_[a] = total;
-            total += perFirstByte[a];
-            end_[a] = total;
-            enqueue(a);
+    // Needs 2 * count + 2 words of workspace.
+    SeedGroups(const std::uint8_t* d, const RotationStart* seeds, std::uint32_t count,
+               std::uint32_t* work) noexcept
+        : seeds_(seeds), firstOf_(work), bySecondByte_(work + count + 1) {
+        // A group begins where the first two bytes differ from those of the
+        // seed before; the starts are gathered without branches.
+        std::uint32_t groups = 0;
+        std::uint32_t previous = kNoPair;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t pair = pairAt(d, seeds[k]);
+            firstOf_[groups] = k;
+            groups += static_cast<std::uint32_t>(pair != previous);
+            previous = pair;
         }
+        firstOf_[groups] = count;
+        // Counting sort of the groups by their second byte.
+        ByteTable perSecondByte{};
+        for (std::uint32_t g = 0; g < groups; ++g) ++perSecondByte[secondByteOf(d, g)];
+        std::uint32_t total = 0;
+        for (std::uint32_t b = 0; b < kByteValues; ++b) {
+            listStart_[b] = total;
+            total += perSecondByte[b];
+        }
+        listStart_[kByteValues] = total;
+        ByteTable next;
+        std::copy_n(listStart_.begin(), kByteValues, next.begin());
+        for (std::uint32_t g = 0; g < groups; ++g) bySecondByte_[next[secondByteOf(d, g)]++] = g;
+        d_ = d;
     }
 
     // Places, below cursor[a] of each bucket a, its seeds with second byte b.
-    void placeSeedsBefore(std::uint32_t b, RotationStart* rows, ByteTable& cursor) noexcept {
-        std::uint32_t a = waiting_[b];
-        waiting_[b] = kNone;
-        while (a != kNone) {
-            const std::uint32_t following = link_[a];
-            std::uint32_t end = end_[a];
-            while (end > begin_[a] && secondByteOf(end - 1) == b) rows[--cursor[a]] = seeds_[--end];
-            end_[a] = end;
-            enqueue(a);
-            a = following;
+    void placeSeedsBefore(std::uint32_t b, RotationStart* rows, ByteTable& cursor) const noexcept {
+        for (std::uint32_t k = listStart_[b]; k < listStart_[b + 1]; ++k) {
+            const std::uint32_t g = bySecondByte_[k];
+            const std::uint32_t first = firstOf_[g];
+            const std::uint32_t size = firstOf_[g + 1] - first;
+            const std::uint32_t a = d_[seeds_[first]];
+            cursor[a] -= size;
+            std::copy_n(seeds_ + first, size, rows + cursor[a]);
         }
     }
 
 private:
-    static constexpr std::uint32_t kNone = kByteValues;
+    static constexpr std::uint32_t kNoPair = UINT32_MAX;
 
-    std::uint32_t secondByteOf(std::uint32_t k) const noexcept { return d_[seeds_[k] + 1]; }
-
-    void enqueue(std::uint32_t a) noexcept {
-        if (end_[a] == begin_[a]) return;
-        const std::uint32_t b = secondByteOf(end_[a] - 1);
-        link_[a] = waiting_[b];
-        waiting_[b] = a;
+    static std::uint32_t pairAt(const std::uint8_t* d, std::uint32_t s) noexcept {
+        return (static_cast<std::uint32_t>(d[s]) << 8) | d[s + 1];
     }
 
-    const std::uint8_t* d_;
+    std::uint32_t secondByteOf(const std::uint8_t* d, std::uint32_t g) const noexcept {
+        return d[seeds_[firstOf_[g]] + 1];
+    }
+
+    const std::uint8_t* d_ = nullptr;
     const RotationStart* seeds_;
-    ByteTable begin_;
-    ByteTable end_;                                // seeds begin_[a] .. end_[a]-1 are not placed yet
-    std::array<std::uint32_t, kByteValues> waiting_;  // first bucket byte waiting for a second byte
-    std::array<std::uint32_t, kByteValues> link_;     // next bucket byte in the same list
+    std::uint32_t* firstOf_;       // group g is seeds firstOf_[g] .. firstOf_[g+1]-1
+    std::uint32_t* bySecondByte_;  // the groups, ordered by second byte
+    std::array<std::uint32_t, kByteValues + 1> listStart_{};
 };
 
 // Places every ascending rotation, scanning the buckets from the top down:
@@ -161,8 +173,8 @@ private:
 // written. Returns, per bucket, its first ascending row.
 ByteTable placeAscendingRotations(const std::uint8_t* d, RotationStart* rows, const BucketStarts& start,
                                   const RotationStart* seeds, std::uint32_t seedCount,
-                                  std::uint32_t n) noexcept {
-    SeedQueue queue(d, seeds, seedCount);
+                                  std::uint32_t* work, std::uint32_t n) noexcept {
+    const SeedGroups groups(d, seeds, seedCount, work);
     ByteTable cursor;
     std::copy_n(start.begin() + 1, kByteValues, cursor.begin());
     for (std::uint32_t b = kByteValues; b-- > 0;) {
@@ -178,7 +190,7 @@ ByteTable placeAscendingRotations(const std::uint8_t* d, RotationStart* rows, co
             rows[select(maskOf(ascending), slot, n)] = static_cast<RotationStart>(predecessorOf(s, n));
             lowest -= static_cast<std::uint32_t>(a == b);
         }
-        queue.placeSeedsBefore(b, rows, cursor);
+        groups.placeSeedsBefore(b, rows, cursor);
     }
     return cursor;
 }
@@ -318,7 +330,7 @@ std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
     assert(seedSortWorkWords(scan.count) <= rotationSortWorkWords(n));
     if (!sortSeedsByComparison(ws.doubled, n, ws.seeds, scan.count, ws.words)) return kSortAbandoned;
     const ByteTable ascendingStart =
-        placeAscendingRotations(ws.doubled, ws.rows, scan.start, ws.seeds, scan.count, n);
+        placeAscendingRotations(ws.doubled, ws.rows, scan.start, ws.seeds, scan.count, ws.words, n);
     return ws.lastColumn != nullptr
                ? placeDescendingRotations<true>(ws, scan.start, ascendingStart, n)
                : placeDescendingRotations<false>(ws, scan.start, ascendingStart, n);
