@@ -289,31 +289,36 @@ public:
 
     // The rows; the last column and the primary index must agree with them.
     std::vector<std::uint32_t> bySuffixArray() {
-        return checkedRows(tavrine::sortPrimitiveRotationsBySuffixArray(workspace(), n_));
+        return checkedRows(tavrine::sortPrimitiveRotationsBySuffixArray);
     }
 
     // Empty when the comparison sort gave up.
     std::vector<std::uint32_t> byComparison() {
-        const std::uint32_t primaryIndex = tavrine::sortPrimitiveRotationsByComparison(workspace(), n_);
-        if (primaryIndex == tavrine::kSortAbandoned) return {};
-        return checkedRows(primaryIndex);
+        return checkedRows(tavrine::sortPrimitiveRotationsByComparison);
     }
 
 private:
-    tavrine::RotationWorkspace workspace() {
-        lastColumn_.assign(n_, 0);
+    using Method = std::uint32_t (*)(const tavrine::RotationWorkspace&, std::uint32_t) noexcept;
+
+    tavrine::RotationWorkspace workspace(std::uint8_t* lastColumn) {
         return {doubled_.data(), rows_.data(), seeds_.data(), work_.data(), workBytes_.data(),
-                lastColumn_.data()};
+                lastColumn};
     }
 
-    std::vector<std::uint32_t> checkedRows(std::uint32_t primaryIndex) {
-        std::vector<std::uint32_t> rows(rows_.begin(), rows_.begin() + n_);
+    // Runs the method once for the rows and once for the last column, which
+    // it may write instead of keeping the rows; the two runs must agree.
+    std::vector<std::uint32_t> checkedRows(Method method) {
+        const std::uint32_t primaryIndex = method(workspace(nullptr), n_);
+        if (primaryIndex == tavrine::kSortAbandoned) return {};
+        const std::vector<std::uint32_t> rows(rows_.begin(), rows_.begin() + n_);
+        Bytes lastColumn(n_);
+        EXPECT_EQ(method(workspace(lastColumn.data()), n_), primaryIndex);
         EXPECT_LT(primaryIndex, n_);
         if (primaryIndex < n_) {
             EXPECT_EQ(rows[primaryIndex], 0u);
         }
         for (std::uint32_t i = 0; i < n_; ++i) {
-            EXPECT_EQ(lastColumn_[i], doubled_[rows[i] + n_ - 1]) << "row " << i;
+            EXPECT_EQ(lastColumn[i], doubled_[rows[i] + n_ - 1]) << "row " << i;
         }
         return rows;
     }
@@ -324,7 +329,6 @@ private:
     std::vector<tavrine::RotationStart> seeds_;
     std::vector<std::uint32_t> work_;
     Bytes workBytes_;
-    Bytes lastColumn_;
 };
 
 // The sorted rotation starts of the reference record's order, recovered by

@@ -199,60 +199,57 @@ ByteTable placeAscendingRotations(const std::uint8_t* d, RotationStart* rows, co
 // within its bucket as p+1 sorts overall, and p+1 is at a lower row, so the
 // scan reads every row after it is final. Rotation p, the predecessor of the
 // rotation at row i in bucket b, is descending when its first byte is above
-// b, or equal to b while row i is descending. Slot n is the sink for rows not
-// written. Each row read is final, so the scan also writes the last column,
-// when asked for, and returns the row of rotation 0.
-template <bool kWriteLastColumn>
-class DescendingPass {
-public:
-    DescendingPass(const std::uint8_t* d, RotationStart* rows, std::uint8_t* lastColumn,
-                   const BucketStarts& start, std::uint32_t n) noexcept
-        : d_(d), rows_(rows), lastColumn_(lastColumn), n_(n) {
-        std::copy_n(start.begin(), kByteValues, next_.begin());
-    }
-
-    // Rows first .. last-1, whose predecessors are descending when their
-    // first byte is at least `lowest`.
-    void scan(std::uint32_t first, std::uint32_t last, std::uint32_t lowest) noexcept {
-        // Local copies: the stores below could otherwise alias the members.
-        const std::uint8_t* d = d_;
-        RotationStart* rows = rows_;
-        std::uint8_t* lastColumn = lastColumn_;
-        const std::uint32_t n = n_;
-        std::uint32_t primaryIndex = primaryIndex_;
-        for (std::uint32_t i = first; i < last; ++i) {
-            const std::uint32_t s = rows[i];
-            const std::uint32_t a = d[s + n - 1];
-            const std::uint32_t descending = static_cast<std::uint32_t>(a >= lowest);
-            const std::uint32_t slot = next_[a];
-            rows[select(maskOf(descending), slot, n)] = static_cast<RotationStart>(predecessorOf(s, n));
-            next_[a] = slot + descending;
-            if constexpr (kWriteLastColumn) lastColumn[i] = static_cast<std::uint8_t>(a);
-            primaryIndex = s == 0 ? i : primaryIndex;
-        }
-        primaryIndex_ = primaryIndex;
-    }
-
-    std::uint32_t primaryIndex() const noexcept { return primaryIndex_; }
-
-private:
-    const std::uint8_t* d_;
-    RotationStart* rows_;
-    std::uint8_t* lastColumn_;
-    std::uint32_t n_;
-    ByteTable next_;
-    std::uint32_t primaryIndex_ = 0;
+// b, or equal to b while row i is descending. Each row read is final, so the
+// scan also writes the last column, when asked for, and finds the row of
+// rotation 0.
+struct DescendingPass {
+    ByteTable next;  // next row of each bucket's descending rotations
+    std::uint32_t primaryIndex = 0;
 };
+
+// Rows first .. last-1, whose predecessors are descending when their first
+// byte is at least `lowest`. With the last column written, the rows are not
+// needed after the scan, and a predecessor that is not descending is
+// written to next[a] all the same, which is not taken: if a < b, that row is
+// in a lower bucket, and if a = b (row i ascending), the descending rows of
+// bucket b are all placed; either way it is a row the scan has read. Without
+// the last column the rows are the result, and slot n is the sink.
+template <bool kWriteLastColumn>
+void scanDescending(const std::uint8_t* d, RotationStart* rows, std::uint8_t* lastColumn,
+                    std::uint32_t n, std::uint32_t first, std::uint32_t last, std::uint32_t lowest,
+                    DescendingPass& pass) noexcept {
+    const std::uint8_t* before = d + n - 1;  // before[s] is the byte ahead of rotation s
+    std::uint32_t primaryIndex = pass.primaryIndex;
+    for (std::uint32_t i = first; i < last; ++i) {
+        const std::uint32_t s = rows[i];
+        const std::uint32_t a = before[s];
+        const std::uint32_t descending = static_cast<std::uint32_t>(a >= lowest);
+        const std::uint32_t slot = pass.next[a];
+        pass.next[a] = slot + descending;
+        const auto p = static_cast<RotationStart>(predecessorOf(s, n));
+        if constexpr (kWriteLastColumn) {
+            rows[slot] = p;
+            lastColumn[i] = static_cast<std::uint8_t>(a);
+        } else {
+            rows[select(maskOf(descending), slot, n)] = p;
+        }
+        primaryIndex = s == 0 ? i : primaryIndex;
+    }
+    pass.primaryIndex = primaryIndex;
+}
 
 template <bool kWriteLastColumn>
 std::uint32_t placeDescendingRotations(const RotationWorkspace& ws, const BucketStarts& start,
                                        const ByteTable& ascendingStart, std::uint32_t n) noexcept {
-    DescendingPass<kWriteLastColumn> pass(ws.doubled, ws.rows, ws.lastColumn, start, n);
+    DescendingPass pass;
+    std::copy_n(start.begin(), kByteValues, pass.next.begin());
     for (std::uint32_t b = 0; b < kByteValues; ++b) {
-        pass.scan(start[b], ascendingStart[b], b);
-        pass.scan(ascendingStart[b], start[b + 1], b + 1);
+        scanDescending<kWriteLastColumn>(ws.doubled, ws.rows, ws.lastColumn, n, start[b],
+                                         ascendingStart[b], b, pass);
+        scanDescending<kWriteLastColumn>(ws.doubled, ws.rows, ws.lastColumn, n, ascendingStart[b],
+                                         start[b + 1], b + 1, pass);
     }
-    return pass.primaryIndex();
+    return pass.primaryIndex;
 }
 
 // The least rotation of a primitive block; its rotations then sort exactly as

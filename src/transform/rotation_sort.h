@@ -49,9 +49,10 @@ struct RotationWorkspace {
 
 BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept;
 
-// Writes the sorted order of the n rotations of a primitive block into
-// ws.rows[0 .. n-1] (ws.rows[n] is scratch) and, when ws.lastColumn is set,
-// the last column; returns the row of rotation 0. 1 <= n <= 65536.
+// Sorts the n rotations of a primitive block and returns the row of rotation
+// 0, 1 <= n <= 65536. When ws.lastColumn is set, writes the last column and
+// leaves ws.rows in no useful order; otherwise writes the sorted order into
+// ws.rows[0 .. n-1]. ws.rows[n] is scratch either way.
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
 // The two methods behind sortPrimitiveRotations, exposed for tests and
