@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "transform/seed_scan.h"
 #include "transform/seed_sort.h"
 #include "transform/suffix_array.h"
 
@@ -11,22 +12,10 @@ namespace tavrine {
 
 namespace {
 
-// Rotation i is descending when it is greater than rotation i+1: its first
-// byte is above its second, or equal to it and rotation i+1 is descending;
-// else ascending. In a primitive block every run of equal bytes ends, so the
-// types are defined. A seed is an ascending rotation whose successor is
-// descending; its first byte is below its second, so no two seeds are
-// adjacent and a block has at most n / 2 of them.
-//
 // Within bucket a the descending rotations come first (their successors are
 // below them), then the ascending ones, ordered by their second byte; among
 // those with second byte b > a the seeds come first (their successors are the
 // descending rotations of bucket b).
-
-struct SeedScan {
-    BucketStarts start;
-    std::uint32_t count;  // of seeds
-};
 
 // Selection by mask: GCC turns conditional expressions whose condition it
 // guesses predictable into branches, and these conditions follow the data.
@@ -34,61 +23,6 @@ std::uint32_t maskOf(std::uint32_t condition) noexcept { return 0u - condition; 
 
 std::uint32_t select(std::uint32_t mask, std::uint32_t ifSet, std::uint32_t ifClear) noexcept {
     return (ifSet & mask) | (ifClear & ~mask);
-}
-
-// One backward scan over the block: the type of each rotation follows from
-// that of its successor, carried in nextAscending.
-class SeedScanner {
-public:
-    SeedScanner(const std::uint8_t* d, RotationStart* seeds, std::uint32_t nextAscending) noexcept
-        : d_(d), seeds_(seeds), nextAscending_(nextAscending) {}
-
-    // Rotations last-1 down to first.
-    void scan(std::uint32_t last, std::uint32_t first) noexcept {
-        const std::uint8_t* d = d_;
-        RotationStart* seeds = seeds_;
-        std::uint32_t nextAscending = nextAscending_;
-        std::uint32_t seedCount = seedCount_;
-        for (std::uint32_t i = last; i-- > first;) {
-            const std::uint32_t a = d[i];
-            const std::uint32_t b = d[i + 1];
-            const std::uint32_t ascending =
-                static_cast<std::uint32_t>(a < b) | (static_cast<std::uint32_t>(a == b) & nextAscending);
-            seeds[seedCount] = static_cast<RotationStart>(i);
-            seedCount += ascending & (nextAscending ^ 1);
-            nextAscending = ascending;
-            ++count_[a];
-        }
-        nextAscending_ = nextAscending;
-        seedCount_ = seedCount;
-    }
-
-    SeedScan result() const noexcept {
-        SeedScan scan{};
-        for (std::uint32_t b = 0; b < kByteValues; ++b) scan.start[b + 1] = scan.start[b] + count_[b];
-        scan.count = seedCount_;
-        return scan;
-    }
-
-private:
-    const std::uint8_t* d_;
-    RotationStart* seeds_;
-    std::uint32_t nextAscending_;
-    std::uint32_t seedCount_ = 0;
-    std::array<std::uint32_t, kByteValues> count_{};
-};
-
-// Counts the buckets and gathers the starts of the seeds, in one backward
-// scan around the block. Needs n >= 2 and two different bytes. seeds[] takes
-// one slot more than there are seeds.
-SeedScan findSeeds(const std::uint8_t* d, std::uint32_t n, RotationStart* seeds) noexcept {
-    // Start where two different bytes meet: the type there needs no later one.
-    std::uint32_t first = 0;
-    while (d[first] == d[first + 1]) ++first;
-    SeedScanner scanner(d, seeds, d[first] < d[first + 1] ? 1 : 0);
-    scanner.scan(first, 0);
-    scanner.scan(n, first);  // ends with `first` itself, whose type needs no carry
-    return scanner.result();
 }
 
 std::uint32_t predecessorOf(std::uint32_t s, std::uint32_t n) noexcept {
