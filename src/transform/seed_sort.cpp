@@ -1,7 +1,10 @@
 #include "transform/seed_sort.h"
 
+#include "transform/tie_sort.h"
+
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <utility>
 
 namespace tavrine {
@@ -147,9 +150,8 @@ std::int64_t comparisonBudget(std::uint32_t n) noexcept {
     return std::max(kBudgetFloor, kBudgetWordsPerRotation * n);
 }
 
-// Groups of at most this many seeds are sorted by insertion; larger ones are
-// split by a three-way partition on one word first.
-constexpr std::uint32_t kInsertionGroup = 16;
+// Groups larger than this are probed before any is sorted.
+constexpr std::uint32_t kProbedGroup = 16;
 
 constexpr std::uint32_t kWordBytes = 8;
 
@@ -183,112 +185,6 @@ std::int64_t estimateGroupCost(const std::uint8_t* d, const RotationStart* seeds
     return static_cast<std::int64_t>(size) * (1 + agreed / probes);
 }
 
-// Pending groups of the three-way split. It continues with the smallest part
-// of each split, which keeps the stack short; a full stack ends the sort like
-// an exhausted budget.
-constexpr std::uint32_t kPendingGroups = 256;
-
-// Sorts groups of seeds that agree on their first `depth` bytes by the words
-// after them. All rotations of a primitive block differ within n bytes, so
-// every comparison ends before depth n.
-class TieSort {
-public:
-    TieSort(const std::uint8_t* doubled, RotationStart* seeds, std::uint32_t n) noexcept
-        : d_(doubled), seeds_(seeds), n_(n), budget_(comparisonBudget(n)) {}
-
-    std::int64_t budget() const noexcept { return budget_; }
-
-    // Sorts the group; false when the budget or the stack runs out.
-    bool sortGroup(Group g) noexcept;
-
-private:
-    // Rotation s is below rotation t; both agree on their first `depth` bytes.
-    bool less(std::uint32_t s, std::uint32_t t, std::uint32_t depth) noexcept {
-        for (;; depth += kWordBytes) {
-            const std::uint64_t a = loadBigEndianWord(d_ + s + depth);
-            const std::uint64_t b = loadBigEndianWord(d_ + t + depth);
-            --budget_;
-            if (a != b) return a < b;
-            if (depth >= n_) return false;  // unreachable for distinct rotations
-        }
-    }
-
-    void insertionSort(Group g) noexcept {
-        for (std::uint32_t k = g.first + 1; k < g.last; ++k) {
-            const RotationStart v = seeds_[k];
-            std::uint32_t j = k;
-            for (; j > g.first && less(v, seeds_[j - 1], g.depth); --j) seeds_[j] = seeds_[j - 1];
-            seeds_[j] = v;
-        }
-    }
-
-    std::uint64_t wordAt(std::uint32_t row, std::uint32_t depth) const noexcept {
-        return loadBigEndianWord(d_ + seeds_[row] + depth);
-    }
-
-    std::uint64_t medianWord(Group g) const noexcept {
-        const std::uint64_t a = wordAt(g.first, g.depth);
-        const std::uint64_t b = wordAt(g.first + (g.last - g.first) / 2, g.depth);
-        const std::uint64_t c = wordAt(g.last - 1, g.depth);
-        return std::max(std::min(a, b), std::min(std::max(a, b), c));
-    }
-
-    // Splits the group into the seeds whose word at g.depth is below, equal
-    // to and above the median of three; the equal part agrees on 8 more bytes.
-    std::array<Group, 3> partition(Group g) noexcept;
-
-    const std::uint8_t* d_;
-    RotationStart* seeds_;
-    std::uint32_t n_;
-    std::int64_t budget_;  // words still allowed to be loaded
-};
-
-std::array<Group, 3> TieSort::partition(Group g) noexcept {
-    budget_ -= g.last - g.first;
-    const std::uint64_t pivot = medianWord(g);
-    std::uint32_t below = g.first;
-    std::uint32_t i = g.first;
-    std::uint32_t above = g.last;
-    while (i < above) {
-        const std::uint64_t word = wordAt(i, g.depth);
-        if (word < pivot) {
-            std::swap(seeds_[below++], seeds_[i++]);
-        } else if (word > pivot) {
-            std::swap(seeds_[i], seeds_[--above]);
-        } else {
-            ++i;
-        }
-    }
-    return {Group{g.first, below, g.depth}, Group{below, above, g.depth + kWordBytes},
-            Group{above, g.last, g.depth}};
-}
-
-bool TieSort::sortGroup(Group g) noexcept {
-    std::array<Group, kPendingGroups> pending;
-    std::uint32_t count = 0;
-    for (;;) {
-        const std::uint32_t size = g.last - g.first;
-        if (size > kInsertionGroup) {
-            std::array<Group, 3> parts = partition(g);
-            std::sort(parts.begin(), parts.end(), [](const Group& x, const Group& y) {
-                return x.last - x.first > y.last - y.first;
-            });
-            // Keep the smallest part to work on; stack the others, larger first.
-            for (std::uint32_t k = 0; k < 2; ++k) {
-                if (parts[k].last - parts[k].first < 2) continue;
-                if (count == kPendingGroups) return false;
-                pending[count++] = parts[k];
-            }
-            g = parts[2];
-        } else {
-            if (size > 1) insertionSort(g);
-            if (count == 0) return budget_ >= 0;
-            g = pending[--count];
-        }
-        if (budget_ < 0) return false;
-    }
-}
-
 }  // namespace
 
 bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, RotationStart* seeds,
@@ -303,20 +199,17 @@ bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, Rotatio
     std::uint32_t* groups = sorted.words() == keys.words() ? spare.words() : keys.words();
     const std::uint32_t groupCount = unpackKeys(sorted, count, seeds, groups);
 
-    TieSort ties(doubled, seeds, n);
     std::int64_t estimate = 0;
     for (std::uint32_t g = 0; g < groupCount; ++g) {
         const Group group{groups[2 * static_cast<std::size_t>(g)],
                           groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
-        if (group.last - group.first > kInsertionGroup) estimate += estimateGroupCost(doubled, seeds, group);
+        if (group.last - group.first > kProbedGroup) estimate += estimateGroupCost(doubled, seeds, group);
     }
-    if (estimate > ties.budget() / 2) return false;
-    for (std::uint32_t g = 0; g < groupCount; ++g) {
-        const Group group{groups[2 * static_cast<std::size_t>(g)],
-                          groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
-        if (!ties.sortGroup(group)) return false;
-    }
-    return true;
+    const std::int64_t budget = comparisonBudget(n);
+    if (estimate > budget / 2) return false;
+    // The sorted keys are done with, and their array takes the tie sort's work.
+    assert(tieSortWorkWords(groupCount) <= 2 * static_cast<std::size_t>(count));
+    return sortTiedGroups(doubled, n, seeds, {groups, groupCount, kRadixBytes}, budget, sorted.words());
 }
 
 }  // namespace tavrine
