@@ -18,7 +18,6 @@
 #include "transform/block_sort.h"
 #include "transform/block_sorter.h"
 #include "transform/rotation_sort.h"
-#include "transform/suffix_array.h"
 
 namespace {
 
@@ -284,12 +283,13 @@ public:
         rows_.resize(block.size() + 1);
         seeds_.resize(tavrine::rotationSortSeedSlots(n_));
         work_.resize(tavrine::rotationSortWorkWords(n_));
+        spare_.resize(tavrine::rotationSortSpareStarts(n_));
         workBytes_.resize(tavrine::rotationSortWorkBytes(n_));
     }
 
     // The rows; the last column and the primary index must agree with them.
-    std::vector<std::uint32_t> bySuffixArray() {
-        return checkedRows(tavrine::sortPrimitiveRotationsBySuffixArray);
+    std::vector<std::uint32_t> byInduction() {
+        return checkedRows(tavrine::sortPrimitiveRotationsByInduction);
     }
 
     // Empty when the comparison sort gave up.
@@ -301,8 +301,8 @@ private:
     using Method = std::uint32_t (*)(const tavrine::RotationWorkspace&, std::uint32_t) noexcept;
 
     tavrine::RotationWorkspace workspace(std::uint8_t* lastColumn) {
-        return {doubled_.data(), rows_.data(), seeds_.data(), work_.data(), workBytes_.data(),
-                lastColumn};
+        return {doubled_.data(), rows_.data(), seeds_.data(), work_.data(), spare_.data(),
+                workBytes_.data(), lastColumn};
     }
 
     // Runs the method once for the rows and once for the last column, which
@@ -328,6 +328,7 @@ private:
     std::vector<tavrine::RotationStart> rows_;
     std::vector<tavrine::RotationStart> seeds_;
     std::vector<std::uint32_t> work_;
+    std::vector<tavrine::RotationStart> spare_;
     Bytes workBytes_;
 };
 
@@ -371,7 +372,7 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
                 SCOPED_TRACE(toHex(block));
                 const std::vector<std::uint32_t> expected = naiveRotationOrder(block);
                 RotationMethods methods(block);
-                EXPECT_EQ(methods.bySuffixArray(), expected);
+                EXPECT_EQ(methods.byInduction(), expected);
                 const std::vector<std::uint32_t> compared = methods.byComparison();
                 if (!compared.empty()) {
                     EXPECT_EQ(compared, expected);
@@ -383,7 +384,7 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
     EXPECT_GT(checked, 1000u);
 }
 
-TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
+TEST(PrimitiveRotationSort, InducedSortOnTheCorpus) {
     Differential diff;
     for (const char* file : {"canterbury/alice29.txt", "canterbury/ptt5", "canterbury/kennedy.xls",
                              "artificial/alphabet.txt"}) {
@@ -393,7 +394,7 @@ TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
                               data.begin() + static_cast<std::ptrdiff_t>(at + kStreamBlock));
             if (!isPrimitive(block)) continue;
             const Bytes record = diff.reference(block);
-            const std::vector<std::uint32_t> rows = RotationMethods(block).bySuffixArray();
+            const std::vector<std::uint32_t> rows = RotationMethods(block).byInduction();
             Bytes lastColumn(block.size());
             std::uint32_t primaryIndex = 0;
             for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -407,7 +408,7 @@ TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
     }
 }
 
-TEST(PrimitiveRotationSort, LongRepeatsGoToTheSuffixSort) {
+TEST(PrimitiveRotationSort, LongRepeatsGoToTheInducedSort) {
     // Common prefixes of thousands of bytes, which the comparison sort must
     // not chase: periods that do not divide the block, periods with one changed
     // byte, self-similar words.
@@ -438,25 +439,37 @@ TEST(PrimitiveRotationSort, LongRepeatsGoToTheSuffixSort) {
     EXPECT_FALSE(RotationMethods(block).byComparison().empty());
 }
 
-TEST(SuffixArray, MatchesNaiveSuffixOrder) {
+// Blocks whose seeds share substrings, so that the induced sort names them
+// and sorts the string of names, often over several levels: self-similar
+// words, periods with a changed byte, nested periods, runs.
+TEST(PrimitiveRotationSort, InducedSortThroughStringsOfNames) {
     std::mt19937 rng(7);
-    for (int round = 0; round < 3000; ++round) {
-        const std::size_t n = 1 + rng() % 120;
-        const unsigned alphabet = round % 5 == 0 ? 256u : 1u + static_cast<unsigned>(rng() % 4);
-        Bytes text = tavrine::test::randomBytes(n, rng, alphabet);
-        if (round % 3 == 0) text = repeatPattern(Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(1 + n / 5)), n);
-        std::vector<std::uint32_t> sa(n + 1);
-        std::vector<std::uint32_t> words(tavrine::suffixArrayWorkWords(length32(text)));
-        Bytes bytes(tavrine::suffixArrayWorkBytes(length32(text)));
-        tavrine::buildSuffixArray(sa.data(), text.data(), length32(text), {words.data(), bytes.data()});
-        std::vector<std::uint32_t> expected(n);
-        for (std::uint32_t i = 0; i < n; ++i) expected[i] = i;
-        std::sort(expected.begin(), expected.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return std::lexicographical_compare(text.begin() + a, text.end(), text.begin() + b, text.end());
-        });
-        sa.resize(n);
-        ASSERT_EQ(sa, expected) << toHex(text);
+    std::size_t checked = 0;
+    const auto check = [&checked](const Bytes& block, const std::string& what) {
+        if (!isPrimitive(block)) return;
+        SCOPED_TRACE(what + ", " + std::to_string(block.size()) + " bytes");
+        EXPECT_EQ(RotationMethods(block).byInduction(), naiveRotationOrder(block));
+        ++checked;
+    };
+    for (std::size_t n = 2; n <= 700; n += 1 + n / 8) {
+        check(fibonacciWord(n), "Fibonacci word");
+        check(thueMorseWord(n), "Thue-Morse word");
+        for (const std::size_t period : {1u, 2u, 3u, 5u, 12u}) {
+            if (period >= n) continue;
+            for (const unsigned alphabet : {2u, 3u, 256u}) {
+                Bytes block = repeatPattern(tavrine::test::randomBytes(period, rng, alphabet), n);
+                block[rng() % n] = static_cast<std::uint8_t>(block[rng() % n] + 1);
+                check(block, "period " + std::to_string(period) + " with a changed byte");
+            }
+        }
+        Bytes nested = repeatPattern(tavrine::test::randomBytes(3, rng, 2), 1 + n / 4);
+        nested.back() = static_cast<std::uint8_t>(nested.back() + 1);
+        Bytes block = repeatPattern(nested, n);
+        block.front() = static_cast<std::uint8_t>(block.front() + 2);
+        check(block, "nested periods");
+        check(runsOf(n, {40, 2}, rng), "long runs of two values");
     }
+    EXPECT_GT(checked, 500u);
 }
 
 // Whole streams: the codec with the fast sort against a context that runs

@@ -123,8 +123,8 @@ std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition bloc
     RotationWorkspace repeated = ws;
     repeated.lastColumn = nullptr;
     sortPrimitiveRotations(repeated, period);
-    // The ranks take the work bytes, which the sort of u above has finished with.
-    auto* rankAt = reinterpret_cast<ClassRank*>(ws.bytes);
+    // The ranks take the spare slots, which the sort of u above has finished with.
+    ClassRank* rankAt = ws.spare;
     for (std::uint32_t i = 0; i < period; ++i) rankAt[ws.rows[i]] = static_cast<ClassRank>(i);
     for (std::uint32_t s = period; s < n; ++s) rankAt[s] = rankAt[s - period];
 
@@ -147,7 +147,7 @@ void BlockSorter::reserve(std::uint32_t n) {
     words_.reset();
     bytes_.reset();
     capacity_ = 0;
-    platform::HeapArray<std::uint16_t> starts(n + 1 + rotationSortSeedSlots(n));
+    platform::HeapArray<std::uint16_t> starts(n + 1 + rotationSortSeedSlots(n) + rotationSortSpareStarts(n));
     platform::HeapArray<std::uint32_t> words(rotationSortWorkWords(n));
     platform::HeapArray<std::uint8_t> bytes(2 * static_cast<std::size_t>(n) + kDoubledPadding +
                                             rotationSortWorkBytes(n));
@@ -161,10 +161,12 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
     assert(n >= 1 && n <= kMaxBlockLength);
     reserve(n);
     std::uint8_t* doubled = bytes_.data();
+    RotationStart* seeds = starts_.data() + n + 1;
     const RotationWorkspace ws{doubled,
                                starts_.data(),
-                               starts_.data() + n + 1,
+                               seeds,
                                words_.data(),
+                               seeds + rotationSortSeedSlots(n),
                                doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding,
                                record + kPrimaryIndexBytes};
     buildDoubledBlock(doubled, block, n);

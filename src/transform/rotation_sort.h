@@ -5,8 +5,8 @@
 // finds in O(n log n) time whatever the block holds. Only the seed rotations
 // (ascending ones whose successor is descending, at most n / 2) are sorted
 // directly; two induced passes place all others. The seeds are sorted by
-// comparison within a fixed budget of work, or by a linear-time suffix sort for
-// the blocks that would exceed it.
+// comparison within a fixed budget of work, or by induction in linear time
+// for the blocks that would exceed it.
 #pragma once
 
 #include <array>
@@ -28,21 +28,23 @@ using RotationStart = std::uint16_t;
 using BucketStarts = std::array<std::uint32_t, kByteValues + 1>;
 
 // Working memory of the rotation sorts for blocks of up to n bytes.
-constexpr std::size_t rotationSortWorkWords(std::uint32_t n) noexcept {
-    return 3 * static_cast<std::size_t>(n) + 1 + std::size_t{2} * kByteValues;
-}
-constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept {
-    return 2 * static_cast<std::size_t>(n);
-}
 constexpr std::size_t rotationSortSeedSlots(std::uint32_t n) noexcept {
     return static_cast<std::size_t>(n) / 2 + 1;
 }
+constexpr std::size_t rotationSortWorkWords(std::uint32_t n) noexcept {
+    return 3 * static_cast<std::size_t>(n) + 1 + std::size_t{4} * (kByteValues + 1);
+}
+constexpr std::size_t rotationSortSpareStarts(std::uint32_t n) noexcept {
+    return 6 * static_cast<std::size_t>(n) + 128;
+}
+constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept { return n; }
 
 struct RotationWorkspace {
     const std::uint8_t* doubled;  // doubled[i] = block[i mod n] for i < 2n + kDoubledPadding
     RotationStart* rows;          // n + 1 slots: rows[i] is the start of the rotation at row i
     RotationStart* seeds;         // rotationSortSeedSlots(n) slots
     std::uint32_t* words;         // rotationSortWorkWords(n) words
+    RotationStart* spare;         // rotationSortSpareStarts(n) slots
     std::uint8_t* bytes;          // rotationSortWorkBytes(n) bytes
     std::uint8_t* lastColumn;     // null, or n bytes for the last byte of every rotation, by row
 };
@@ -56,12 +58,14 @@ BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcep
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
 // The two methods behind sortPrimitiveRotations, exposed for tests and
-// benchmarks. The comparison sort returns kSortAbandoned, with the rows
-// unusable, when it would exceed its budget of work or meets long repeats.
+// benchmarks; they differ only in how they sort the seeds. The comparison
+// sort returns kSortAbandoned, with the rows unusable, when it would exceed
+// its budget of work or meets long repeats; the induced sort takes linear
+// time whatever the block holds.
 constexpr std::uint32_t kSortAbandoned = UINT32_MAX;
 std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
                                                  std::uint32_t n) noexcept;
-std::uint32_t sortPrimitiveRotationsBySuffixArray(const RotationWorkspace& ws,
-                                                  std::uint32_t n) noexcept;
+std::uint32_t sortPrimitiveRotationsByInduction(const RotationWorkspace& ws,
+                                                std::uint32_t n) noexcept;
 
 }  // namespace tavrine
