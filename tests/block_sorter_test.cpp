@@ -177,6 +177,26 @@ TEST(FastBlockSort, PeriodicAndNearlyPeriodicBlocks) {
         pattern.back() = static_cast<std::uint8_t>(pattern.back() + 1);
         diff.expectSame(repeatPattern(pattern, 8176), "nested period " + std::to_string(inner));
     }
+    // Where rotation 0 stands among its identical rotations follows runs of
+    // falling bytes to the first rise, and then the exchanges in that bucket:
+    // long falls, falls into byte 0, rises at the start, repeated bytes.
+    for (const std::size_t fall : {1u, 2u, 5u, 40u, 255u}) {
+        for (const std::uint8_t bottom : {std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{77}}) {
+            Bytes pattern;
+            for (std::size_t k = 0; k < fall; ++k) pattern.push_back(static_cast<std::uint8_t>(bottom + fall - k));
+            pattern.push_back(bottom);
+            pattern.push_back(static_cast<std::uint8_t>(bottom + 3));
+            pattern.push_back(static_cast<std::uint8_t>(bottom + 1));
+            for (const std::size_t rotate : {0u, 1u, 3u}) {
+                Bytes u(pattern.begin() + static_cast<std::ptrdiff_t>(rotate % pattern.size()), pattern.end());
+                u.insert(u.end(), pattern.begin(), pattern.begin() + static_cast<std::ptrdiff_t>(rotate % pattern.size()));
+                for (const std::size_t copies : {2u, 5u, 64u}) {
+                    diff.expectSame(repeatPattern(u, u.size() * copies),
+                                    "fall of " + std::to_string(fall) + " repeated " + std::to_string(copies));
+                }
+            }
+        }
+    }
 }
 
 // Words built to defeat comparison sorting: self-similar words whose
