@@ -10,38 +10,53 @@ namespace {
 constexpr RotationStart kEmpty = 0xFFFF;
 static_assert(kLongestNameString <= kEmpty, "every start must differ from the empty mark");
 
+// The type of each rotation, and whether it is leftmost ascending, as bits.
 constexpr std::uint8_t kDescending = 0;
 constexpr std::uint8_t kAscending = 1;
+constexpr std::uint8_t kLeftmostAscending = 2;
 
 struct NameString {
     const Name* names;  // doubled
     std::uint32_t n;
     std::uint32_t alphabet;
-    std::uint8_t* types;        // n: kAscending or kDescending, rotation by rotation
+    std::uint8_t* types;        // n: kAscending or kDescending, rotation by rotation, with kLeftmostAscending
     const std::uint32_t* start;  // alphabet + 1: bucket c is rows start[c] .. start[c+1]-1
 
     std::uint32_t predecessorOf(std::uint32_t s) const noexcept { return s == 0 ? n - 1 : s - 1; }
 
-    // 1 for a leftmost ascending rotation, else 0; computed without branches.
+    // 1 for a leftmost ascending rotation, else 0.
     std::uint32_t leftmostAscending(std::uint32_t s) const noexcept {
-        return static_cast<std::uint32_t>(types[s] & (types[predecessorOf(s)] ^ kAscending));
+        return static_cast<std::uint32_t>(types[s] >> 1);
     }
+    std::uint32_t ascending(std::uint32_t s) const noexcept { return types[s] & kAscending; }
 };
 
 // Rotation i is ascending when it is smaller than rotation i+1: the type
 // follows from the next one where two names are equal, so one backward scan
-// from a pair of different names finds them all.
-void classify(const NameString& text) noexcept {
+// from a pair of different names finds them all; a second marks the
+// leftmost ascending rotations. Returns how many there are.
+std::uint32_t classify(const NameString& text) noexcept {
     const Name* x = text.names;
+    std::uint8_t* types = text.types;
     std::uint32_t first = 0;
     while (x[first] == x[first + 1]) ++first;
-    std::uint8_t next = x[first] < x[first + 1] ? kAscending : kDescending;
+    std::uint32_t next = x[first] < x[first + 1] ? kAscending : kDescending;
     for (std::uint32_t j = first + text.n; j-- > first;) {
-        const Name a = x[j];
-        const Name b = x[j + 1];
-        next = (a < b || (a == b && next == kAscending)) ? kAscending : kDescending;
-        text.types[j >= text.n ? j - text.n : j] = next;
+        const std::uint32_t a = x[j];
+        const std::uint32_t b = x[j + 1];
+        next = static_cast<std::uint32_t>(a < b) | (static_cast<std::uint32_t>(a == b) & next);
+        types[j >= text.n ? j - text.n : j] = static_cast<std::uint8_t>(next);
     }
+    std::uint32_t before = types[text.n - 1];
+    std::uint32_t count = 0;
+    for (std::uint32_t s = 0; s < text.n; ++s) {
+        const std::uint32_t type = types[s];
+        const std::uint32_t leftmost = type & (before ^ kAscending);
+        types[s] = static_cast<std::uint8_t>(type | (leftmost << 1));
+        count += leftmost;
+        before = type;
+    }
+    return count;
 }
 
 void countBuckets(const Name* x, std::uint32_t n, std::uint32_t alphabet, std::uint32_t* start) noexcept {
@@ -61,7 +76,7 @@ void induceDescending(const NameString& text, RotationStart* rows, std::uint32_t
         const RotationStart s = rows[i];
         const std::uint32_t filled = static_cast<std::uint32_t>(s != kEmpty);
         const std::uint32_t p = text.predecessorOf(filled != 0 ? s : 0);
-        const std::uint32_t place = filled & (text.types[p] ^ kAscending);
+        const std::uint32_t place = filled & (text.ascending(p) ^ kAscending);
         const std::uint32_t slot = next[text.names[p]];
         next[text.names[p]] = slot + place;
         rows[place != 0 ? slot : text.n] = static_cast<RotationStart>(p);
@@ -75,7 +90,7 @@ void induceAscending(const NameString& text, RotationStart* rows, std::uint32_t*
         const RotationStart s = rows[i];
         const std::uint32_t filled = static_cast<std::uint32_t>(s != kEmpty);
         const std::uint32_t p = text.predecessorOf(filled != 0 ? s : 0);
-        const std::uint32_t place = filled & text.types[p];
+        const std::uint32_t place = filled & text.ascending(p);
         const std::uint32_t slot = next[text.names[p]] - place;
         next[text.names[p]] = slot;
         rows[place != 0 ? slot : text.n] = static_cast<RotationStart>(p);
@@ -90,7 +105,7 @@ bool sameSubstring(const NameString& text, std::uint32_t s, std::uint32_t t) noe
         const std::uint32_t b = t + d;
         const std::uint32_t ia = a >= text.n ? a - text.n : a;
         const std::uint32_t ib = b >= text.n ? b - text.n : b;
-        if (text.names[a] != text.names[b] || text.types[ia] != text.types[ib]) return false;
+        if (text.names[a] != text.names[b] || text.ascending(ia) != text.ascending(ib)) return false;
         if (d > 0) {
             const std::uint32_t endA = text.leftmostAscending(ia);
             const std::uint32_t endB = text.leftmostAscending(ib);
@@ -107,9 +122,7 @@ void sortRotationsOfNames(const Name* names, std::uint32_t n, std::uint32_t alph
     std::uint32_t* start = arenas.words.take(alphabet + 1);
     countBuckets(names, n, alphabet, start);
     const NameString text{names, n, alphabet, arenas.bytes.take(n), start};
-    classify(text);
-    std::uint32_t count = 0;
-    for (std::uint32_t s = 0; s < n; ++s) count += text.leftmostAscending(s);
+    const std::uint32_t count = classify(text);
     RotationStart* sorted = arenas.starts.take(count + 1);
     std::uint32_t* next = arenas.words.take(alphabet);
 

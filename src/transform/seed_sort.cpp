@@ -139,15 +139,17 @@ std::uint32_t unpackKeys(KeyArray keys, std::uint32_t count, RotationStart* seed
     return starts;
 }
 
-// Words of 8 bytes that the comparisons may load per rotation of the block
-// before the sort gives up. Text needs about one; a block with long repeats
-// would need up to n / 8 per seed, and such blocks go to the suffix sort
-// instead, after at most this much wasted work.
-constexpr std::int64_t kBudgetWordsPerRotation = 4;
+// The budget of the tie sort. Text carries a seed one word deeper about a
+// tenth of a time per rotation, its repeats rarely over a half; a block of
+// long repeats (a period with a changed byte, mutated copies of one piece, a
+// self-similar word) would need up to n / 8 per seed, and such a block goes
+// to the induced sort instead, after at most this much wasted work.
+constexpr std::int64_t kRotationsPerDeeperSeed = 2;
+constexpr std::int64_t kWordsPerRotation = 8;
 constexpr std::int64_t kBudgetFloor = 4096;
 
-std::int64_t comparisonBudget(std::uint32_t n) noexcept {
-    return std::max(kBudgetFloor, kBudgetWordsPerRotation * n);
+TieBudget comparisonBudget(std::uint32_t n) noexcept {
+    return {std::max(kBudgetFloor, kWordsPerRotation * n), std::max(kBudgetFloor, n / kRotationsPerDeeperSeed)};
 }
 
 // Groups larger than this are probed before any is sorted.
@@ -155,14 +157,13 @@ constexpr std::uint32_t kProbedGroup = 16;
 
 constexpr std::uint32_t kWordBytes = 8;
 
-// Before sorting, the cost of each large group is estimated from its size and
-// how far neighbouring seeds of it agree after the radix bytes, probed up to
-// kProbeWords words for one pair per kRowsPerProbe rows. Blocks of long
-// repeats (periods with a changed byte, mutated copies of one piece,
-// self-similar words) show up here as large groups whose members agree at
-// length, and go to the suffix sort before the comparisons spend their
-// budget; the budget catches the rest.
-constexpr std::uint32_t kProbeWords = 32;
+// Before sorting, how deep each large group will go is estimated from how
+// far pairs of its seeds, half the group apart, agree after the radix
+// bytes, probed up to kProbeWords words for one pair per kRowsPerProbe rows.
+// Most blocks of long repeats show up here as large groups whose members
+// agree at length, and go to the induced sort before the comparisons spend
+// their budget; the budget catches the rest.
+constexpr std::uint32_t kProbeWords = 64;
 constexpr std::uint32_t kRowsPerProbe = 32;
 
 std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
@@ -173,16 +174,16 @@ std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t 
     return words;
 }
 
-std::int64_t estimateGroupCost(const std::uint8_t* d, const RotationStart* seeds, Group g) noexcept {
+// Seeds the group is expected to carry deeper, word by word.
+std::int64_t estimateDeeperSeeds(const std::uint8_t* d, const RotationStart* seeds, Group g) noexcept {
     const std::uint32_t size = g.last - g.first;
     const std::uint32_t probes = 1 + size / kRowsPerProbe;
     std::int64_t agreed = 0;
     for (std::uint32_t k = 0; k < probes; ++k) {
-        const std::uint32_t row =
-            g.first + static_cast<std::uint32_t>(static_cast<std::uint64_t>(size - 2) * k / probes);
-        agreed += commonWords(d, seeds[row], seeds[row + 1]);
+        const std::uint32_t row = static_cast<std::uint32_t>(static_cast<std::uint64_t>(size / 2) * k / probes);
+        agreed += commonWords(d, seeds[g.first + row], seeds[g.first + row + size / 2]);
     }
-    return static_cast<std::int64_t>(size) * (1 + agreed / probes);
+    return static_cast<std::int64_t>(size) * agreed / probes;
 }
 
 }  // namespace
@@ -203,10 +204,10 @@ bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, Rotatio
     for (std::uint32_t g = 0; g < groupCount; ++g) {
         const Group group{groups[2 * static_cast<std::size_t>(g)],
                           groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
-        if (group.last - group.first > kProbedGroup) estimate += estimateGroupCost(doubled, seeds, group);
+        if (group.last - group.first > kProbedGroup) estimate += estimateDeeperSeeds(doubled, seeds, group);
     }
-    const std::int64_t budget = comparisonBudget(n);
-    if (estimate > budget / 2) return false;
+    const TieBudget budget = comparisonBudget(n);
+    if (estimate > budget.deeper) return false;
     // The sorted keys are done with, and their array takes the tie sort's work.
     assert(tieSortWorkWords(groupCount) <= 2 * static_cast<std::size_t>(count));
     return sortTiedGroups(doubled, n, seeds, {groups, groupCount, kRadixBytes}, budget, sorted.words());

@@ -143,11 +143,11 @@ constexpr std::uint32_t kPendingGroups = 256;
 class ComparisonSort {
 public:
     ComparisonSort(const std::uint8_t* doubled, RotationStart* seeds, std::uint32_t n,
-                   std::int64_t budget) noexcept
+                   TieBudget budget) noexcept
         : d_(doubled), seeds_(seeds), n_(n), budget_(budget) {}
 
-    std::int64_t budget() const noexcept { return budget_; }
-    void charge(std::int64_t words) noexcept { budget_ -= words; }
+    bool withinBudget() const noexcept { return budget_.words >= 0 && budget_.deeper >= 0; }
+    void charge(std::int64_t words) noexcept { budget_.words -= words; }
 
     // Sorts the group; false when the budget or the stack runs out.
     bool sortGroup(Group g) noexcept;
@@ -191,7 +191,7 @@ private:
     const std::uint8_t* d_;
     RotationStart* seeds_;
     std::uint32_t n_;
-    std::int64_t budget_;  // words still allowed to be loaded
+    TieBudget budget_;  // what is still allowed
 };
 
 std::uint32_t ComparisonSort::moveToFront(std::uint32_t first, std::uint32_t last, std::uint32_t depth,
@@ -211,10 +211,11 @@ std::uint32_t ComparisonSort::moveToFront(std::uint32_t first, std::uint32_t las
 }
 
 std::array<Group, 3> ComparisonSort::partition(Group g) noexcept {
-    budget_ -= 2 * static_cast<std::int64_t>(g.last - g.first);
+    budget_.words -= 2 * static_cast<std::int64_t>(g.last - g.first);
     const std::uint64_t pivot = medianWord(g);
     const std::uint32_t equal = moveToFront(g.first, g.last, g.depth, pivot, true);
     const std::uint32_t above = moveToFront(equal, g.last, g.depth, pivot, false);
+    budget_.deeper -= above - equal;
     return {Group{g.first, equal, g.depth}, Group{equal, above, g.depth + kWordBytes},
             Group{above, g.last, g.depth}};
 }
@@ -225,6 +226,7 @@ bool ComparisonSort::pushEqualRuns(Group g) noexcept {
     for (std::uint32_t k = g.first + 1; k <= g.last; ++k) {
         const std::uint64_t next = k < g.last ? wordAt(k, g.depth) : ~word;
         if (next == word) continue;
+        if (k - first > 1) budget_.deeper -= k - first;
         if (!push({first, k, g.depth + kWordBytes})) return false;
         first = k;
         word = next;
@@ -249,10 +251,10 @@ bool ComparisonSort::sortGroup(Group g) noexcept {
             // The smallest part goes on top of the stack, to keep it short.
             if (!push(parts[0]) || !push(parts[1]) || !push(parts[2])) return false;
         } else {
-            budget_ -= size;
+            budget_.words -= size;
             if (sortByNetwork(d_, seeds_ + g.first, size, g.depth) && !pushEqualRuns(g)) return false;
         }
-        if (budget_ < 0) return false;
+        if (!withinBudget()) return false;
     }
     return true;
 }
@@ -329,7 +331,7 @@ bool sortExactClasses(const std::uint8_t* d, RotationStart* seeds, TiedGroups gr
 }  // namespace
 
 bool sortTiedGroups(const std::uint8_t* doubled, std::uint32_t n, RotationStart* seeds,
-                    TiedGroups groups, std::int64_t budget, std::uint32_t* work) noexcept {
+                    TiedGroups groups, TieBudget budget, std::uint32_t* work) noexcept {
     ComparisonSort sorter(doubled, seeds, n, budget);
     std::uint32_t* order = work;
     const ClassStarts classStart = orderBySize(groups, order);
@@ -342,7 +344,7 @@ bool sortTiedGroups(const std::uint8_t* doubled, std::uint32_t n, RotationStart*
         const std::size_t g = order[k];
         if (!sorter.sortGroup({groups.bounds[2 * g], groups.bounds[2 * g + 1], groups.depth})) return false;
     }
-    return sorter.budget() >= 0;
+    return sorter.withinBudget();
 }
 
 }  // namespace tavrine
