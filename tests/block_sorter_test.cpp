@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <random>
 #include <string>
@@ -277,6 +278,16 @@ TEST(FastBlockSort, LargestBlocksAndChangingLengths) {
     diff.expectSame(repeatPattern(tavrine::test::randomBytes(32768, rng, 256), 65536),
                     "maximal period 32768");
     diff.expectSame(tavrine::test::randomBytes(8192, rng, 3), "shorter again");
+    // Blocks that take the induced sort and the periodic path, after the
+    // largest tables: the workspace is carved for each block by its length.
+    for (const std::size_t n : {5000u, 300u, 8192u, 17u}) {
+        Bytes broken = repeatPattern(tavrine::test::randomBytes(5, rng, 256), n);
+        broken[n / 2] = static_cast<std::uint8_t>(broken[n / 2] + 1);
+        diff.expectSame(broken, "shorter, period 5 with a changed byte");
+        diff.expectSame(fibonacciWord(n), "shorter, Fibonacci word");
+        diff.expectSame(repeatPattern(tavrine::test::randomBytes(n / 4 + 1, rng, 3), 4 * (n / 4 + 1)),
+                        "shorter, four copies");
+    }
 }
 
 TEST(FastBlockSort, CorpusInStreamSizedPieces) {
@@ -490,6 +501,52 @@ TEST(PrimitiveRotationSort, InducedSortThroughStringsOfNames) {
         check(runsOf(n, {40, 2}, rng), "long runs of two values");
     }
     EXPECT_GT(checked, 500u);
+}
+
+// Whether the rows hold every rotation of the block once, in strictly
+// ascending order; for a primitive block that is its one sorted order.
+bool isSortedOrderOfRotations(const Bytes& block, const std::vector<std::uint32_t>& rows) {
+    const std::size_t n = block.size();
+    if (rows.size() != n) return false;
+    Bytes doubled(block);
+    doubled.insert(doubled.end(), block.begin(), block.end());
+    std::vector<bool> seen(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (rows[i] >= n || seen[rows[i]]) return false;
+        seen[rows[i]] = true;
+        if (i > 0 && std::memcmp(doubled.data() + rows[i - 1], doubled.data() + rows[i], n) >= 0) return false;
+    }
+    return true;
+}
+
+// The induced sort at the largest block: strings of names up to half the
+// block deep, through every level, where the tables are at their fullest.
+TEST(PrimitiveRotationSort, InducedSortAtTheLargestBlocks) {
+    constexpr std::size_t kLargest = 65536;
+    std::mt19937 rng(9);
+    std::vector<std::pair<std::string, Bytes>> blocks;
+    blocks.emplace_back("Fibonacci word", fibonacciWord(kLargest));
+    Bytes thueMorse = thueMorseWord(kLargest);
+    thueMorse[kLargest / 3] = 'c';
+    blocks.emplace_back("Thue-Morse word with a third letter", thueMorse);
+    Bytes broken = repeatPattern(tavrine::test::randomBytes(3, rng, 256), kLargest);
+    broken[kLargest / 2] = static_cast<std::uint8_t>(broken[kLargest / 2] ^ 1);
+    blocks.emplace_back("period 3 with a changed byte", broken);
+    blocks.emplace_back("random binary", tavrine::test::randomBytes(kLargest, rng, 2));
+    const Bytes text = tavrine::test::readCorpus("large/bible.txt");
+    ASSERT_GE(text.size(), kLargest);
+    blocks.emplace_back("text", Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(kLargest)));
+    for (const auto& [what, block] : blocks) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(isPrimitive(block));
+        RotationMethods methods(block);
+        const std::vector<std::uint32_t> induced = methods.byInduction();
+        EXPECT_TRUE(isSortedOrderOfRotations(block, induced));
+        const std::vector<std::uint32_t> compared = methods.byComparison();
+        if (!compared.empty()) {
+            EXPECT_EQ(compared, induced);
+        }
+    }
 }
 
 // Whole streams: the codec with the fast sort against a context that runs

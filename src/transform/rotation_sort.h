@@ -27,15 +27,19 @@ using RotationStart = std::uint16_t;
 // start[b] = number of block bytes below b; bucket b is rows start[b] .. start[b+1]-1.
 using BucketStarts = std::array<std::uint32_t, kByteValues + 1>;
 
-// Working memory of the rotation sorts for blocks of up to n bytes.
+// Working memory of the rotation sorts for blocks of up to n bytes. A block
+// has at most n / 2 seeds; their sort keys take 2n words. The induced sort
+// holds 4 slots per seed while the string of names is sorted, which takes
+// at most 3 slots, 2 words and one byte per name at each level, each level
+// at most half as long as the one above.
 constexpr std::size_t rotationSortSeedSlots(std::uint32_t n) noexcept {
     return static_cast<std::size_t>(n) / 2 + 1;
 }
 constexpr std::size_t rotationSortWorkWords(std::uint32_t n) noexcept {
-    return 3 * static_cast<std::size_t>(n) + 1 + std::size_t{4} * (kByteValues + 1);
+    return 2 * static_cast<std::size_t>(n) + 1 + std::size_t{4} * (kByteValues + 1);
 }
 constexpr std::size_t rotationSortSpareStarts(std::uint32_t n) noexcept {
-    return 6 * static_cast<std::size_t>(n) + 128;
+    return 5 * static_cast<std::size_t>(n) + 128;
 }
 constexpr std::size_t rotationSortWorkBytes(std::uint32_t n) noexcept { return n; }
 
