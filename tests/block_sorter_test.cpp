@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <random>
 #include <string>
@@ -18,7 +19,6 @@
 #include "transform/block_sort.h"
 #include "transform/block_sorter.h"
 #include "transform/rotation_sort.h"
-#include "transform/suffix_array.h"
 
 namespace {
 
@@ -178,6 +178,26 @@ TEST(FastBlockSort, PeriodicAndNearlyPeriodicBlocks) {
         pattern.back() = static_cast<std::uint8_t>(pattern.back() + 1);
         diff.expectSame(repeatPattern(pattern, 8176), "nested period " + std::to_string(inner));
     }
+    // Where rotation 0 stands among its identical rotations follows runs of
+    // falling bytes to the first rise, and then the exchanges in that bucket:
+    // long falls, falls into byte 0, rises at the start, repeated bytes.
+    for (const std::size_t fall : {1u, 2u, 5u, 40u, 255u}) {
+        for (const std::uint8_t bottom : {std::uint8_t{0}, std::uint8_t{1}, std::uint8_t{77}}) {
+            Bytes pattern;
+            for (std::size_t k = 0; k < fall; ++k) pattern.push_back(static_cast<std::uint8_t>(bottom + fall - k));
+            pattern.push_back(bottom);
+            pattern.push_back(static_cast<std::uint8_t>(bottom + 3));
+            pattern.push_back(static_cast<std::uint8_t>(bottom + 1));
+            for (const std::size_t rotate : {0u, 1u, 3u}) {
+                Bytes u(pattern.begin() + static_cast<std::ptrdiff_t>(rotate % pattern.size()), pattern.end());
+                u.insert(u.end(), pattern.begin(), pattern.begin() + static_cast<std::ptrdiff_t>(rotate % pattern.size()));
+                for (const std::size_t copies : {2u, 5u, 64u}) {
+                    diff.expectSame(repeatPattern(u, u.size() * copies),
+                                    "fall of " + std::to_string(fall) + " repeated " + std::to_string(copies));
+                }
+            }
+        }
+    }
 }
 
 // Words built to defeat comparison sorting: self-similar words whose
@@ -258,6 +278,16 @@ TEST(FastBlockSort, LargestBlocksAndChangingLengths) {
     diff.expectSame(repeatPattern(tavrine::test::randomBytes(32768, rng, 256), 65536),
                     "maximal period 32768");
     diff.expectSame(tavrine::test::randomBytes(8192, rng, 3), "shorter again");
+    // Blocks that take the induced sort and the periodic path, after the
+    // largest tables: the workspace is carved for each block by its length.
+    for (const std::size_t n : {5000u, 300u, 8192u, 17u}) {
+        Bytes broken = repeatPattern(tavrine::test::randomBytes(5, rng, 256), n);
+        broken[n / 2] = static_cast<std::uint8_t>(broken[n / 2] + 1);
+        diff.expectSame(broken, "shorter, period 5 with a changed byte");
+        diff.expectSame(fibonacciWord(n), "shorter, Fibonacci word");
+        diff.expectSame(repeatPattern(tavrine::test::randomBytes(n / 4 + 1, rng, 3), 4 * (n / 4 + 1)),
+                        "shorter, four copies");
+    }
 }
 
 TEST(FastBlockSort, CorpusInStreamSizedPieces) {
@@ -282,46 +312,55 @@ public:
         doubled_.resize(2 * block.size() + tavrine::kDoubledPadding);
         for (std::size_t i = 0; i < doubled_.size(); ++i) doubled_[i] = block[i % block.size()];
         rows_.resize(block.size() + 1);
+        seeds_.resize(tavrine::rotationSortSeedSlots(n_));
         work_.resize(tavrine::rotationSortWorkWords(n_));
+        spare_.resize(tavrine::rotationSortSpareStarts(n_));
         workBytes_.resize(tavrine::rotationSortWorkBytes(n_));
     }
 
     // The rows; the last column and the primary index must agree with them.
-    std::vector<std::uint32_t> bySuffixArray() {
-        return checkedRows(tavrine::sortPrimitiveRotationsBySuffixArray(workspace(), n_));
+    std::vector<std::uint32_t> byInduction() {
+        return checkedRows(tavrine::sortPrimitiveRotationsByInduction);
     }
 
     // Empty when the comparison sort gave up.
     std::vector<std::uint32_t> byComparison() {
-        const std::uint32_t primaryIndex = tavrine::sortPrimitiveRotationsByComparison(workspace(), n_);
-        if (primaryIndex == tavrine::kSortAbandoned) return {};
-        return checkedRows(primaryIndex);
+        return checkedRows(tavrine::sortPrimitiveRotationsByComparison);
     }
 
 private:
-    tavrine::RotationWorkspace workspace() {
-        lastColumn_.assign(n_, 0);
-        return {doubled_.data(), rows_.data(), work_.data(), workBytes_.data(), lastColumn_.data()};
+    using Method = std::uint32_t (*)(const tavrine::RotationWorkspace&, std::uint32_t) noexcept;
+
+    tavrine::RotationWorkspace workspace(std::uint8_t* lastColumn) {
+        return {doubled_.data(), rows_.data(), seeds_.data(), work_.data(), spare_.data(),
+                workBytes_.data(), lastColumn};
     }
 
-    std::vector<std::uint32_t> checkedRows(std::uint32_t primaryIndex) {
-        std::vector<std::uint32_t> rows(rows_.begin(), rows_.begin() + n_);
+    // Runs the method once for the rows and once for the last column, which
+    // it may write instead of keeping the rows; the two runs must agree.
+    std::vector<std::uint32_t> checkedRows(Method method) {
+        const std::uint32_t primaryIndex = method(workspace(nullptr), n_);
+        if (primaryIndex == tavrine::kSortAbandoned) return {};
+        const std::vector<std::uint32_t> rows(rows_.begin(), rows_.begin() + n_);
+        Bytes lastColumn(n_);
+        EXPECT_EQ(method(workspace(lastColumn.data()), n_), primaryIndex);
         EXPECT_LT(primaryIndex, n_);
         if (primaryIndex < n_) {
             EXPECT_EQ(rows[primaryIndex], 0u);
         }
         for (std::uint32_t i = 0; i < n_; ++i) {
-            EXPECT_EQ(lastColumn_[i], doubled_[rows[i] + n_ - 1]) << "row " << i;
+            EXPECT_EQ(lastColumn[i], doubled_[rows[i] + n_ - 1]) << "row " << i;
         }
         return rows;
     }
 
     std::uint32_t n_;
     Bytes doubled_;
-    std::vector<std::uint32_t> rows_;
+    std::vector<tavrine::RotationStart> rows_;
+    std::vector<tavrine::RotationStart> seeds_;
     std::vector<std::uint32_t> work_;
+    std::vector<tavrine::RotationStart> spare_;
     Bytes workBytes_;
-    Bytes lastColumn_;
 };
 
 // The sorted rotation starts of the reference record's order, recovered by
@@ -364,7 +403,7 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
                 SCOPED_TRACE(toHex(block));
                 const std::vector<std::uint32_t> expected = naiveRotationOrder(block);
                 RotationMethods methods(block);
-                EXPECT_EQ(methods.bySuffixArray(), expected);
+                EXPECT_EQ(methods.byInduction(), expected);
                 const std::vector<std::uint32_t> compared = methods.byComparison();
                 if (!compared.empty()) {
                     EXPECT_EQ(compared, expected);
@@ -376,7 +415,7 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
     EXPECT_GT(checked, 1000u);
 }
 
-TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
+TEST(PrimitiveRotationSort, InducedSortOnTheCorpus) {
     Differential diff;
     for (const char* file : {"canterbury/alice29.txt", "canterbury/ptt5", "canterbury/kennedy.xls",
                              "artificial/alphabet.txt"}) {
@@ -386,7 +425,7 @@ TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
                               data.begin() + static_cast<std::ptrdiff_t>(at + kStreamBlock));
             if (!isPrimitive(block)) continue;
             const Bytes record = diff.reference(block);
-            const std::vector<std::uint32_t> rows = RotationMethods(block).bySuffixArray();
+            const std::vector<std::uint32_t> rows = RotationMethods(block).byInduction();
             Bytes lastColumn(block.size());
             std::uint32_t primaryIndex = 0;
             for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -400,7 +439,7 @@ TEST(PrimitiveRotationSort, SuffixArrayMethodOnTheCorpus) {
     }
 }
 
-TEST(PrimitiveRotationSort, LongRepeatsGoToTheSuffixSort) {
+TEST(PrimitiveRotationSort, LongRepeatsGoToTheInducedSort) {
     // Common prefixes of thousands of bytes, which the comparison sort must
     // not chase: periods that do not divide the block, periods with one changed
     // byte, self-similar words.
@@ -431,24 +470,82 @@ TEST(PrimitiveRotationSort, LongRepeatsGoToTheSuffixSort) {
     EXPECT_FALSE(RotationMethods(block).byComparison().empty());
 }
 
-TEST(SuffixArray, MatchesNaiveSuffixOrder) {
+// Blocks whose seeds share substrings, so that the induced sort names them
+// and sorts the string of names, often over several levels: self-similar
+// words, periods with a changed byte, nested periods, runs.
+TEST(PrimitiveRotationSort, InducedSortThroughStringsOfNames) {
     std::mt19937 rng(7);
-    for (int round = 0; round < 3000; ++round) {
-        const std::size_t n = 1 + rng() % 120;
-        const unsigned alphabet = round % 5 == 0 ? 256u : 1u + static_cast<unsigned>(rng() % 4);
-        Bytes text = tavrine::test::randomBytes(n, rng, alphabet);
-        if (round % 3 == 0) text = repeatPattern(Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(1 + n / 5)), n);
-        std::vector<std::uint32_t> sa(n + 1);
-        std::vector<std::uint32_t> words(tavrine::suffixArrayWorkWords(length32(text)));
-        Bytes bytes(tavrine::suffixArrayWorkBytes(length32(text)));
-        tavrine::buildSuffixArray(sa.data(), text.data(), length32(text), {words.data(), bytes.data()});
-        std::vector<std::uint32_t> expected(n);
-        for (std::uint32_t i = 0; i < n; ++i) expected[i] = i;
-        std::sort(expected.begin(), expected.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return std::lexicographical_compare(text.begin() + a, text.end(), text.begin() + b, text.end());
-        });
-        sa.resize(n);
-        ASSERT_EQ(sa, expected) << toHex(text);
+    std::size_t checked = 0;
+    const auto check = [&checked](const Bytes& block, const std::string& what) {
+        if (!isPrimitive(block)) return;
+        SCOPED_TRACE(what + ", " + std::to_string(block.size()) + " bytes");
+        EXPECT_EQ(RotationMethods(block).byInduction(), naiveRotationOrder(block));
+        ++checked;
+    };
+    for (std::size_t n = 2; n <= 700; n += 1 + n / 8) {
+        check(fibonacciWord(n), "Fibonacci word");
+        check(thueMorseWord(n), "Thue-Morse word");
+        for (const std::size_t period : {1u, 2u, 3u, 5u, 12u}) {
+            if (period >= n) continue;
+            for (const unsigned alphabet : {2u, 3u, 256u}) {
+                Bytes block = repeatPattern(tavrine::test::randomBytes(period, rng, alphabet), n);
+                block[rng() % n] = static_cast<std::uint8_t>(block[rng() % n] + 1);
+                check(block, "period " + std::to_string(period) + " with a changed byte");
+            }
+        }
+        Bytes nested = repeatPattern(tavrine::test::randomBytes(3, rng, 2), 1 + n / 4);
+        nested.back() = static_cast<std::uint8_t>(nested.back() + 1);
+        Bytes block = repeatPattern(nested, n);
+        block.front() = static_cast<std::uint8_t>(block.front() + 2);
+        check(block, "nested periods");
+        check(runsOf(n, {40, 2}, rng), "long runs of two values");
+    }
+    EXPECT_GT(checked, 500u);
+}
+
+// Whether the rows hold every rotation of the block once, in strictly
+// ascending order; for a primitive block that is its one sorted order.
+bool isSortedOrderOfRotations(const Bytes& block, const std::vector<std::uint32_t>& rows) {
+    const std::size_t n = block.size();
+    if (rows.size() != n) return false;
+    Bytes doubled(block);
+    doubled.insert(doubled.end(), block.begin(), block.end());
+    std::vector<bool> seen(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (rows[i] >= n || seen[rows[i]]) return false;
+        seen[rows[i]] = true;
+        if (i > 0 && std::memcmp(doubled.data() + rows[i - 1], doubled.data() + rows[i], n) >= 0) return false;
+    }
+    return true;
+}
+
+// The induced sort at the largest block: strings of names up to half the
+// block deep, through every level, where the tables are at their fullest.
+TEST(PrimitiveRotationSort, InducedSortAtTheLargestBlocks) {
+    constexpr std::size_t kLargest = 65536;
+    std::mt19937 rng(9);
+    std::vector<std::pair<std::string, Bytes>> blocks;
+    blocks.emplace_back("Fibonacci word", fibonacciWord(kLargest));
+    Bytes thueMorse = thueMorseWord(kLargest);
+    thueMorse[kLargest / 3] = 'c';
+    blocks.emplace_back("Thue-Morse word with a third letter", thueMorse);
+    Bytes broken = repeatPattern(tavrine::test::randomBytes(3, rng, 256), kLargest);
+    broken[kLargest / 2] = static_cast<std::uint8_t>(broken[kLargest / 2] ^ 1);
+    blocks.emplace_back("period 3 with a changed byte", broken);
+    blocks.emplace_back("random binary", tavrine::test::randomBytes(kLargest, rng, 2));
+    const Bytes text = tavrine::test::readCorpus("large/bible.txt");
+    ASSERT_GE(text.size(), kLargest);
+    blocks.emplace_back("text", Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(kLargest)));
+    for (const auto& [what, block] : blocks) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(isPrimitive(block));
+        RotationMethods methods(block);
+        const std::vector<std::uint32_t> induced = methods.byInduction();
+        EXPECT_TRUE(isSortedOrderOfRotations(block, induced));
+        const std::vector<std::uint32_t> compared = methods.byComparison();
+        if (!compared.empty()) {
+            EXPECT_EQ(compared, induced);
+        }
     }
 }
 
@@ -478,7 +575,9 @@ TEST(FastBlockSortMemory, TablesComeOnceAndNothingRunsWithoutThem) {
     const Bytes block = tavrine::test::ascii("abracadabra");
     const Bytes record = tavrine::test::hex("02 00 72 64 61 72 63 61 61 61 61 62 62");
     Bytes out(record.size());
-    for (const std::uint64_t failing : {1u, 2u}) {
+    // The position table, the work words and the doubled block with the work bytes.
+    constexpr std::uint64_t kTables = 3;
+    for (std::uint64_t failing = 1; failing <= kTables; ++failing) {
         BlockSorter sorter;
         tavrine::platform::AllocationFault fault(failing);
         EXPECT_THROW(sorter.sort(out.data(), block.data(), length32(block)), std::bad_alloc);
@@ -489,13 +588,13 @@ TEST(FastBlockSortMemory, TablesComeOnceAndNothingRunsWithoutThem) {
         tavrine::platform::AllocationFault fault(100);
         sorter.sort(out.data(), block.data(), length32(block));
         EXPECT_EQ(out, record);
-        EXPECT_EQ(fault.attempts(), 2u);
+        EXPECT_EQ(fault.attempts(), kTables);
         // A block no longer than the first takes nothing new.
         const Bytes shorter = tavrine::test::ascii("banana");
         Bytes shorterRecord(shorter.size() + kPrimaryIndexBytes);
         sorter.sort(shorterRecord.data(), shorter.data(), length32(shorter));
         EXPECT_EQ(shorterRecord, tavrine::test::hex("03 00 6E 6E 62 61 61 61"));
-        EXPECT_EQ(fault.attempts(), 2u);
+        EXPECT_EQ(fault.attempts(), kTables);
     }
     // A longer block that cannot have its tables fails; the sorter then starts over.
     const Bytes longer(5000, 0x41);

@@ -12,10 +12,6 @@ namespace tavrine {
 
 namespace {
 
-// Rank of each rotation's class among the p distinct rotations of a periodic
-// block; p <= n / 2 <= 32768, so 16 bits hold it.
-using ClassRank = std::uint16_t;
-
 void buildDoubledBlock(std::uint8_t* doubled, const std::uint8_t* block, std::uint32_t n) noexcept {
     std::memcpy(doubled, block, n);
     std::memcpy(doubled + n, block, n);
@@ -41,74 +37,6 @@ std::uint32_t primitiveRootLength(const std::uint8_t* block, std::uint32_t n) no
     return root;
 }
 
-// Step by step as the reference sort does it, so that identical rotations
-// end in the same order: distribute by first byte in ascending position
-// (backward scan)...
-void distributeByFirstByte(const std::uint8_t* doubled, std::uint32_t* rows,
-                           const BucketStarts& start, std::uint32_t n) noexcept {
-    std::array<std::uint32_t, kByteValues> end{};
-    std::copy_n(start.begin() + 1, kByteValues, end.begin());
-    for (std::uint32_t k = n; k-- > 0;) rows[--end[doubled[k]]] = k;
-}
-
-// ...move the rotations whose second byte is below the first to the front of
-// the bucket by exchanges in one forward pass (the exchanges, not a stable
-// partition, fix the order of identical rotations in the rest)...
-std::uint32_t partitionBySecondByte(const std::uint8_t* doubled, std::uint32_t* rows,
-                                    std::uint32_t first, std::uint32_t begin,
-                                    std::uint32_t end) noexcept {
-    std::uint32_t front = begin;
-    for (std::uint32_t j = begin; j < end; ++j) {
-        if (doubled[rows[j] + 1] < first) std::swap(rows[j], rows[front++]);
-    }
-    return front;
-}
-
-// ...and sort the rest stably. Rotations compare as the ranks of their classes,
-// so a stable counting sort by rank gives what the reference's stable merge sort
-// gives. The ranks of one bucket span at most the rotations of u in it.
-void stableSortByRank(std::uint32_t* group, std::uint32_t size, const ClassRank* rankAt,
-                      std::uint32_t* work) noexcept {
-    if (size < 2) return;
-    std::uint32_t low = rankAt[group[0]];
-    std::uint32_t high = low;
-    for (std::uint32_t k = 1; k < size; ++k) {
-        low = std::min<std::uint32_t>(low, rankAt[group[k]]);
-        high = std::max<std::uint32_t>(high, rankAt[group[k]]);
-    }
-    if (low == high) return;
-    std::uint32_t* sorted = work;
-    std::uint32_t* next = work + size;  // high - low + 2 counters
-    std::fill_n(next, high - low + 2, 0u);
-    for (std::uint32_t k = 0; k < size; ++k) ++next[rankAt[group[k]] - low + 1];
-    for (std::uint32_t r = 1; r <= high - low; ++r) next[r] += next[r - 1];
-    for (std::uint32_t k = 0; k < size; ++k) sorted[next[rankAt[group[k]] - low]++] = group[k];
-    std::copy_n(sorted, size, group);
-}
-
-// ...and place the rest by induction: rotation p with first byte above its
-// second sorts within its bucket as p+1 sorts overall, and p+1 lies in a lower
-// bucket, so one upward scan reads each row after it is final. Slot n is the
-// sink for rows not written. The scan writes the last column on the way and
-// returns the row of rotation 0.
-std::uint32_t placeByInduction(const std::uint8_t* doubled, std::uint32_t* rows,
-                               const BucketStarts& start, std::uint32_t n,
-                               std::uint8_t* lastColumn) noexcept {
-    std::array<std::uint32_t, kByteValues> next{};
-    std::copy_n(start.begin(), kByteValues, next.begin());
-    std::uint32_t primaryIndex = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t s = rows[i];
-        const std::uint8_t first = doubled[s + n - 1];  // of the predecessor rotation
-        const bool above = first > doubled[s];
-        rows[above ? next[first] : n] = (s == 0) ? n - 1 : s - 1;
-        next[first] += static_cast<std::uint32_t>(above);
-        lastColumn[i] = first;
-        primaryIndex = (s == 0) ? i : primaryIndex;
-    }
-    return primaryIndex;
-}
-
 // A block u^k, |u| = period, k >= 2: rotations s and t are identical exactly
 // when s = t (mod period), and compare as rotations s mod period and t mod
 // period of u do.
@@ -117,24 +45,48 @@ struct Repetition {
     std::uint32_t period;  // of the primitive string repeated, a proper divisor of the length
 };
 
-std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition block) noexcept {
-    const std::uint32_t n = block.length;
-    const std::uint32_t period = block.period;
-    RotationWorkspace repeated = ws;
-    repeated.lastColumn = nullptr;
-    sortPrimitiveRotations(repeated, period);
-    auto* rankAt = reinterpret_cast<ClassRank*>(ws.workBytes);
-    for (std::uint32_t i = 0; i < period; ++i) rankAt[ws.rows[i]] = static_cast<ClassRank>(i);
-    for (std::uint32_t s = period; s < n; ++s) rankAt[s] = rankAt[s - period];
-
-    const BucketStarts start = countFirstBytes(ws.doubled, n);
-    distributeByFirstByte(ws.doubled, ws.rows, start, n);
-    for (std::uint32_t a = 1; a < kByteValues; ++a) {
-        const std::uint32_t rest = partitionBySecondByte(ws.doubled, ws.rows, a, start[a], start[a + 1]);
-        stableSortByRank(ws.rows + rest, start[a + 1] - rest, rankAt, ws.work);
+// The place of rotation 0 among the rotations identical to it, in the
+// order that the reference's steps leave them. A rotation whose first byte
+// is above its second is placed by induction, in the order of its
+// successor, so rotation 0 stands among its class where rotation 1 stands
+// among its, and so on to the first rotation j whose first byte a is at
+// most its second. Bucket a is sorted stably, so the class of j keeps the
+// order in which the bucket enters the sort: ascending starts for bucket 0,
+// else the order that the exchanges of the partition by second byte leave,
+// replayed here on bucket a alone. `bucket` takes n slots.
+std::uint32_t placeAmongIdentical(const std::uint8_t* d, Repetition block, RotationStart* bucket) noexcept {
+    std::uint32_t j = 0;
+    while (d[j] > d[j + 1]) ++j;  // the bytes fall all along, so j < n
+    const std::uint32_t a = d[j];
+    if (a == 0) return j / block.period;
+    std::uint32_t size = 0;
+    for (std::uint32_t q = 0; q < block.length; ++q) {
+        bucket[size] = static_cast<RotationStart>(q);
+        size += static_cast<std::uint32_t>(d[q] == a);
     }
-    stableSortByRank(ws.rows, start[1], rankAt, ws.work);
-    return placeByInduction(ws.doubled, ws.rows, start, n, ws.lastColumn);
+    std::uint32_t front = 0;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        if (d[bucket[i] + 1] < a) std::swap(bucket[i], bucket[front++]);
+    }
+    std::uint32_t place = 0;
+    for (std::uint32_t i = front; bucket[i] != j; ++i) {
+        place += static_cast<std::uint32_t>(bucket[i] % block.period == j % block.period);
+    }
+    return place;
+}
+
+// The rotations of u^k come in classes of k identical ones, one per
+// rotation of u, in the order of u's rotations: the last column repeats
+// each byte of u's last column k times, and rotation 0 has the row of u's
+// rotation 0 times k plus its place among its class.
+std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition block) noexcept {
+    const std::uint32_t copies = block.length / block.period;
+    const std::uint32_t rootRow = sortPrimitiveRotations(ws, block.period);
+    // From the top down, each byte read before the rows below overwrite it.
+    for (std::uint32_t row = block.period; row-- > 0;) {
+        std::memset(ws.lastColumn + static_cast<std::size_t>(row) * copies, ws.lastColumn[row], copies);
+    }
+    return rootRow * copies + placeAmongIdentical(ws.doubled, block, ws.rows);
 }
 
 }  // namespace
@@ -142,12 +94,15 @@ std::uint32_t sortPeriodicRotations(const RotationWorkspace& ws, Repetition bloc
 void BlockSorter::reserve(std::uint32_t n) {
     if (n <= capacity_) return;
     // Release first: the tables are scratch, and the peak stays that of one set.
+    starts_.reset();
     words_.reset();
     bytes_.reset();
     capacity_ = 0;
-    platform::HeapArray<std::uint32_t> words(n + 1 + rotationSortWorkWords(n));
+    platform::HeapArray<std::uint16_t> starts(n + 1 + rotationSortSeedSlots(n) + rotationSortSpareStarts(n));
+    platform::HeapArray<std::uint32_t> words(rotationSortWorkWords(n));
     platform::HeapArray<std::uint8_t> bytes(2 * static_cast<std::size_t>(n) + kDoubledPadding +
                                             rotationSortWorkBytes(n));
+    starts_ = std::move(starts);
     words_ = std::move(words);
     bytes_ = std::move(bytes);
     capacity_ = n;
@@ -157,7 +112,12 @@ void BlockSorter::sort(std::uint8_t* record, const std::uint8_t* block, std::uin
     assert(n >= 1 && n <= kMaxBlockLength);
     reserve(n);
     std::uint8_t* doubled = bytes_.data();
-    const RotationWorkspace ws{doubled, words_.data(), words_.data() + n + 1,
+    RotationStart* seeds = starts_.data() + n + 1;
+    const RotationWorkspace ws{doubled,
+                               starts_.data(),
+                               seeds,
+                               words_.data(),
+                               seeds + rotationSortSeedSlots(n),
                                doubled + 2 * static_cast<std::size_t>(n) + kDoubledPadding,
                                record + kPrimaryIndexBytes};
     buildDoubledBlock(doubled, block, n);

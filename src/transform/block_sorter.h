@@ -28,15 +28,17 @@ public:
 
     // Bytes of working tables held now.
     std::size_t heldBytes() const noexcept {
-        return words_.size() * sizeof(std::uint32_t) + bytes_.size();
+        return starts_.size() * sizeof(std::uint16_t) + words_.size() * sizeof(std::uint32_t) +
+               bytes_.size();
     }
 
 private:
     void reserve(std::uint32_t n);
 
-    platform::HeapArray<std::uint32_t> words_;  // position table, then the sorts' work words
-    platform::HeapArray<std::uint8_t> bytes_;   // doubled block, then the sorts' work bytes
-    std::uint32_t capacity_ = 0;                // longest block the tables serve
+    platform::HeapArray<std::uint16_t> starts_;  // position table, then the seed rotations
+    platform::HeapArray<std::uint32_t> words_;   // the sorts' work words
+    platform::HeapArray<std::uint8_t> bytes_;    // doubled block, then the sorts' work bytes
+    std::uint32_t capacity_ = 0;                 // longest block the tables serve
 };
 
 }  // namespace tavrine

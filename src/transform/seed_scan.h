@@ -1,0 +1,27 @@
+// Finding the seed rotations of a primitive block.
+//
+// Rotation i is descending when it is greater than rotation i+1: its first
+// byte is above its second, or equal to it and rotation i+1 is descending;
+// else ascending. In a primitive block every run of equal bytes ends, so the
+// types are defined. A seed is an ascending rotation whose successor is
+// descending: its first byte is below its second, so no two seeds are
+// adjacent and a block has at most n / 2 of them.
+#pragma once
+
+#include <cstdint>
+
+#include "transform/rotation_sort.h"
+
+namespace tavrine {
+
+struct SeedScan {
+    BucketStarts start;   // of the buckets of all rotations
+    std::uint32_t count;  // of seeds
+};
+
+// Counts the buckets and writes the starts of the seeds, in no particular
+// order, into seeds[0 .. count-1]. Needs n >= 2, two different bytes and the
+// doubled block; seeds[] takes rotationSortSeedSlots(n) entries.
+SeedScan findSeeds(const std::uint8_t* doubled, std::uint32_t n, RotationStart* seeds) noexcept;
+
+}  // namespace tavrine
