@@ -26,7 +26,7 @@ struct NameString {
 
     // 1 for a leftmost ascending rotation, else 0.
     std::uint32_t leftmostAscending(std::uint32_t s) const noexcept {
-        return static_cast<std::uint32_t>(types[s] >> 1);
+        return static_cast<std::uint32_t>((types[s] & kLeftmostAscending) != 0);
     }
     std::uint32_t ascending(std::uint32_t s) const noexcept { return types[s] & kAscending; }
 };
@@ -52,7 +52,7 @@ std::uint32_t classify(const NameString& text) noexcept {
     for (std::uint32_t s = 0; s < text.n; ++s) {
         const std::uint32_t type = types[s];
         const std::uint32_t leftmost = type & (before ^ kAscending);
-        types[s] = static_cast<std::uint8_t>(type | (leftmost << 1));
+        types[s] = static_cast<std::uint8_t>(type | (leftmost * kLeftmostAscending));
         count += leftmost;
         before = type;
     }
