@@ -18,6 +18,7 @@
 #include "support/test_data.h"
 #include "transform/block_sort.h"
 #include "transform/block_sorter.h"
+#include "transform/broken_period_sort.h"
 #include "transform/rotation_sort.h"
 
 namespace {
@@ -328,6 +329,9 @@ public:
         return checkedRows(tavrine::sortPrimitiveRotationsByComparison);
     }
 
+    // Empty when the block has no short period to go by.
+    std::vector<std::uint32_t> byBrokenPeriod() { return checkedRows(tavrine::sortBrokenPeriodRotations); }
+
 private:
     using Method = std::uint32_t (*)(const tavrine::RotationWorkspace&, std::uint32_t) noexcept;
 
@@ -413,6 +417,48 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
         }
     }
     EXPECT_GT(checked, 1000u);
+}
+
+// The shortest period of a block, by brute force; n when it has none.
+std::size_t shortestPeriodOf(const Bytes& block) {
+    const std::size_t n = block.size();
+    for (std::size_t period = 1; period < n; ++period) {
+        if (std::equal(block.begin() + static_cast<std::ptrdiff_t>(period), block.end(), block.begin())) {
+            return period;
+        }
+    }
+    return n;
+}
+
+TEST(PrimitiveRotationSort, BrokenPeriodsOrderedByPhase) {
+    std::mt19937 rng(8);
+    std::size_t sorted = 0;
+    std::vector<std::size_t> periods;
+    for (std::size_t period = 2; period <= 40; ++period) periods.push_back(period);
+    constexpr std::size_t kLongest = tavrine::kLongestBrokenPeriod;
+    for (const std::size_t longest : {kLongest, kLongest + 1}) {
+        periods.insert(periods.end(), {longest / 2 - 1, longest - 1, longest});
+    }
+    for (const std::size_t period : periods) {
+        std::uniform_int_distribution<std::size_t> extra(0, 6 * period);
+        for (const std::size_t n : {2 * period - 1, 2 * period + 1, 3 * period - 1, 5 * period + 2,
+                                    2 * period + extra(rng), 3 * period + extra(rng)}) {
+            for (const unsigned alphabet : {2u, 3u, 256u}) {
+                Bytes block = repeatPattern(tavrine::test::randomBytes(period, rng, alphabet), n);
+                if (!isPrimitive(block)) continue;
+                SCOPED_TRACE(toHex(block));
+                const std::size_t shortest = shortestPeriodOf(block);
+                const bool expectSorted = shortest <= tavrine::kLongestBrokenPeriod && 2 * shortest <= n;
+                const std::vector<std::uint32_t> rows = RotationMethods(block).byBrokenPeriod();
+                ASSERT_EQ(!rows.empty(), expectSorted) << "shortest period " << shortest;
+                if (expectSorted) {
+                    EXPECT_EQ(rows, naiveRotationOrder(block));
+                    ++sorted;
+                }
+            }
+        }
+    }
+    EXPECT_GT(sorted, 300u);
 }
 
 TEST(PrimitiveRotationSort, InducedSortOnTheCorpus) {

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "transform/broken_period_sort.h"
 #include "transform/induced_sort.h"
 #include "transform/seed_scan.h"
 #include "transform/seed_sort.h"
@@ -67,7 +68,8 @@ std::uint32_t sortPrimitiveRotationsByInduction(const RotationWorkspace& ws,
 }
 
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
-    const std::uint32_t primaryIndex = sortPrimitiveRotationsByComparison(ws, n);
+    std::uint32_t primaryIndex = sortBrokenPeriodRotations(ws, n);
+    if (primaryIndex == kSortAbandoned) primaryIndex = sortPrimitiveRotationsByComparison(ws, n);
     return primaryIndex != kSortAbandoned ? primaryIndex : sortPrimitiveRotationsByInduction(ws, n);
 }
 
