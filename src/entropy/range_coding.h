@@ -445,8 +445,10 @@ public:
     }
     bool inputAhead() const noexcept { return inLen_ - s_.inPos >= kWindowBytes - 1; }
 
-    // How a step normalises: testing whether it runs free, or knowing it does.
-    enum class Normalize { test, free };
+    // How a step normalises: testing whether it runs free, knowing it does,
+    // or not at all, right after a decodeZero that found another symbol and
+    // left the state normalised (the window would be read past the input).
+    enum class Normalize { test, free, done };
 
     // One pass of the decoding loop up to the symbol's output: normalises,
     // finds the symbol and, for a byte symbol, narrows the interval and counts
@@ -547,6 +549,7 @@ public:
 private:
     template <Normalize kNormalize = Normalize::test>
     void normalize() noexcept {
+        if constexpr (kNormalize == Normalize::done) return;
         if (kNormalize == Normalize::free || runsFree()) [[likely]] {
             shiftInAtMostTwice();
         } else {

@@ -45,13 +45,20 @@ enum class Stretch { goesOn, endOfBlock };
 Stretch decodeFreely(RangeDecoder& decoder, MoveToFrontCursor& cursor, std::uint8_t* record,
                      std::uint32_t capacity, std::uint32_t& written) noexcept {
     constexpr auto kFree = RangeDecoder::Normalize::free;
+    constexpr auto kDone = RangeDecoder::Normalize::done;
     do {
-        // Runs of symbol 0 repeat the value in front and leave the table be.
-        if (decoder.zeroDominates() && decoder.decodeZero<kFree>()) {
-            record[written++] = cursor.front();
-            continue;
+        std::uint32_t symbol = 0;
+        if (decoder.zeroDominates()) {
+            // Runs of symbol 0 repeat the value in front and leave the table be.
+            if (decoder.decodeZero<kFree>()) {
+                record[written++] = cursor.front();
+                continue;
+            }
+            // decodeZero has normalised, and the input may no longer run free.
+            symbol = decoder.decodeNext<kDone>();
+        } else {
+            symbol = decoder.decodeNext<kFree>();
         }
-        const std::uint32_t symbol = decoder.decodeNext<kFree>();
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) return Stretch::endOfBlock;
         record[written++] = cursor.decodePosition(symbol);
     } while (written != capacity && decoder.inputAhead());
