@@ -201,6 +201,38 @@ TEST(FastRangeCoder, DecodesEveryPayloadExactlyAsTheStepByStepCoder) {
     }
 }
 
+// A payload damaged in one of five ways, by trial: random bytes of any
+// length, a flipped bit, a few changed bytes, cut short, or all ones (the
+// largest values a decoder meets) or all zeros.
+Bytes damagedPayload(const Bytes& good, int trial, std::mt19937& rng) {
+    Bytes payload;
+    switch (trial % 5) {
+        case 0:
+            payload = tavrine::test::randomBytes(
+                std::uniform_int_distribution<std::size_t>(0, 500)(rng), rng);
+            break;
+        case 1: {
+            payload = good;
+            const std::size_t bit =
+                std::uniform_int_distribution<std::size_t>(0, payload.size() * 8 - 1)(rng);
+            payload[bit / 8] = static_cast<std::uint8_t>(payload[bit / 8] ^ (1u << (bit % 8)));
+            break;
+        }
+        case 2:
+            payload = good;
+            for (int i = 0; i < 3; ++i) payload[rng() % payload.size()] ^= 0x5A;
+            break;
+        case 3:
+            payload.assign(good.begin(),
+                           good.begin() + static_cast<std::ptrdiff_t>(rng() % (good.size() + 1)));
+            break;
+        default:
+            payload.assign(rng() % 300, trial % 10 == 4 ? 0xFF : 0x00);
+            break;
+    }
+    return payload;
+}
+
 // Damaged payloads decode to other symbols; the fast decoder must still give
 // the very same symbols, counts, results and models, also when a payload ends
 // early or brings more symbols than the capacity.
@@ -214,29 +246,7 @@ TEST(FastRangeCoder, DecodesDamagedPayloadsExactlyAsTheStepByStepCoder) {
     Encoded good = encodeWith(encoder, input, 2000);
     good.out.resize(good.count);
     for (int trial = 0; trial < 600; ++trial) {
-        Bytes payload;
-        switch (trial % 4) {
-            case 0:  // random bytes of any length
-                payload = tavrine::test::randomBytes(
-                    std::uniform_int_distribution<std::size_t>(0, 400)(rng), rng);
-                break;
-            case 1: {  // a flipped bit
-                payload = good.out;
-                const std::size_t bit =
-                    std::uniform_int_distribution<std::size_t>(0, payload.size() * 8 - 1)(rng);
-                payload[bit / 8] = static_cast<std::uint8_t>(payload[bit / 8] ^ (1u << (bit % 8)));
-                break;
-            }
-            case 2:  // cut short
-                payload.assign(
-                    good.out.begin(),
-                    good.out.begin() + std::uniform_int_distribution<std::ptrdiff_t>(
-                                           0, static_cast<std::ptrdiff_t>(good.out.size()))(rng));
-                break;
-            default:  // all ones: the largest values the decoder meets
-                payload.assign(std::uniform_int_distribution<std::size_t>(0, 64)(rng), 0xFF);
-                break;
-        }
+        const Bytes payload = damagedPayload(good.out, trial, rng);
         const std::uint32_t cap = pickCap(rng);
         const std::string where = "trial " + std::to_string(trial) + " payload " + toHex(payload);
         expectSameDecoding(decodeWith(fast, payload, cap), decodeWith(reference, payload, cap),
@@ -560,14 +570,56 @@ Bytes runsOf(std::size_t length, std::mt19937& rng) {
     return bytes;
 }
 
+// The fused decoding pass and the stages in turn (the step-by-step decoder,
+// then move-to-front), each with its own table and model, fed the same
+// payloads: every result, count, model, byte and table must agree.
+class FusedAgainstStages {
+public:
+    // Decodes one payload both ways; returns whether the fused pass succeeded.
+    bool decode(const Bytes& payload, std::uint32_t cap, const std::string& where) {
+        Bytes fused(cap, 0x5A);
+        std::uint32_t fusedCount = kUntouched;
+        const bool fusedOk = tavrine::decodeRecord(fusedTable_, fusedCoder_, payload.data(),
+                                                   size32(payload), fused.data(), cap, fusedCount);
+        Decoded separate = decodeWith(separateCoder_, payload, cap);
+        EXPECT_EQ(fusedOk, separate.ok) << where;
+        EXPECT_EQ(fusedCount, separate.count) << where;
+        expectSameModel(fusedCoder_.model(), separateCoder_.model(), where);
+        if (fusedOk && separate.ok) {
+            separateTable_.MoveToFrontDecode(separate.out.data(), separate.out.data(),
+                                             static_cast<std::int32_t>(separate.count));
+            EXPECT_TRUE(
+                std::equal(fused.begin(), fused.begin() + fusedCount, separate.out.begin()))
+                << where;
+            EXPECT_TRUE(fusedTable_.entries() == separateTable_.entries()) << where;
+        }
+        count_ = fusedCount;
+        return fusedOk;
+    }
+
+    std::uint32_t count() const { return count_; }
+
+    // A new stream: models and tables start afresh.
+    void restart() {
+        fusedCoder_.initModel();
+        separateCoder_.initModel();
+        fusedTable_.reset();
+        separateTable_.reset();
+    }
+
+private:
+    MoveToFrontTable fusedTable_;
+    RangeCoder fusedCoder_;
+    MoveToFrontTable separateTable_;
+    ReferenceRangeCoder separateCoder_;
+    std::uint32_t count_ = kUntouched;
+};
+
 TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
     std::mt19937 rng(23);
     MoveToFrontTable encodeTable;
     RangeCoder encoder;
-    MoveToFrontTable fusedTable;
-    RangeCoder fusedCoder;
-    MoveToFrontTable separateTable;
-    ReferenceRangeCoder separateCoder;
+    FusedAgainstStages decoders;
     for (int block = 0; block < 40; ++block) {
         const std::string where = "block " + std::to_string(block);
         const std::size_t length = std::uniform_int_distribution<std::size_t>(3, kRecordBytes)(rng);
@@ -583,38 +635,15 @@ TEST(RecordCoding, DecodingInOnePassEqualsTheStagesInTurn) {
         // Capacities below, at and above the record length.
         const std::uint32_t cap =
             size32(record) - (block % 3 == 0 ? 1 : 0) + (block % 3 == 1 ? 5 : 0);
-
-        Bytes fused(cap, 0x5A);
-        std::uint32_t fusedCount = kUntouched;
-        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(),
-                                                   size32(payload), fused.data(), cap, fusedCount);
-        Decoded separate = decodeWith(separateCoder, payload, cap);
-        EXPECT_EQ(fusedOk, separate.ok) << where;
-        EXPECT_EQ(fusedCount, separate.count) << where;
-        expectSameModel(fusedCoder.model(), separateCoder.model(), where);
-        if (!fusedOk) {
-            // The stream ends here: everything starts afresh.
-            for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
-            separateCoder.initModel();
-            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
-                table->reset();
-            }
-            continue;
-        }
-        separateTable.MoveToFrontDecode(separate.out.data(), separate.out.data(),
-                                        static_cast<std::int32_t>(separate.count));
-        EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount, separate.out.begin()))
-            << where;
-        EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
-        if (block % 5 != 4 && block % 3 != 0) {
-            EXPECT_EQ(fusedCount, size32(record)) << where;
+        const bool ok = decoders.decode(payload, cap, where);
+        if (ok && block % 5 != 4 && block % 3 != 0) {
+            EXPECT_EQ(decoders.count(), size32(record)) << where;
         } else {
-            // Encoder and decoders no longer hold the same model: all start afresh.
-            for (RangeCoder* coder : {&encoder, &fusedCoder}) coder->initModel();
-            separateCoder.initModel();
-            for (MoveToFrontTable* table : {&encodeTable, &fusedTable, &separateTable}) {
-                table->reset();
-            }
+            // A failed block ends the stream, and after a damaged or cut one the
+            // encoder and decoders no longer hold the same model: all start afresh.
+            encoder.initModel();
+            encodeTable.reset();
+            decoders.restart();
         }
     }
 }
@@ -630,55 +659,16 @@ TEST(RecordCoding, DecodingDamagedPayloadsInOnePassEqualsTheStagesInTurn) {
     Bytes good(2 * record.size() + 16);
     good.resize(tavrine::encodeRecord(encodeTable, encoder, record.data(), size32(record),
                                       good.data(), size32(good)));
-    MoveToFrontTable fusedTable;
-    RangeCoder fusedCoder;
-    MoveToFrontTable separateTable;
-    ReferenceRangeCoder separateCoder;
+    FusedAgainstStages decoders;
     for (int trial = 0; trial < 400; ++trial) {
-        Bytes payload;
-        switch (trial % 4) {
-            case 0:  // random bytes of any length
-                payload = tavrine::test::randomBytes(
-                    std::uniform_int_distribution<std::size_t>(0, 500)(rng), rng);
-                break;
-            case 1: {  // a few changed bytes
-                payload = good;
-                for (int i = 0; i < 3; ++i) payload[rng() % payload.size()] ^= 0x5A;
-                break;
-            }
-            case 2:  // cut short
-                payload.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(
-                                                                rng() % (good.size() + 1)));
-                break;
-            default:  // all ones or all zeros
-                payload.assign(rng() % 300, trial % 8 == 3 ? 0xFF : 0x00);
-                break;
-        }
+        const Bytes payload = damagedPayload(good, trial, rng);
         const auto cap = static_cast<std::uint32_t>(rng() % 4000);
         const std::string where = "trial " + std::to_string(trial) + " capacity " +
                                   std::to_string(cap) + " of " + std::to_string(payload.size());
-        Bytes fused(cap, 0x5A);
-        std::uint32_t fusedCount = kUntouched;
-        const bool fusedOk = tavrine::decodeRecord(fusedTable, fusedCoder, payload.data(),
-                                                   size32(payload), fused.data(), cap, fusedCount);
-        Decoded separate = decodeWith(separateCoder, payload, cap);
-        ASSERT_EQ(fusedOk, separate.ok) << where;
-        EXPECT_EQ(fusedCount, separate.count) << where;
-        expectSameModel(fusedCoder.model(), separateCoder.model(), where);
-        if (fusedOk) {
-            separateTable.MoveToFrontDecode(separate.out.data(), separate.out.data(),
-                                            static_cast<std::int32_t>(separate.count));
-            EXPECT_TRUE(std::equal(fused.begin(), fused.begin() + fusedCount,
-                                   separate.out.begin()))
-                << where;
-            EXPECT_TRUE(fusedTable.entries() == separateTable.entries()) << where;
-        }
-        if (!fusedOk || trial % 25 == 24) {
+        const bool ok = decoders.decode(payload, cap, where);
+        if (!ok || trial % 25 == 24) {
             // A failed block ends the stream; now and then a stream ends anyway.
-            fusedCoder.initModel();
-            separateCoder.initModel();
-            fusedTable.reset();
-            separateTable.reset();
+            decoders.restart();
         }
     }
 }

@@ -24,7 +24,8 @@ std::uint32_t shortestPeriod(const std::uint8_t* d, std::uint32_t n) noexcept {
     return 0;
 }
 
-bool rotationBelow(const std::uint8_t* d, std::uint32_t n, std::uint32_t s, std::uint32_t t) noexcept {
+bool rotationBelow(const std::uint8_t* d, std::uint32_t n, std::uint32_t s,
+                   std::uint32_t t) noexcept {
     return std::memcmp(d + s, d + t, n) < 0;
 }
 
@@ -36,8 +37,10 @@ std::uint32_t sortWholePeriodRotations(const std::uint8_t* d, std::uint32_t n, s
                                        RotationStart* rows) noexcept {
     std::array<std::uint32_t, kLongestBrokenPeriod> phases{};
     for (std::uint32_t x = 0; x < p; ++x) phases[x] = x;
-    std::sort(phases.begin(), phases.begin() + p,
-              [d, p](std::uint32_t x, std::uint32_t y) { return std::memcmp(d + x, d + y, p) < 0; });
+    const auto phaseBelow = [d, p](std::uint32_t x, std::uint32_t y) {
+        return std::memcmp(d + x, d + y, p) < 0;
+    };
+    std::sort(phases.begin(), phases.begin() + p, phaseBelow);
     const bool ascending = std::memcmp(d + n % p, d, p) < 0;
     const std::uint32_t lastWhole = n - p;
     std::uint32_t row = 0;
@@ -55,19 +58,21 @@ std::uint32_t sortWholePeriodRotations(const std::uint8_t* d, std::uint32_t n, s
 // Merges the last p - 1 rotations into the m sorted ones in rows[]: sorted
 // among themselves, each is placed by binary search, and the rows move up
 // from the back so each moves once.
-void mergeTailRotations(const std::uint8_t* d, std::uint32_t n, std::uint32_t p, RotationStart* rows,
-                        std::uint32_t m) noexcept {
+void mergeTailRotations(const std::uint8_t* d, std::uint32_t n, std::uint32_t p,
+                        RotationStart* rows, std::uint32_t m) noexcept {
     std::array<std::uint32_t, kLongestBrokenPeriod> tail{};
-    std::array<std::uint32_t, kLongestBrokenPeriod> below{};  // sorted rows under each tail rotation
+    // How many of the sorted rows lie below each tail rotation.
+    std::array<std::uint32_t, kLongestBrokenPeriod> below{};
     const std::uint32_t tails = p - 1;
     for (std::uint32_t k = 0; k < tails; ++k) tail[k] = n - tails + k;
     std::sort(tail.begin(), tail.begin() + tails,
               [d, n](std::uint32_t s, std::uint32_t t) { return rotationBelow(d, n, s, t); });
     for (std::uint32_t k = 0; k < tails; ++k) {
-        below[k] = static_cast<std::uint32_t>(
-            std::partition_point(rows, rows + m,
-                                 [d, n, s = tail[k]](RotationStart r) { return rotationBelow(d, n, r, s); }) -
-            rows);
+        const auto belowTail = [d, n, s = tail[k]](RotationStart r) {
+            return rotationBelow(d, n, r, s);
+        };
+        const RotationStart* end = std::partition_point(rows, rows + m, belowTail);
+        below[k] = static_cast<std::uint32_t>(end - rows);
     }
     std::uint32_t read = m;
     std::uint32_t write = n;
