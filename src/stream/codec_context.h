@@ -8,6 +8,7 @@
 
 #include "entropy/range_coder.h"
 #include "platform/heap.h"
+#include "stream/stream_format.h"
 #include "tavrine.h"
 #include "transform/block_sorter.h"
 #include "transform/move_to_front.h"
@@ -35,6 +36,31 @@ struct DecodeCall {
     void* user;
 };
 
+// How a call ended.
+enum class CallStatus : std::uint8_t {
+    ok,
+    corrupt,         // a block that no encoder writes
+    truncated,       // the stream ends inside a block
+    outputTooSmall,  // the next block does not fit the capacity left
+    aborted,         // the progress callback returned 0
+};
+
+struct CallOutcome {
+    CallStatus status = CallStatus::ok;
+    std::uint32_t consumed = 0;  // input bytes of the complete blocks: after a failure, the
+                                 // stream offset (decoding) or source offset of the failing block
+    std::uint32_t produced = 0;  // output bytes of the complete blocks
+    bool reachedEnd = false;     // the loop ran to its end: the length and the final report are due
+};
+
+// What became of one block handed to the decoder.
+enum class BlockVerdict : std::uint8_t {
+    decoded,
+    corrupt,
+    overrun,  // more symbols than its record holds: the one-shot decoder ends as if the
+              // stream ended before this block
+};
+
 // The forward sort a context runs. Calls from hosts always use the fast
 // sorter; the plain reference sort is there for tests that compare the two.
 enum class BlockSortMethod { fast, reference };
@@ -59,9 +85,38 @@ public:
     // for the blocks after it; throws std::bad_alloc when they cannot be obtained.
     void ForwardBlockSort(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n);
 
-    // The block loops: 1 on success, 0 on failure or abort. *dstLen is written
-    // only at the end (see the loops for the one failure that also writes it).
-    // Throw std::bad_alloc when memory runs out; the exports turn that into 0.
+    // The state chained across the blocks of one stream: move-to-front at the
+    // identity and the model initialised (throws std::bad_alloc), and its end,
+    // which releases the model's arrays.
+    void startStream();
+    void endStream() noexcept { coder_.releaseModel(); }
+
+    // Encodes the len source bytes at src (1 to kBlockSize) as the stream's
+    // next block at `block`, which has room for `room` bytes (more than a
+    // header). record holds kRecordOverhead + kBlockSize bytes. Returns the
+    // block's size, or 0 when it does not fit: then its header is not written,
+    // though coded bytes may stand behind it. The block is the same for any
+    // room of at least kMaxEncodedBlock bytes.
+    std::uint32_t encodeNextBlock(std::uint32_t variant, const std::uint8_t* src, std::uint32_t len,
+                                  std::uint8_t* block, std::uint32_t room, std::uint8_t* record);
+
+    // Decodes the stream's next block, whose header passed headerIsPlausible
+    // and whose header.size - kBlockHeaderSize payload bytes are at `payload`,
+    // into out (header.decodedLength bytes). record holds
+    // kDecodeRecordCapacity bytes. out is written only when the block decodes.
+    BlockVerdict decodeNextBlock(BlockHeader header, const std::uint8_t* payload, std::uint8_t* out,
+                                 std::uint8_t* record);
+
+    // The block loops over a whole buffer; they neither store a length nor
+    // make the final report, which are due when the outcome reachedEnd.
+    // Throw std::bad_alloc when memory runs out.
+    CallOutcome runEncode(const EncodeCall& call);
+    CallOutcome runDecode(const DecodeCall& call);
+
+    // The loops as the ZOLT_ exports run them: 1 on success, 0 on failure or
+    // abort. *dstLen is written only at the end (see runDecode for the one
+    // failure that also writes it). Throw std::bad_alloc when memory runs out;
+    // the exports turn that into 0.
     int encodeLoop(const EncodeCall& call);
     int decodeLoop(const DecodeCall& call);
 

@@ -17,10 +17,6 @@ namespace tavrine {
 
 namespace {
 
-// The record buffer takes blocks far larger than the encoder writes (8192
-// bytes), as far as the 16-bit header fields and this buffer allow.
-constexpr std::uint32_t kDecodeRecordCapacity = 32776;
-constexpr std::uint32_t kMaxDecodedBlock = kDecodeRecordCapacity - kRecordOverhead;
 static_assert(kMaxDecodedBlock <= kMaxBlockLength);
 
 // Progress is reported at most once per this many stream bytes.
@@ -32,58 +28,83 @@ std::uint32_t saturatingAdd(std::uint32_t a, std::uint32_t b) {
 
 }  // namespace
 
-int CodecContext::decodeLoop(const DecodeCall& call) {
-    coder_.initModel();
-    moveToFront_.reset();
-
-    std::array<std::uint8_t, kDecodeRecordCapacity> record;
-    std::uint32_t consumed = 0;
-    std::uint32_t produced = 0;
-    std::uint32_t threshold = 0;
-    while (consumed < call.srcLen) {
-        if (call.callback != nullptr && consumed >= threshold) {
-            if (!reportProgress(call.callback, call.user, consumed, call.srcLen)) return 0;
-            threshold = saturatingAdd(consumed, kReportInterval);
+BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_t* payload,
+                                           std::uint8_t* out, std::uint8_t* record) {
+    const std::uint32_t len = header.decodedLength;
+    const std::uint32_t n = len + kRecordOverhead;
+    const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
+    if (payloadLength == n) {
+        moveToFront_.MoveToFrontDecode(record, payload, static_cast<std::int32_t>(n));
+        coder_.initModel();
+    } else {
+        std::uint32_t count = 0;
+        if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record, n, count)) {
+            return BlockVerdict::overrun;
         }
-        const std::uint32_t left = call.srcLen - consumed;
-        if (left <= kBlockHeaderSize) return 0;
-
-        const BlockHeader header = readBlockHeader(call.src + consumed);
-        const std::uint32_t len = header.decodedLength;
-        const std::uint32_t n = len + kRecordOverhead;
-        if (header.size > left) return 0;
-        if (len > call.capacity - produced) return 0;
-        if (header.size <= kBlockHeaderSize) return 0;
-        if (len == 0) return 0;
-        if (len > kMaxDecodedBlock) return 0;  // the record would not fit its buffer
-
-        const std::uint8_t* payload = call.src + consumed + kBlockHeaderSize;
-        const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
-        if (payloadLength == n) {
-            moveToFront_.MoveToFrontDecode(record.data(), payload, static_cast<std::int32_t>(n));
-            coder_.initModel();
-        } else {
-            std::uint32_t count = 0;
-            // More symbols than the record holds: the blocks before this one
-            // stand decoded, and the loop ends as if the stream ended here.
-            if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record.data(), n,
-                              count))
-                break;
-            if (count != n) return 0;
-        }
-
-        // The inverse sort starts its walk at the primary index's row.
-        const std::uint32_t primaryIndex = readLittleEndian16(record.data());
-        if (primaryIndex >= len) return 0;
-        InverseBlockSort(call.dst + produced, record.data(), n, inverseSortTable(len));
-        consumed += header.size;
-        produced += len;
+        if (count != n) return BlockVerdict::corrupt;
     }
 
-    coder_.releaseModel();
-    *call.dstLen = produced;
-    if (!reportProgress(call.callback, call.user, consumed, call.srcLen)) return 0;
-    return consumed == call.srcLen ? 1 : 0;
+    // The inverse sort starts its walk at the primary index's row.
+    const std::uint32_t primaryIndex = readLittleEndian16(record);
+    if (primaryIndex >= len) return BlockVerdict::corrupt;
+    InverseBlockSort(out, record, n, inverseSortTable(len));
+    return BlockVerdict::decoded;
+}
+
+CallOutcome CodecContext::runDecode(const DecodeCall& call) {
+    startStream();
+
+    std::array<std::uint8_t, kDecodeRecordCapacity> record;
+    CallOutcome outcome;
+    const auto fail = [&outcome](CallStatus status) {
+        outcome.status = status;
+        return outcome;
+    };
+    std::uint32_t threshold = 0;
+    while (outcome.consumed < call.srcLen) {
+        const std::uint32_t consumed = outcome.consumed;
+        if (call.callback != nullptr && consumed >= threshold) {
+            if (!reportProgress(call.callback, call.user, consumed, call.srcLen)) {
+                return fail(CallStatus::aborted);
+            }
+            threshold = saturatingAdd(consumed, kReportInterval);
+        }
+        // A header that no encoder writes is corrupt whether or not its
+        // block is complete; only then do the stream's end and the capacity count.
+        const std::uint32_t left = call.srcLen - consumed;
+        if (left <= kBlockHeaderSize) return fail(CallStatus::truncated);
+        const BlockHeader header = readBlockHeader(call.src + consumed);
+        if (!headerIsPlausible(header)) return fail(CallStatus::corrupt);
+        if (header.size > left) return fail(CallStatus::truncated);
+        if (header.decodedLength > call.capacity - outcome.produced) {
+            return fail(CallStatus::outputTooSmall);
+        }
+
+        const BlockVerdict verdict =
+            decodeNextBlock(header, call.src + consumed + kBlockHeaderSize,
+                            call.dst + outcome.produced, record.data());
+        if (verdict == BlockVerdict::corrupt) return fail(CallStatus::corrupt);
+        if (verdict == BlockVerdict::overrun) {
+            // The blocks before this one stand decoded, and the loop ends as
+            // if the stream ended here.
+            outcome.status = CallStatus::corrupt;
+            break;
+        }
+        outcome.consumed += header.size;
+        outcome.produced += header.decodedLength;
+    }
+
+    endStream();
+    outcome.reachedEnd = true;
+    return outcome;
+}
+
+int CodecContext::decodeLoop(const DecodeCall& call) {
+    const CallOutcome outcome = runDecode(call);
+    if (!outcome.reachedEnd) return 0;
+    *call.dstLen = outcome.produced;
+    if (!reportProgress(call.callback, call.user, outcome.consumed, call.srcLen)) return 0;
+    return outcome.status == CallStatus::ok ? 1 : 0;
 }
 
 }  // namespace tavrine

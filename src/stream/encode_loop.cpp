@@ -26,58 +26,82 @@ struct Payload {
 
 }  // namespace
 
-int CodecContext::encodeLoop(const EncodeCall& call) {
+void CodecContext::startStream() {
     moveToFront_.reset();
     coder_.initModel();
+}
 
-    std::array<std::uint8_t, kRecordOverhead + kBlockSize> record;
-    std::uint32_t consumed = 0;
-    std::uint32_t produced = 0;
-    while (consumed < call.srcLen) {
-        if (!reportProgress(call.callback, call.user, consumed, call.srcLen)) return 0;
-        const std::uint32_t remaining = call.capacity - produced;
-        if (remaining <= kBlockHeaderSize) return 0;
+std::uint32_t CodecContext::encodeNextBlock(std::uint32_t variant, const std::uint8_t* src,
+                                            std::uint32_t len, std::uint8_t* block,
+                                            std::uint32_t room, std::uint8_t* record) {
+    const std::uint32_t n = len + kRecordOverhead;
+    ForwardBlockSort(record, src, len);
 
-        const std::uint32_t len = std::min(call.srcLen - consumed, kBlockSize);
-        const std::uint32_t n = len + kRecordOverhead;
-        ForwardBlockSort(record.data(), call.src + consumed, len);
-
-        std::uint8_t* block = call.dst + produced;
-        Payload payload{n, false};
-        if (call.variant == kVariantRangeCoded) {
-            // Move-to-front runs inside the coder's pass and leaves the record
-            // rewritten, ready to be stored uncoded instead. When the record
-            // fits, only a payload shorter than it counts, and the coder stops
-            // once it cannot be; otherwise the payload is cut at the capacity.
-            const std::uint32_t capacity = remaining - kBlockHeaderSize;
-            const std::uint32_t codedLength =
-                capacity >= n ? encodeRecordIfShorter(moveToFront_, coder_, record.data(), n,
-                                                      block + kBlockHeaderSize)
-                              : encodeRecord(moveToFront_, coder_, record.data(), n,
-                                             block + kBlockHeaderSize, capacity);
-            // A payload cut short at the capacity cannot be decoded: it counts as
-            // not shorter, and then the uncoded record does not fit either.
-            if (codedLength <= capacity && codedLength < n) {
-                payload = {codedLength, true};
-            } else {
-                coder_.initModel();
-            }
+    Payload payload{n, false};
+    if (variant == kVariantRangeCoded) {
+        // Move-to-front runs inside the coder's pass and leaves the record
+        // rewritten, ready to be stored uncoded instead. When the record
+        // fits, only a payload shorter than it counts, and the coder stops
+        // once it cannot be; otherwise the payload is cut at the capacity.
+        const std::uint32_t capacity = room - kBlockHeaderSize;
+        const std::uint32_t codedLength =
+            capacity >= n ? encodeRecordIfShorter(moveToFront_, coder_, record, n,
+                                                  block + kBlockHeaderSize)
+                          : encodeRecord(moveToFront_, coder_, record, n,
+                                         block + kBlockHeaderSize, capacity);
+        // A payload cut short at the capacity cannot be decoded: it counts as
+        // not shorter, and then the uncoded record does not fit either.
+        if (codedLength <= capacity && codedLength < n) {
+            payload = {codedLength, true};
         } else {
-            moveToFront_.MoveToFrontEncode(record.data(), record.data(),
-                                           static_cast<std::int32_t>(n));
+            coder_.initModel();
         }
-
-        const std::uint32_t size = payload.length + kBlockHeaderSize;
-        if (size > kMaxBlockField || size > remaining) return 0;
-        if (!payload.coded) std::memcpy(block + kBlockHeaderSize, record.data(), n);
-        writeBlockHeader(block, {size, len});
-        produced += size;
-        consumed += len;
+    } else {
+        moveToFront_.MoveToFrontEncode(record, record, static_cast<std::int32_t>(n));
     }
 
-    coder_.releaseModel();
-    *call.dstLen = produced;
-    return reportProgress(call.callback, call.user, consumed, call.srcLen) ? 1 : 0;
+    const std::uint32_t size = payload.length + kBlockHeaderSize;
+    if (size > kMaxBlockField || size > room) return 0;
+    if (!payload.coded) std::memcpy(block + kBlockHeaderSize, record, n);
+    writeBlockHeader(block, {size, len});
+    return size;
+}
+
+CallOutcome CodecContext::runEncode(const EncodeCall& call) {
+    startStream();
+
+    std::array<std::uint8_t, kRecordOverhead + kBlockSize> record;
+    CallOutcome outcome;
+    while (outcome.consumed < call.srcLen) {
+        if (!reportProgress(call.callback, call.user, outcome.consumed, call.srcLen)) {
+            outcome.status = CallStatus::aborted;
+            return outcome;
+        }
+        const std::uint32_t remaining = call.capacity - outcome.produced;
+        const std::uint32_t len = std::min(call.srcLen - outcome.consumed, kBlockSize);
+        const std::uint32_t size =
+            remaining <= kBlockHeaderSize
+                ? 0
+                : encodeNextBlock(call.variant, call.src + outcome.consumed, len,
+                                  call.dst + outcome.produced, remaining, record.data());
+        if (size == 0) {
+            outcome.status = CallStatus::outputTooSmall;
+            return outcome;
+        }
+        outcome.produced += size;
+        outcome.consumed += len;
+    }
+
+    endStream();
+    outcome.reachedEnd = true;
+    return outcome;
+}
+
+int CodecContext::encodeLoop(const EncodeCall& call) {
+    const CallOutcome outcome = runEncode(call);
+    if (!outcome.reachedEnd) return 0;
+    *call.dstLen = outcome.produced;
+    return reportProgress(call.callback, call.user, outcome.consumed, call.srcLen) ? 1 : 0;
 }
 
 }  // namespace tavrine

@@ -19,6 +19,11 @@ constexpr std::uint32_t kRecordOverhead = 2;  // primary index in front of the l
 constexpr std::uint32_t kMaxEncodedBlock = kBlockHeaderSize + kRecordOverhead + kBlockSize;
 constexpr std::uint32_t kMaxBlockField = 0xFFFF;  // both header fields are 16 bits wide
 
+// The decoder's record buffer takes blocks far larger than the encoder writes
+// (8192 bytes), as far as the 16-bit header fields and this buffer allow.
+constexpr std::uint32_t kDecodeRecordCapacity = 32776;
+constexpr std::uint32_t kMaxDecodedBlock = kDecodeRecordCapacity - kRecordOverhead;
+
 struct BlockHeader {
     std::uint32_t size;           // bytes of the whole block, header included
     std::uint32_t decodedLength;  // source bytes the block decodes to
@@ -36,6 +41,14 @@ inline void writeLittleEndian16(std::uint8_t* at, std::uint32_t value) noexcept 
 // Reads the header at the start of a block; the caller ensures 4 bytes are there.
 inline BlockHeader readBlockHeader(const std::uint8_t* block) noexcept {
     return {readLittleEndian16(block), readLittleEndian16(block + 2)};
+}
+
+// The checks a header passes on its own, before anything of its payload is
+// looked at: a block holds more than its header and decodes to 1 to
+// kMaxDecodedBlock bytes, so that its record fits the decoder's buffer.
+inline bool headerIsPlausible(BlockHeader header) noexcept {
+    return header.size > kBlockHeaderSize && header.decodedLength != 0 &&
+           header.decodedLength <= kMaxDecodedBlock;
 }
 
 inline void writeBlockHeader(std::uint8_t* block, BlockHeader header) noexcept {
