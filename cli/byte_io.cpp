@@ -28,12 +28,6 @@ std::size_t readUpTo(ByteSource& source, std::span<std::uint8_t> into) {
     return filled;
 }
 
-std::size_t CountingSource::readSome(std::span<std::uint8_t> into) {
-    const std::size_t got = inner_.readSome(into);
-    consumed_ += got;
-    return got;
-}
-
 std::size_t FdSource::readSome(std::span<std::uint8_t> into) {
     if (into.empty()) return 0;
     for (;;) {

@@ -41,18 +41,6 @@ public:
 // Fills `into` unless the input ends first; returns the count read.
 std::size_t readUpTo(ByteSource& source, std::span<std::uint8_t> into);
 
-// Counts what passes, so that messages can say where the input ended.
-class CountingSource final : public ByteSource {
-public:
-    explicit CountingSource(ByteSource& inner) noexcept : inner_(inner) {}
-    std::size_t readSome(std::span<std::uint8_t> into) override;
-    std::uint64_t consumed() const noexcept { return consumed_; }
-
-private:
-    ByteSource& inner_;
-    std::uint64_t consumed_ = 0;
-};
-
 // Reads a descriptor it does not own.
 class FdSource final : public ByteSource {
 public:

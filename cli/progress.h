@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tvr_writer.h"
+#include "tvr_file.h"
 
 namespace tavrine::tool {
 

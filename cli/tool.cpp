@@ -12,9 +12,7 @@
 #include "file_ops.h"
 #include "progress.h"
 #include "raw_stream.h"
-#include "segment_codec.h"
-#include "tvr_reader.h"
-#include "tvr_writer.h"
+#include "tvr_file.h"
 
 namespace tavrine::tool {
 namespace {
@@ -143,10 +141,13 @@ private:
         }
     }
 
-    TransferStats code(ByteSource& source, ByteSink& sink, ProgressMeter& meter) const {
+    TransferStats code(const Input& input, ByteSource& source, ByteSink& sink,
+                       ProgressMeter& meter) const {
         const ProgressFunction progress = [&meter](const TransferStats& stats) { meter.show(stats); };
         if (options_.mode == Mode::compress) {
-            if (options_.raw) return compressRaw(source, sink, options_.variant, progress);
+            if (options_.raw) {
+                return compressRaw(source, sink, options_.variant, progress, input.knownSize());
+            }
             const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
             return compressToTvr(source, sink, settings, progress);
         }
@@ -179,7 +180,7 @@ private:
         {
             ProgressMeter meter(showProgress(), input.name, input.knownSize(),
                                 options_.mode != Mode::compress);
-            stats = code(source, sink, meter);
+            stats = code(input, source, sink, meter);
         }
         if (file) file->commit(options_.force, input.regularInfo());
         if (options_.removeSource && file && input.regularInfo() != nullptr) removeFile(input.name);

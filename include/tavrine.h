@@ -1,13 +1,26 @@
 /*
- * tavrine — block-sorting compression codec.
+ * tavrine - block-sorting compression codec.
  *
  * The C interface of the codec module. Every function returns 1 on success and
- * 0 on failure; there are no error codes. Results travel through pointer
- * arguments. A length passed by pointer (dstLen) is read once, as the output
- * capacity, and written at most once, at the end of a successful call.
+ * 0 on failure; there are no error codes (tavrine_api.h has calls that say why
+ * they failed). Results travel through pointer arguments.
  *
- * Type id 2 is the only stream type. It is encoded with variant 0 (every block
- * stored block-sorted but not entropy coded) or variant 5 (blocks range coded
+ * The length word of ZOLT_Encode and ZOLT_Decode (*dstLen) is read once, as
+ * the output capacity, before any work, and written at most once, when the
+ * block loop has run to its end:
+ *   - on success, with the length of the output (0 for an empty source);
+ *   - when the progress callback returns 0 at the final report, which comes
+ *     after the length is written: the output is complete and the word holds
+ *     its length, but the result is 0;
+ *   - when ZOLT_Decode meets a range-coded block that holds more symbols than
+ *     its header announces: the word holds the decoded length of the blocks
+ *     before it, the final report is made with done = that block's stream
+ *     offset, and the result is 0.
+ * Every other failure leaves the word untouched and makes no final report.
+ *
+ * Type id 2 (TAVRINE_STREAM_TYPE) is the only stream type. It is encoded with
+ * variant 0 (TAVRINE_VARIANT_UNCODED: every block stored block-sorted but not
+ * entropy coded) or variant 5 (TAVRINE_VARIANT_RANGE_CODED: blocks range coded
  * where that is shorter). The decoder reads the kind of every block from its
  * header and needs no variant.
  *
@@ -21,6 +34,16 @@
 #define TAVRINE_H
 
 #include <stdint.h>
+
+/* The library's version; tavrine_version() in tavrine_api.h gives it at run time. */
+#define TAVRINE_VERSION_MAJOR 0
+#define TAVRINE_VERSION_MINOR 1
+#define TAVRINE_VERSION_PATCH 0
+
+/* The stream type and its two encode variants. */
+#define TAVRINE_STREAM_TYPE 2u
+#define TAVRINE_VARIANT_UNCODED 0u
+#define TAVRINE_VARIANT_RANGE_CODED 5u
 
 /* Callee-pops standard calling convention on 32-bit Windows, the platform's
  * default convention elsewhere. Exports and the progress callback use it. */
@@ -36,9 +59,12 @@
 #define ZOLT_API
 #endif
 
-/* No function of this interface lets an exception escape. */
-#if defined(__cplusplus)
+/* No function of this interface lets an exception escape. Compilers before
+ * C++11 know no noexcept; MSVC states its language level in _MSVC_LANG. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSVC_LANG) && _MSVC_LANG >= 201103L))
 #define ZOLT_NOTHROW noexcept
+#elif defined(__cplusplus)
+#define ZOLT_NOTHROW throw()
 #else
 #define ZOLT_NOTHROW
 #endif

@@ -1,5 +1,6 @@
 #!/bin/sh
-# The shared library exports exactly the eleven ZOLT_ functions.
+# The shared library exports exactly the eleven ZOLT_ functions and the
+# tavrine_ functions of tavrine_api.h.
 set -eu
 lib=$1
 expected='ZOLT_Decode
@@ -12,7 +13,26 @@ ZOLT_GetSupportedEncodeType
 ZOLT_IsSupportedDecodeType
 ZOLT_IsSupportedEncodeType
 ZOLT_MakeInterfaceVersion
-ZOLT_VerifyInterfaceVersion'
+ZOLT_VerifyInterfaceVersion
+tavrine_decode
+tavrine_decode_stream
+tavrine_decoded_length
+tavrine_decoder_create
+tavrine_decoder_free
+tavrine_decoder_offset
+tavrine_encode
+tavrine_encode_bound
+tavrine_encode_stream
+tavrine_encoder_create
+tavrine_encoder_free
+tavrine_status_text
+tavrine_tvr_compress
+tavrine_tvr_compress_fd
+tavrine_tvr_decompress
+tavrine_tvr_decompress_fd
+tavrine_tvr_list
+tavrine_tvr_settings_init
+tavrine_version'
 actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | grep -v '^$' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "exported symbols differ from the interface:" >&2

@@ -63,27 +63,44 @@ TEST(RawStream, WorkedStreamsOfTheFormat) {
     EXPECT_TRUE(rawDecompress({}).empty());
 }
 
-TEST(RawStream, DamageIsRefusedNotDecoded) {
-    const std::string untiled =
-        "not a bare tavrine stream, or a damaged one: its block headers do not add up \u2014 the file is corrupted";
-    for (const char* bad : {"09 00 03 00 00 00 63 62", "09 00 03 00 00 00 63 62 63 00", "00 00 03 00 00"}) {
-        const Bytes stream = test::hex(bad);
+TEST(RawStream, DamageIsRefusedAtItsBlockAfterTheBlocksBeforeIt) {
+    const std::string prefix = "not a bare tavrine stream, or a damaged one: ";
+    const std::string corrupted = " \u2014 the file is corrupted";
+    const struct {
+        const char* stream;
+        const char* reason;
+        const char* written;  // the blocks before the damage, decoded
+    } cases[] = {
+        {"09 00 03 00 00 00 63 62", "it ends inside the block at byte 0", ""},
+        {"09 00 03 00 00 00 63 62 63 00", "it ends inside the block at byte 9", "abc"},
+        {"00 00 03 00 00", "the block at byte 0 does not decode", ""},
+        // Headers that tile but a primary index past the block.
+        {"09 00 03 00 00 00 63 62 63 09 00 03 00 07 00 63 62 63", "the block at byte 9 does not decode",
+         "abc"},
+    };
+    for (const auto& bad : cases) {
+        const Bytes stream = test::hex(bad.stream);
         MemorySource source(stream);
         VectorSink sink;
         try {
             decompressRaw(source, sink);
-            ADD_FAILURE() << bad << " decoded";
+            ADD_FAILURE() << bad.stream << " decoded";
         } catch (const FormatError& error) {
-            EXPECT_EQ(error.what(), untiled) << bad;
+            EXPECT_EQ(error.what(), prefix + bad.reason + corrupted) << bad.stream;
         }
-        EXPECT_TRUE(sink.bytes().empty());
+        EXPECT_EQ(sink.bytes(), test::ascii(bad.written)) << bad.stream;
     }
-    // Headers that tile but a payload that does not decode: a primary index past the block.
-    const Bytes stream = test::hex("09 00 03 00 07 00 63 62 63");
-    MemorySource source(stream);
+}
+
+TEST(RawStream, InputPastFourGibibytesIsRefusedBeforeReadingWhenItsSizeIsKnown) {
+    const Bytes input = test::ascii("abc");
+    MemorySource source(input);
     VectorSink sink;
-    EXPECT_THROW(decompressRaw(source, sink), FormatError);
+    EXPECT_THROW(compressRaw(source, sink, 5, {}, kMaxRawInput + 1), CodecError);
     EXPECT_TRUE(sink.bytes().empty());
+    // The size is only a hint for the refusal: the stream is the input's.
+    compressRaw(source, sink, 5, {}, kMaxRawInput);
+    EXPECT_EQ(test::toHex(sink.bytes()), "09 00 03 00 00 00 63 62 63");
 }
 
 TEST(RawStream, ListingCountsBlocksFromHeaders) {

@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "byte_io.h"
-#include "checksum.h"
+#include "container/byte_io.h"
+#include "container/checksum.h"
 #include "support/test_data.h"
-#include "tvr_format.h"
-#include "tvr_writer.h"
+#include "container/tvr_format.h"
+#include "container/tvr_writer.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 using test::Bytes;
@@ -23,8 +23,8 @@ Bytes toBytes(const std::array<std::uint8_t, N>& array) {
 std::string headerError(const Bytes& bytes) {
     try {
         decodeHeader(std::span<const std::uint8_t, kHeaderSize>(bytes.data(), kHeaderSize));
-    } catch (const FormatError& error) {
-        return error.what();
+    } catch (const ContainerError& error) {
+        return error.what() + std::string(" [") + tavrine_status_text(error.status()) + "]";
     }
     return "accepted";
 }
@@ -83,9 +83,9 @@ TEST(TvrFormat, EveryBitFlipInTheHeaderIsRefused) {
         bad[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
         const std::string error = headerError(bad);
         if (bit < 32) {
-            EXPECT_EQ(error, "not a tavrine file") << "bit " << bit;
+            EXPECT_EQ(error, "not a tavrine file [unknown format]") << "bit " << bit;
         } else {
-            EXPECT_EQ(error, "damaged file header \u2014 the file is corrupted") << "bit " << bit;
+            EXPECT_EQ(error, "damaged file header [corrupt data]") << "bit " << bit;
         }
     }
 }
@@ -93,14 +93,16 @@ TEST(TvrFormat, EveryBitFlipInTheHeaderIsRefused) {
 TEST(TvrFormat, HeaderFieldsOutsideTheFormatAreRefusedByName) {
     EXPECT_EQ(headerError(sealedHeader(1, 5, 0, kDefaultSegmentSize)), "accepted");
     EXPECT_EQ(headerError(sealedHeader(2, 5, 0, kDefaultSegmentSize)),
-              "written in format version 2, which this tavrine does not read (it reads version 1)");
+              "written in format version 2, which this tavrine does not read (it reads version 1) "
+              "[unknown format]");
     EXPECT_EQ(headerError(sealedHeader(1, 5, 0x0100, kDefaultSegmentSize)),
-              "uses features this tavrine does not know (header flags 256)");
-    EXPECT_EQ(headerError(sealedHeader(1, 3, 0, kDefaultSegmentSize)), "written with unknown variant 3");
-    EXPECT_EQ(headerError(sealedHeader(1, 0, 0, kMinSegmentSize - 1)), "unsupported segment size 4095");
+              "uses features this tavrine does not know (header flags 256) [unknown format]");
+    EXPECT_EQ(headerError(sealedHeader(1, 3, 0, kDefaultSegmentSize)), "written with unknown variant 3 [unknown format]");
+    EXPECT_EQ(headerError(sealedHeader(1, 0, 0, kMinSegmentSize - 1)), "unsupported segment size 4095 [unknown format]");
     EXPECT_EQ(headerError(sealedHeader(1, 0, 0, kMaxSegmentSize + 1)),
-              "unsupported segment size 67108865");
-    EXPECT_EQ(headerError(hex("50 4B 03 04 14 00 00 00 08 00 00 00 00 00 00 00")), "not a tavrine file");
+              "unsupported segment size 67108865 [unknown format]");
+    EXPECT_EQ(headerError(hex("50 4B 03 04 14 00 00 00 08 00 00 00 00 00 00 00")),
+              "not a tavrine file [unknown format]");
 }
 
 TEST(TvrFormat, MagicIsNoValidFirstBlockOfABareStream) {
@@ -158,4 +160,4 @@ TEST(TvrFormat, EveryBitFlipInAFrameIsRefused) {
 }
 
 }  // namespace
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "byte_io.h"
-#include "tvr_format.h"
+#include "container/byte_io.h"
+#include "container/tvr_format.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 
 struct CompressSettings {
     std::uint8_t variant = 5;
@@ -26,12 +26,14 @@ struct TransferStats {
     std::uint64_t members = 0;
 };
 
-// Told after each segment: the totals so far.
-using ProgressFunction = std::function<void(const TransferStats&)>;
+// Told after each segment: the totals so far. Returns false to stop the call,
+// which then throws ContainerError (aborted).
+using ProgressFunction = std::function<bool(const TransferStats&)>;
 
-// Writes one complete member. Throws FileError (reading or writing),
-// CodecError, std::bad_alloc; the sink then holds an incomplete member.
+// Writes one complete member. Throws ContainerError (reading or writing,
+// too many segments, aborted) and std::bad_alloc; the sink then holds an
+// incomplete member.
 TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSettings& settings,
                             const ProgressFunction& progress = {});
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -1,13 +1,13 @@
-#include "tvr_writer.h"
+#include "container/tvr_writer.h"
 
 #include <limits>
 #include <vector>
 
-#include "checksum.h"
-#include "ordered_pool.h"
-#include "segment_codec.h"
+#include "container/checksum.h"
+#include "container/ordered_pool.h"
+#include "container/segment_codec.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 struct EncodedSegment {
@@ -40,7 +40,9 @@ public:
         put(segment.stream);
         stats_.bytesIn += segment.frame.decodedSize;
         ++stats_.segments;
-        if (progress_) progress_(stats_);
+        if (progress_ && !progress_(stats_)) {
+            throw ContainerError(TAVRINE_ABORTED, stats_.bytesIn, "stopped by the progress callback");
+        }
     }
 
     const TransferStats& stats() const noexcept { return stats_; }
@@ -67,7 +69,8 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
         input.resize(readUpTo(source, input));
         if (input.empty()) break;
         if (++segmentCount > std::numeric_limits<std::uint32_t>::max()) {
-            throw CodecError("the input has too many segments for one file; use a larger --segment-size");
+            throw ContainerError(TAVRINE_TOO_LARGE, (segmentCount - 1) * settings.segmentSize,
+                                 "the input has too many segments for one file");
         }
         content.update(input);
         const bool last = input.size() < settings.segmentSize;
@@ -89,4 +92,4 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     return stats;
 }
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -1,22 +1,25 @@
-#include "tvr_reader.h"
+#include "container/tvr_reader.h"
 
 #include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "checksum.h"
-#include "ordered_pool.h"
-#include "segment_codec.h"
+#include "container/checksum.h"
+#include "container/ordered_pool.h"
+#include "container/segment_codec.h"
+#include "stream/stream_format.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 // Stored streams are read in pieces, so that a frame announcing a large
 // segment costs memory only as its bytes actually arrive.
 constexpr std::size_t kReadPiece = 1u << 20;
 
-std::string corrupted(const std::string& what) { return what + kCorruptedSuffix; }
+ContainerError corrupted(std::uint64_t offset, const std::string& what) {
+    return ContainerError(TAVRINE_CORRUPT, offset, what);
+}
 
 std::string segmentName(std::uint64_t number) { return "segment " + std::to_string(number); }
 
@@ -41,14 +44,18 @@ public:
         std::array<std::uint8_t, kHeaderSize> bytes{};
         const std::size_t got = readUpTo(input_, bytes);
         if (got == 0 && members_ > 0) return false;
-        if (got == 0) throw FormatError("not a tavrine file (it is empty)");
+        const std::uint64_t start = input_.consumed() - got;
+        if (got == 0) throw ContainerError(TAVRINE_UNKNOWN_FORMAT, 0, "not a tavrine file (it is empty)");
         if (!startsLikeMagic(std::span(bytes.data(), got))) {
-            if (members_ == 0) throw FormatError("not a tavrine file");
-            throw FormatError(corrupted("unknown data after the end frame, at byte " +
-                                        std::to_string(input_.consumed() - got)));
+            if (members_ == 0) throw ContainerError(TAVRINE_UNKNOWN_FORMAT, 0, "not a tavrine file");
+            throw corrupted(start, "unknown data after the end frame, at byte " + std::to_string(start));
         }
         if (got < bytes.size()) throw truncated();
-        header_ = decodeHeader(bytes);
+        try {
+            header_ = decodeHeader(bytes);
+        } catch (const ContainerError& error) {
+            throw ContainerError(error.status(), start, error.what());
+        }
         ++members_;
         return true;
     }
@@ -62,7 +69,7 @@ public:
             ++segmentNumber_;
             const auto frame = decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(
                 bytes.data(), kSegmentFrameSize));
-            if (!frame) throw FormatError(corrupted("damaged frame of " + segmentName(segmentNumber_)));
+            if (!frame) throw corrupted(frameStart_, "damaged frame of " + segmentName(segmentNumber_));
             checkSizes(*frame);
             segment_ = *frame;
             readStream(frame->storedSize);
@@ -71,11 +78,11 @@ public:
         if (bytes[0] == kEndFrameKind) {
             readExactly(std::span(bytes.data() + kFrameKindSize, kEndFrameSize - kFrameKindSize));
             const auto frame = decodeEndFrame(bytes);
-            if (!frame) throw FormatError(corrupted("damaged end frame"));
+            if (!frame) throw corrupted(frameStart_, "damaged end frame");
             end_ = *frame;
             return Frame::end;
         }
-        throw FormatError(corrupted("damaged frame at byte " + std::to_string(frameStart_)));
+        throw corrupted(frameStart_, "damaged frame at byte " + std::to_string(frameStart_));
     }
 
     const FileHeader& header() const noexcept { return header_; }
@@ -83,12 +90,14 @@ public:
     const EndFrame& end() const noexcept { return end_; }
     std::vector<std::uint8_t> takeStream() noexcept { return std::move(stream_); }
     std::uint64_t segmentNumber() const noexcept { return segmentNumber_; }
+    std::uint64_t frameStart() const noexcept { return frameStart_; }
     std::uint64_t consumed() const noexcept { return input_.consumed(); }
     std::uint64_t members() const noexcept { return members_; }
 
 private:
-    FormatError truncated() const {
-        return FormatError("truncated after " + std::to_string(input_.consumed()) + " bytes");
+    ContainerError truncated() const {
+        return ContainerError(TAVRINE_TRUNCATED, input_.consumed(),
+                              "truncated after " + std::to_string(input_.consumed()) + " bytes");
     }
 
     void readExactly(std::span<std::uint8_t> into) {
@@ -97,14 +106,14 @@ private:
 
     void checkSizes(const SegmentFrame& frame) const {
         if (frame.decodedSize == 0 || frame.decodedSize > header_.segmentSize) {
-            throw FormatError(corrupted(segmentName(segmentNumber_) + " announces " +
-                                        std::to_string(frame.decodedSize) +
-                                        " bytes, which its segment size does not allow"));
+            throw corrupted(frameStart_, segmentName(segmentNumber_) + " announces " +
+                                             std::to_string(frame.decodedSize) +
+                                             " bytes, which its segment size does not allow");
         }
         if (frame.storedSize == 0 ||
             frame.storedSize > largestStream(header_.variant, frame.decodedSize)) {
-            throw FormatError(corrupted(segmentName(segmentNumber_) + " has an impossible stored size (" +
-                                        std::to_string(frame.storedSize) + " bytes)"));
+            throw corrupted(frameStart_, segmentName(segmentNumber_) + " has an impossible stored size (" +
+                                             std::to_string(frame.storedSize) + " bytes)");
         }
     }
 
@@ -128,23 +137,28 @@ private:
     std::uint64_t members_ = 0;
 };
 
+// Where a segment stands in the input, for messages and fault offsets.
+struct SegmentPlace {
+    std::uint64_t number = 0;
+    std::uint64_t frameStart = 0;
+};
+
 std::vector<std::uint8_t> decodeSegment(const std::vector<std::uint8_t>& stream,
-                                        const SegmentFrame& frame, std::uint64_t number) {
+                                        const SegmentFrame& frame, SegmentPlace place) {
+    const std::string name = segmentName(place.number);
     if (frameCheck(stream) != frame.storedCheck) {
-        throw FormatError(corrupted("checksum mismatch in " + segmentName(number)));
+        throw corrupted(place.frameStart, "checksum mismatch in " + name);
     }
     // The block headers must announce the frame's size before that much
     // memory is spent on a stream that may be tiny.
     const auto announced = announcedLength(stream);
     if (!announced || *announced != frame.decodedSize) {
-        throw FormatError(corrupted(segmentName(number) + " does not decode"));
+        throw corrupted(place.frameStart, name + " does not decode");
     }
     std::vector<std::uint8_t> decoded(frame.decodedSize);
-    if (!decodeStream(stream, decoded)) {
-        throw FormatError(corrupted(segmentName(number) + " does not decode"));
-    }
+    if (!decodeStream(stream, decoded)) throw corrupted(place.frameStart, name + " does not decode");
     if (contentChecksum(decoded) != frame.checksum) {
-        throw FormatError(corrupted("checksum mismatch in " + segmentName(number)));
+        throw corrupted(place.frameStart, "checksum mismatch in " + name);
     }
     return decoded;
 }
@@ -155,16 +169,17 @@ struct MemberTally {
     std::uint64_t decodedSize = 0;
 };
 
-void checkEndCounts(const EndFrame& end, const MemberTally& tally) {
+void checkEndCounts(const EndFrame& end, const MemberTally& tally, std::uint64_t endStart) {
     if (end.segmentCount != tally.segments) {
-        throw FormatError(corrupted("the end frame counts " + std::to_string(end.segmentCount) +
-                                    " segments, but " + std::to_string(tally.segments) +
-                                    " came before it"));
+        throw corrupted(endStart, "the end frame counts " + std::to_string(end.segmentCount) +
+                                      " segments, but " + std::to_string(tally.segments) +
+                                      " came before it");
     }
     if (end.decodedSize != tally.decodedSize) {
-        throw FormatError(corrupted("size mismatch: the end frame says " +
-                                    std::to_string(end.decodedSize) + " bytes, the segments hold " +
-                                    std::to_string(tally.decodedSize)));
+        throw corrupted(endStart, "size mismatch: the end frame says " +
+                                      std::to_string(end.decodedSize) +
+                                      " bytes, the segments hold " +
+                                      std::to_string(tally.decodedSize));
     }
 }
 
@@ -199,16 +214,18 @@ private:
             submitSegment();
         }
         drain();
-        checkEndCounts(parser_.end(), tally_);
+        checkEndCounts(parser_.end(), tally_, parser_.frameStart());
         if (parser_.end().checksum != content_->digest()) {
-            throw FormatError(corrupted("content checksum mismatch"));
+            throw corrupted(parser_.frameStart(), "content checksum mismatch");
         }
     }
 
     void submitSegment() {
         if (pool_.full()) emit(pool_.takeNext());
         pool_.submit([stream = parser_.takeStream(), frame = parser_.segment(),
-                      number = parser_.segmentNumber()] { return decodeSegment(stream, frame, number); });
+                      place = SegmentPlace{parser_.segmentNumber(), parser_.frameStart()}] {
+            return decodeSegment(stream, frame, place);
+        });
         while (pool_.nextReady()) emit(pool_.takeNext());
     }
 
@@ -224,7 +241,9 @@ private:
         ++stats_.segments;
         stats_.bytesOut += decoded.size();
         stats_.bytesIn = parser_.consumed();
-        if (progress_) progress_(stats_);
+        if (progress_ && !progress_(stats_)) {
+            throw ContainerError(TAVRINE_ABORTED, stats_.bytesIn, "stopped by the progress callback");
+        }
     }
 
     FrameParser parser_;
@@ -259,15 +278,16 @@ TvrListing listTvr(ByteSource& source) {
             const auto blocks = countBlocks(stream);
             const auto length = announcedLength(stream);
             if (!blocks || !length || *length != parser.segment().decodedSize) {
-                throw FormatError(corrupted("the stream of " + segmentName(parser.segmentNumber()) +
-                                            " is damaged"));
+                throw corrupted(parser.frameStart(), "the stream of " +
+                                                         segmentName(parser.segmentNumber()) +
+                                                         " is damaged");
             }
             listing.codedBlocks += blocks->coded;
             listing.uncodedBlocks += blocks->uncoded;
             ++tally.segments;
             tally.decodedSize += parser.segment().decodedSize;
         }
-        checkEndCounts(parser.end(), tally);
+        checkEndCounts(parser.end(), tally, parser.frameStart());
         listing.segments += tally.segments;
         listing.decodedSize += tally.decodedSize;
         listing.checksum = parser.end().checksum;
@@ -276,4 +296,4 @@ TvrListing listTvr(ByteSource& source) {
     return listing;
 }
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

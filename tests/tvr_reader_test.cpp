@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "byte_io.h"
-#include "checksum.h"
-#include "segment_codec.h"
+#include "container/byte_io.h"
+#include "container/checksum.h"
+#include "container/segment_codec.h"
 #include "support/test_data.h"
-#include "tvr_format.h"
-#include "tvr_reader.h"
-#include "tvr_writer.h"
+#include "container/tvr_format.h"
+#include "container/tvr_reader.h"
+#include "container/tvr_writer.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 using test::Bytes;
@@ -37,16 +37,16 @@ Bytes decompress(const Bytes& file, unsigned threads = 1) {
     return sink.bytes();
 }
 
-// The message decompression fails with ("decoded" when it succeeds); what it
-// wrote goes to `written`.
+// The message decompression fails with, and its status in brackets
+// ("decoded" when it succeeds); what it wrote goes to `written`.
 std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* written = nullptr) {
     MemorySource source(file);
     VectorSink sink;
     std::string message = "decoded";
     try {
         decompressTvr(source, sink, DecompressSettings{threads});
-    } catch (const FormatError& error) {
-        message = error.what();
+    } catch (const ContainerError& error) {
+        message = error.what() + std::string(" [") + tavrine_status_text(error.status()) + "]";
     }
     if (written != nullptr) *written = sink.bytes();
     return message;
@@ -186,21 +186,22 @@ TEST(TvrConcatenation, WhatFollowsAMemberMustBeAnotherMember) {
     const Bytes file = compress(text(100));
     EXPECT_EQ(decompressError(concat(file, test::ascii("garbage"))),
               "unknown data after the end frame, at byte " + std::to_string(file.size()) +
-                  " \u2014 the file is corrupted");
+                  " [corrupt data]");
     EXPECT_EQ(decompressError(concat(file, Bytes(1, 0))),
               "unknown data after the end frame, at byte " + std::to_string(file.size()) +
-                  " \u2014 the file is corrupted");
+                  " [corrupt data]");
     const Bytes partialHeader(file.begin(), file.begin() + 6);
     EXPECT_EQ(decompressError(concat(file, partialHeader)),
-              "truncated after " + std::to_string(file.size() + 6) + " bytes");
+              "truncated after " + std::to_string(file.size() + 6) + " bytes [truncated data]");
 }
 
 TEST(TvrDamage, ForeignAndEmptyInputIsNotATavrineFile) {
-    EXPECT_EQ(decompressError({}), "not a tavrine file (it is empty)");
-    EXPECT_EQ(decompressError(test::ascii("hello, world\n")), "not a tavrine file");
-    EXPECT_EQ(decompressError(test::hex("1F 8B 08 00")), "not a tavrine file");
+    EXPECT_EQ(decompressError({}), "not a tavrine file (it is empty) [unknown format]");
+    EXPECT_EQ(decompressError(test::ascii("hello, world\n")), "not a tavrine file [unknown format]");
+    EXPECT_EQ(decompressError(test::hex("1F 8B 08 00")), "not a tavrine file [unknown format]");
     // A bare stream is not a .tvr file either.
-    EXPECT_EQ(decompressError(test::hex("09 00 03 00 00 00 63 62 63")), "not a tavrine file");
+    EXPECT_EQ(decompressError(test::hex("09 00 03 00 00 00 63 62 63")),
+              "not a tavrine file [unknown format]");
 }
 
 TEST(TvrDamage, TruncationAnywhereIsReportedWithItsOffset) {
@@ -212,7 +213,7 @@ TEST(TvrDamage, TruncationAnywhereIsReportedWithItsOffset) {
     for (std::size_t cut = 1; cut < file.size(); ++cut) {
         Bytes written;
         const std::string error = decompressError(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut)), 1, &written);
-        ASSERT_EQ(error, "truncated after " + std::to_string(cut) + " bytes");
+        ASSERT_EQ(error, "truncated after " + std::to_string(cut) + " bytes [truncated data]");
         // Only whole, verified segments come out.
         const std::size_t expected = cut >= secondSegment ? kSmallSegment : 0;
         if (cut >= pieces.endOffset()) {
@@ -265,7 +266,7 @@ TEST(TvrDamage, EveryBitFlipIsCaughtAndNamesThePlace) {
 TEST(TvrDamage, FramesWithIntactChecksButWrongContentsAreCaught) {
     const Bytes input = text(3 * kSmallSegment);
     const Pieces pieces = split(compress(input));
-    const std::string corrupted = " \u2014 the file is corrupted";
+    const std::string corrupted = " [corrupt data]";
 
     Pieces dropped = pieces;  // the second segment left out
     dropped.frames.erase(dropped.frames.begin() + 1);
@@ -353,17 +354,19 @@ TEST(TvrListing, ADamagedStreamOrFrameIsReported) {
         {
             try {
                 listTvr(source);
-            } catch (const FormatError& error) {
-                EXPECT_STREQ(error.what(), "the stream of segment 2 is damaged \u2014 the file is corrupted");
+            } catch (const ContainerError& error) {
+                EXPECT_STREQ(error.what(), "the stream of segment 2 is damaged");
+                EXPECT_EQ(error.status(), TAVRINE_CORRUPT);
+                EXPECT_EQ(error.offset(), badStream.frameOffset(1));
                 throw;
             }
         },
-        FormatError);
+        ContainerError);
     Bytes truncated = pieces.join();
     truncated.pop_back();
     MemorySource cut(truncated);
-    EXPECT_THROW(listTvr(cut), FormatError);
+    EXPECT_THROW(listTvr(cut), ContainerError);
 }
 
 }  // namespace
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -7,9 +7,7 @@
 #include <memory>
 #include <span>
 
-struct XXH3_state_s;
-
-namespace tavrine::tool {
+namespace tavrine::container {
 
 std::uint64_t contentChecksum(std::span<const std::uint8_t> bytes) noexcept;
 
@@ -19,14 +17,16 @@ std::uint32_t frameCheck(std::span<const std::uint8_t> bytes) noexcept;
 class StreamingChecksum {
 public:
     StreamingChecksum();  // throws std::bad_alloc
+    ~StreamingChecksum();
+    StreamingChecksum(const StreamingChecksum&) = delete;
+    StreamingChecksum& operator=(const StreamingChecksum&) = delete;
+
     void update(std::span<const std::uint8_t> bytes) noexcept;
     std::uint64_t digest() const noexcept;
 
 private:
-    struct StateDeleter {
-        void operator()(XXH3_state_s* state) const noexcept;
-    };
-    std::unique_ptr<XXH3_state_s, StateDeleter> state_;
+    struct State;  // xxHash's, kept out of this header
+    std::unique_ptr<State> state_;
 };
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -1,22 +1,41 @@
-// Reading .tvr files: decompression (segments decoded on the pool's threads,
-// written in order, every checksum verified) and listing (frames and block
-// headers walked, nothing decoded). Any input at all may be passed: damage,
-// truncation and foreign data end in FormatError with a plain-words message,
-// never in a crash, and decompression writes only segments whose checksum
-// matched. Both work on a memory buffer through MemorySource.
+// The tool's side of .tvr files: the library's writer, reader and listing
+// (tavrine_api.h) run on the tool's sources and sinks, with failures turned
+// into the tool's exceptions and messages. A source's or sink's own error
+// (FileError) comes out as it was thrown.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "byte_io.h"
 #include "tvr_format.h"
-#include "tvr_writer.h"
 
 namespace tavrine::tool {
+
+struct CompressSettings {
+    std::uint8_t variant = 5;
+    std::uint32_t segmentSize = kDefaultSegmentSize;
+    unsigned threads = 1;
+};
 
 struct DecompressSettings {
     unsigned threads = 1;
 };
+
+struct TransferStats {
+    std::uint64_t bytesIn = 0;
+    std::uint64_t bytesOut = 0;
+    std::uint64_t segments = 0;
+    std::uint64_t members = 0;
+};
+
+// Told after each segment (or piece of a bare stream): the totals so far.
+using ProgressFunction = std::function<void(const TransferStats&)>;
+
+// Writes one complete member. Throws FileError (reading or writing),
+// CodecError, std::bad_alloc; the sink then holds an incomplete member.
+TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSettings& settings,
+                            const ProgressFunction& progress = {});
 
 // Decodes every member of the input into the sink; stats count compressed
 // bytes in and decoded bytes out. Throws FormatError for bad input (after

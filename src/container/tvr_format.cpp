@@ -1,11 +1,13 @@
-#include "tvr_format.h"
+#include "container/tvr_format.h"
 
 #include <algorithm>
+#include <string>
 
-#include "checksum.h"
-#include "tavrine.h"
+#include "container/byte_io.h"
+#include "container/checksum.h"
+#include "stream/stream_format.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 constexpr std::size_t kVersionOffset = 4;
@@ -56,7 +58,9 @@ bool kindIntact(std::span<const std::uint8_t, N> bytes, std::uint8_t kind) noexc
     return bytes[0] == kind && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 0;
 }
 
-std::string corrupted(const std::string& what) { return what + kCorruptedSuffix; }
+[[noreturn]] void unknownFormat(const std::string& what) {
+    throw ContainerError(TAVRINE_UNKNOWN_FORMAT, 0, what);
+}
 
 }  // namespace
 
@@ -76,27 +80,27 @@ bool startsLikeMagic(std::span<const std::uint8_t> bytes) noexcept {
 }
 
 FileHeader decodeHeader(std::span<const std::uint8_t, kHeaderSize> bytes) {
-    if (!startsLikeMagic(bytes)) throw FormatError("not a tavrine file");
-    if (!sealIntact(bytes)) throw FormatError(corrupted("damaged file header"));
+    if (!startsLikeMagic(bytes)) unknownFormat("not a tavrine file");
+    if (!sealIntact(bytes)) throw ContainerError(TAVRINE_CORRUPT, 0, "damaged file header");
     const unsigned version = bytes[kVersionOffset];
     if (version != kFormatVersion) {
-        throw FormatError("written in format version " + std::to_string(version) +
-                          ", which this tavrine does not read (it reads version " +
-                          std::to_string(kFormatVersion) + ")");
+        unknownFormat("written in format version " + std::to_string(version) +
+                      ", which this tavrine does not read (it reads version " +
+                      std::to_string(kFormatVersion) + ")");
     }
     const std::uint32_t flags = get16(bytes.data() + kFlagsOffset);
     if (flags != 0) {
-        throw FormatError("uses features this tavrine does not know (header flags " +
-                          std::to_string(flags) + ")");
+        unknownFormat("uses features this tavrine does not know (header flags " +
+                      std::to_string(flags) + ")");
     }
     FileHeader header;
     header.variant = bytes[kVariantOffset];
     header.segmentSize = get32(bytes.data() + kSegmentSizeOffset);
     if (ZOLT_IsSupportedEncodeType(kStreamType, header.variant) == 0) {
-        throw FormatError("written with unknown variant " + std::to_string(header.variant));
+        unknownFormat("written with unknown variant " + std::to_string(header.variant));
     }
     if (header.segmentSize < kMinSegmentSize || header.segmentSize > kMaxSegmentSize) {
-        throw FormatError("unsupported segment size " + std::to_string(header.segmentSize));
+        unknownFormat("unsupported segment size " + std::to_string(header.segmentSize));
     }
     return header;
 }
@@ -141,4 +145,4 @@ std::optional<EndFrame> decodeEndFrame(std::span<const std::uint8_t, kEndFrameSi
     return frame;
 }
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

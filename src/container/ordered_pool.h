@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-namespace tavrine::tool {
+namespace tavrine::container {
 
 template <typename Result>
 class OrderedPool {
@@ -140,4 +140,4 @@ private:
     std::vector<std::jthread> workers_;  // last: joined first, while the rest still exists
 };
 
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "ordered_pool.h"
+#include "container/ordered_pool.h"
 
-namespace tavrine::tool {
+namespace tavrine::container {
 namespace {
 
 // Feeds `count` tasks through the pool the way the reader and writer do and
@@ -105,4 +105,4 @@ TEST(OrderedPool, DestroyingItWithWorkPendingDropsTheRest) {
 }
 
 }  // namespace
-}  // namespace tavrine::tool
+}  // namespace tavrine::container

@@ -1,0 +1,43 @@
+// Reading .tvr files: decompression (segments decoded on the pool's threads,
+// written in order, every checksum verified) and listing (frames and block
+// headers walked, nothing decoded). Any input at all may be passed: damage,
+// truncation and foreign data end in ContainerError with a plain-words
+// message and the input offset of the fault, never in a crash, and
+// decompression writes only segments whose checksum matched.
+#pragma once
+
+#include <cstdint>
+
+#include "container/byte_io.h"
+#include "container/tvr_format.h"
+#include "container/tvr_writer.h"
+
+namespace tavrine::container {
+
+struct DecompressSettings {
+    unsigned threads = 1;
+};
+
+// Decodes every member of the input into the sink; stats count compressed
+// bytes in and decoded bytes out. Throws ContainerError for bad input (after
+// writing the verified segments before the damage), for failed reads and
+// writes and when stopped, and std::bad_alloc.
+TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
+                            const ProgressFunction& progress = {});
+
+struct TvrListing {
+    std::uint64_t members = 0;
+    std::uint64_t segments = 0;
+    std::uint64_t codedBlocks = 0;
+    std::uint64_t uncodedBlocks = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t decodedSize = 0;
+    std::uint64_t checksum = 0;  // content checksum of the last member
+    std::uint8_t variant = 0;    // of the first member
+    std::uint32_t segmentSize = 0;
+};
+
+// Walks the whole input; throws ContainerError when its framing is damaged.
+TvrListing listTvr(ByteSource& source);
+
+}  // namespace tavrine::container

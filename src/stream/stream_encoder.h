@@ -1,0 +1,68 @@
+// The encoder for input that arrives in pieces: it gathers source bytes into
+// blocks of 8192 and codes each one with the encode loop's own block step as
+// soon as it is complete, so that the stream equals the one-shot encoder's
+// for the same whole input, however input and output are cut. It holds at
+// most one block of input and one of output; a block is coded straight from
+// the caller's input and into the caller's output whenever they hold a whole
+// one, so that nothing is copied then.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/heap.h"
+#include "stream/codec_context.h"
+
+namespace tavrine {
+
+// A window onto the caller's bytes: [data + pos, data + size) is still to be
+// read (input) or free (output).
+struct InputWindow {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+    std::size_t left() const noexcept { return size - pos; }
+};
+
+struct OutputWindow {
+    std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+    std::size_t left() const noexcept { return size - pos; }
+};
+
+enum class Directive : std::uint8_t { proceed, flush, end };
+
+class StreamEncoder {
+public:
+    // Obtains the buffers and starts the stream; throws std::bad_alloc.
+    explicit StreamEncoder(std::uint32_t variant);
+
+    // Takes input and writes stream bytes as far as the windows allow.
+    // Returns 0 once the directive is complete, otherwise the stream bytes
+    // held back for out (at least 1 while an end is not yet complete).
+    // Throws std::bad_alloc; the encoder is then unusable.
+    std::size_t encode(OutputWindow& out, InputWindow& in, Directive directive);
+
+    // The stream is complete: no more input may come.
+    bool ended() const noexcept { return ended_; }
+
+private:
+    // Codes `len` bytes as the next block, into out when a largest block fits
+    // there and nothing is held back, else into the held output.
+    void codeBlock(const std::uint8_t* src, std::uint32_t len, OutputWindow& out);
+    void deliver(OutputWindow& out) noexcept;
+    std::size_t held() const noexcept { return heldEnd_ - heldStart_; }
+
+    std::uint32_t variant_;
+    CodecContext context_;
+    platform::HeapArray<std::uint8_t> input_;   // one block of source bytes
+    platform::HeapArray<std::uint8_t> output_;  // one block of stream bytes
+    platform::HeapArray<std::uint8_t> record_;
+    std::uint32_t gathered_ = 0;  // source bytes in input_
+    std::uint32_t heldStart_ = 0;
+    std::uint32_t heldEnd_ = 0;
+    bool ended_ = false;
+};
+
+}  // namespace tavrine
