@@ -104,13 +104,15 @@ inline std::vector<std::uint8_t> encode(bytes_view input,
 inline std::vector<std::uint8_t> decode(bytes_view stream) {
     std::uint64_t announced = 0;
     std::uint64_t fault = 0;
-    detail::check(tavrine_decoded_length(stream.data(), stream.size(), &announced, &fault), fault);
+    // The offset is read only once the call has stored it.
+    const tavrine_status walked = tavrine_decoded_length(stream.data(), stream.size(), &announced, &fault);
+    detail::check(walked, fault);
     if (announced > std::numeric_limits<std::size_t>::max()) throw error(TAVRINE_TOO_LARGE);
     std::vector<std::uint8_t> output(static_cast<std::size_t>(announced));
     std::size_t length = 0;
-    detail::check(tavrine_decode(stream.data(), stream.size(), output.data(), output.size(), &length,
-                                 &fault, nullptr, nullptr),
-                  fault);
+    const tavrine_status decoded = tavrine_decode(stream.data(), stream.size(), output.data(),
+                                                  output.size(), &length, &fault, nullptr, nullptr);
+    detail::check(decoded, fault);
     return output;
 }
 
@@ -175,8 +177,9 @@ public:
 
     std::size_t run(tavrine_out_buffer& out, tavrine_in_buffer& in, tavrine_directive directive) {
         std::size_t remaining = 0;
-        detail::check(tavrine_decode_stream(decoder_.get(), &out, &in, directive, &remaining),
-                      offset());
+        const tavrine_status status =
+            tavrine_decode_stream(decoder_.get(), &out, &in, directive, &remaining);
+        detail::check(status, offset());
         return remaining;
     }
 
