@@ -1,16 +1,16 @@
-// The .tvr reader of the command-line tool on arbitrary bytes: damaged,
-// truncated or foreign input ends in FormatError and nothing else; input the
-// reader accepts is also accepted by the listing, with the same sizes.
+// The library's .tvr reader on arbitrary bytes: damaged, truncated or foreign
+// input ends in ContainerError and nothing else; input the reader accepts is
+// also accepted by the listing, with the same sizes.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
-#include "byte_io.h"
-#include "tvr_format.h"
-#include "tvr_reader.h"
+#include "container/byte_io.h"
+#include "container/tvr_format.h"
+#include "container/tvr_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace tavrine::tool;
+    using namespace tavrine::container;
     const std::span<const std::uint8_t> input(data, size);
 
     bool decoded = false;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemorySource source(input);
         stats = decompressTvr(source, sink, DecompressSettings{1});
         decoded = true;
-    } catch (const FormatError&) {
+    } catch (const ContainerError&) {
     }
 
     bool listed = false;
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemorySource source(input);
         listing = listTvr(source);
         listed = true;
-    } catch (const FormatError&) {
+    } catch (const ContainerError&) {
     }
 
     if (decoded) {

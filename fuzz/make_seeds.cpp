@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_io.h"
+#include "container/byte_io.h"
+#include "container/tvr_writer.h"
 #include "tavrine.h"
-#include "tvr_writer.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -40,7 +40,7 @@ Bytes encode(const Bytes& piece, std::uint32_t variant) {
 
 // A .tvr file of the piece, cut into segments of the smallest size.
 Bytes tvrFile(const Bytes& piece, std::uint8_t variant) {
-    using namespace tavrine::tool;
+    using namespace tavrine::container;
     MemorySource source(piece);
     VectorSink sink;
     compressToTvr(source, sink, CompressSettings{variant, kMinSegmentSize, 1});
@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     }
     const fs::path corpus(argv[1]);
     const fs::path out(argv[2]);
-    for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort", "tvr_reader"}) {
+    for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort", "stream_decode",
+                               "tvr_reader"}) {
         fs::create_directories(out / target);
     }
     int count = 0;
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
                 const std::string tag = name + "-v" + std::to_string(variant);
                 writeFile(out / "decode" / tag, {0, 0}, stream);
                 writeFile(out / "decoded_length" / tag, {}, stream);
+                writeFile(out / "stream_decode" / tag, {static_cast<std::uint8_t>(length), 1, 2, 3}, stream);
             }
             writeFile(out / "roundtrip" / name, {static_cast<std::uint8_t>(length % 4), 0, 0}, piece);
             if (length <= 700) writeFile(out / "block_sort" / name, {0}, piece);

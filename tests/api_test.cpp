@@ -178,6 +178,9 @@ TEST(OneShot, DecodedLengthChecksHeadersAsTheDecoderDoes) {
         {"09 00 03 00 00 00 63 62 63 09 00 03 00 00", TAVRINE_TRUNCATED, 3, 9},
         {"09 00 03 00 00 00 63 62 63 09 00 03", TAVRINE_TRUNCATED, 3, 9},
         {"09 00 03 00 00 00 63 62 63 04 00 03 00 00", TAVRINE_CORRUPT, 3, 9},
+        // Four bytes are a whole header, judged as such before the block's end.
+        {"09 00 03 00 00 00 63 62 63 00 00 03 00", TAVRINE_CORRUPT, 3, 9},
+        {"09 00 03 00 00 00 63 62 63 09 00 03 00", TAVRINE_TRUNCATED, 3, 9},
         {"09 00 00 00 00 00 63 62 63", TAVRINE_CORRUPT, 0, 0},
         // 32775 bytes would not fit the decoder's record buffer.
         {"09 00 07 80 00 00 63 62 63", TAVRINE_CORRUPT, 0, 0},

@@ -84,7 +84,7 @@ TAVRINE_ENTRY tavrine_status tavrine_decoded_length(const void* src, size_t src_
     };
     while (offset < src_len) {
         const std::size_t left = src_len - offset;
-        if (left <= tavrine::kBlockHeaderSize) return fail(TAVRINE_TRUNCATED);
+        if (left < tavrine::kBlockHeaderSize) return fail(TAVRINE_TRUNCATED);
         const tavrine::BlockHeader header = tavrine::readBlockHeader(stream + offset);
         if (!tavrine::headerIsPlausible(header)) return fail(TAVRINE_CORRUPT);
         if (header.size > left) return fail(TAVRINE_TRUNCATED);

@@ -70,9 +70,12 @@ CallOutcome CodecContext::runDecode(const DecodeCall& call) {
             threshold = saturatingAdd(consumed, kReportInterval);
         }
         // A header that no encoder writes is corrupt whether or not its
-        // block is complete; only then do the stream's end and the capacity count.
+        // block is complete, as the streaming decoder finds it the moment
+        // its four bytes are in; only then do the stream's end and the
+        // capacity count. (A block needs more than its header, so four bytes
+        // left fail either way.)
         const std::uint32_t left = call.srcLen - consumed;
-        if (left <= kBlockHeaderSize) return fail(CallStatus::truncated);
+        if (left < kBlockHeaderSize) return fail(CallStatus::truncated);
         const BlockHeader header = readBlockHeader(call.src + consumed);
         if (!headerIsPlausible(header)) return fail(CallStatus::corrupt);
         if (header.size > left) return fail(CallStatus::truncated);
