@@ -1,8 +1,9 @@
-# Installs the header, both libraries, a CMake package (find_package(tavrine)
+# Installs the headers, both libraries, a CMake package (find_package(tavrine)
 # gives tavrine::tavrine and tavrine::tavrine_static) and tavrine.pc.
 include(CMakePackageConfigHelpers)
 
-install(FILES ${PROJECT_SOURCE_DIR}/include/tavrine.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/tavrine.h ${PROJECT_SOURCE_DIR}/include/tavrine_api.h
+  ${PROJECT_SOURCE_DIR}/include/tavrine.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS tavrine tavrine_static EXPORT tavrineTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

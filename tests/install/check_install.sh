@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in include/tavrine.h lib/libtavrine.a lib/pkgconfig/tavrine.pc lib/cmake/tavrine/tavrineConfig.cmake \
+for f in include/tavrine.h include/tavrine_api.h include/tavrine.hpp lib/libtavrine.a lib/pkgconfig/tavrine.pc lib/cmake/tavrine/tavrineConfig.cmake \
          bin/tavrine bin/untavrine; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
