@@ -234,6 +234,29 @@ case_raw() {
   grep -q "fields.c.tvraw" list.txt || fail "--raw -l lists nothing"
 }
 
+case_raw_limit() {
+  # A bare stream holds at most 4 GiB - 1 input bytes. A file whose size says
+  # more is refused before anything is read: no stream byte comes out.
+  local limit=4294967295 limit_kib=${TAVRINE_RSS_LIMIT_KIB:-$((24 * 1024))}
+  truncate -s $((limit + 1)) big
+  expect_exit 1 "big: too large for --raw: a bare stream holds at most 4 GiB - 1 bytes" \
+    "$helper" peak-rss rss.txt "$tavrine" --raw -c big >big.raw
+  [ ! -s big.raw ] || fail "--raw encoded part of an input it refuses"
+  [ "$limit_kib" -eq 0 ] || [ "$(cat rss.txt)" -lt "$limit_kib" ] || fail "read the input first: $(cat rss.txt) KiB"
+  expect_exit 1 "too large for --raw" "$tavrine" --raw big
+  expect_only big big.raw rss.txt
+  # From a pipe the size shows only as the input passes the limit: the tool
+  # stops reading there, in bounded memory, and says why.
+  local status=0
+  { head -c $((limit + 1000000)) /dev/zero; echo $? >writer.status; } |
+    "$helper" peak-rss rss.txt "$tavrine" --raw --variant 0 -c >/dev/null 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "a pipe past the limit exited with $status: $(cat err.txt)"
+  grep -qF "too large for --raw" err.txt || fail "a pipe past the limit said: $(cat err.txt)"
+  [ "$(cat writer.status)" -ne 0 ] || fail "the whole pipe was read, not only up to the limit"
+  echo "peak RSS streaming 4 GiB from a pipe: $(cat rss.txt) KiB"
+  [ "$limit_kib" -eq 0 ] || [ "$(cat rss.txt)" -lt "$limit_kib" ] || fail "peaked at $(cat rss.txt) KiB"
+}
+
 # --- file handling ---------------------------------------------------------------
 
 case_force() {
