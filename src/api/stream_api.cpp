@@ -53,7 +53,7 @@ tavrine::Directive toDirective(tavrine_directive directive) noexcept {
 template <typename Handle, typename... Arguments>
 tavrine_status createHandle(Handle** handle, Arguments... arguments) noexcept {
     return tavrine::api::guardedCall([&] {
-        *handle = new Handle(arguments...);
+        *handle = std::make_unique<Handle>(arguments...).release();
         return TAVRINE_OK;
     });
 }

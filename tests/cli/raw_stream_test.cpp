@@ -86,7 +86,7 @@ TEST(RawStream, DamageIsRefusedAtItsBlockAfterTheBlocksBeforeIt) {
             decompressRaw(source, sink);
             ADD_FAILURE() << bad.stream << " decoded";
         } catch (const FormatError& error) {
-            EXPECT_EQ(error.what(), prefix + bad.reason + corrupted) << bad.stream;
+            EXPECT_EQ(error.what(), std::string(prefix).append(bad.reason).append(corrupted)) << bad.stream;
         }
         EXPECT_EQ(sink.bytes(), test::ascii(bad.written)) << bad.stream;
     }
