@@ -123,7 +123,8 @@ private:
             job.second = nullptr;  // frees the task's input before the result waits its turn
             {
                 const std::lock_guard lock(mutex_);
-                slots_[job.first - taken_] = std::move(finished);
+                // At most limit() tasks are in flight, so the index fits any size_t.
+                slots_[static_cast<std::size_t>(job.first - taken_)] = std::move(finished);
             }
             resultReady_.notify_all();
         }

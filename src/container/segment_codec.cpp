@@ -10,12 +10,13 @@
 namespace tavrine::container {
 namespace {
 
-constexpr std::uint64_t kMaxStreamInput = std::numeric_limits<std::uint32_t>::max();
+constexpr std::size_t kMaxStreamInput = std::numeric_limits<std::uint32_t>::max();
 
 // Room for one more largest block than the input needs, as
-// ZOLT_GetMaximumEncodedLength gives it (here without its 32-bit wrap).
-std::uint64_t encodeCapacity(std::uint64_t inputSize) noexcept {
-    return ((inputSize + kBlockSize - 1) / kBlockSize + 1) * kMaxEncodedBlock;
+// ZOLT_GetMaximumEncodedLength gives it, for a segment's input.
+std::size_t encodeCapacity(std::size_t inputSize) noexcept {
+    const std::size_t blocks = inputSize / kBlockSize + (inputSize % kBlockSize != 0 ? 1 : 0);
+    return (blocks + 1) * kMaxEncodedBlock;
 }
 
 }  // namespace
