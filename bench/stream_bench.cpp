@@ -2,7 +2,9 @@
 // ZOLT_Decode) on inputs of 4 MB: generated text, generated incompressible
 // bytes, and the files named on the command line. The streaming calls take
 // their input and give their output in pieces of 4 KiB, 64 KiB and 1 MiB,
-// as a program reading a pipe or a socket would.
+// as a program reading a pipe or a socket would. The peak heap of every call
+// is counted as well (the caller's buffers aside): the streaming calls' does
+// not grow with the input.
 //
 // A shared machine's clock drifts and other work comes and goes, so every
 // round times the one-shot call and each streaming form on the same input
@@ -26,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "heap_counter.h"
 #include "tavrine_api.h"
 
 namespace {
@@ -211,6 +214,20 @@ bool compare(const char* what, const Call& oneShot, const Call& streaming, Input
     return within;
 }
 
+// Peak heap of each call on this input, in bytes.
+void reportHeap(Input& input) {
+    if (!bench::heapCounterAvailable()) return;
+    const auto peak = [&input](const Call& call) {
+        bench::heapPeakReset();
+        call(input);
+        return bench::heapPeakSinceReset();
+    };
+    std::printf("| %-22s | peak heap | one-shot encode %zu, decode %zu; streaming encode %zu, decode %zu |\n",
+                input.name.c_str(), peak(oneShotEncode), peak(oneShotDecode),
+                peak([](Input& in) { return streamingEncode(in, kPieces.front()); }),
+                peak([](Input& in) { return streamingDecode(in, kPieces.front()); }));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -256,6 +273,7 @@ int main(int argc, char** argv) {
                 !std::equal(input.data.begin(), input.data.end(), input.out.begin())) {
                 fail(input.name + ": the streaming decoder's bytes differ");
             }
+            if (piece == kPieces.front()) reportHeap(input);
             allWithin &= compare("encode", oneShotEncode,
                                  [piece](Input& in) { return streamingEncode(in, piece); }, input, piece, rounds);
             allWithin &= compare("decode", oneShotDecode,

@@ -133,8 +133,9 @@ typedef enum tavrine_directive {
  * ZOLT_Encode's bytes, however the input and output are cut, unless
  * TAVRINE_FLUSH was used: a flush closes the current block early, so that the
  * receiver can decode everything given so far; the stream stays valid, but
- * its block boundaries then differ from ZOLT_Encode's. It holds at most one
- * block of input and one of output (about 60 KB in all), whatever the length. */
+ * its block boundaries then differ from ZOLT_Encode's. It holds one block of
+ * input and one of output besides the block sort's tables (about 230 KB of
+ * heap in all), whatever the length. */
 typedef struct tavrine_encoder tavrine_encoder;
 
 /* Creates an encoder for variant 0 or 5 (TAVRINE_BAD_ARGUMENT otherwise). */
@@ -158,8 +159,8 @@ TAVRINE_API tavrine_status tavrine_encode_stream(tavrine_encoder *encoder, tavri
 /* The streaming decoder: it accepts exactly the streams that ZOLT_Decode
  * accepts (any length here), gives the same bytes, and refuses the others
  * at the same block. Decoded bytes come out block by block, as each block
- * arrives complete; it holds at most one block of stream and one of output
- * (about 130 KB in all). */
+ * arrives complete; it holds one block of stream and one of output (about
+ * 170 KB of heap in all), whatever the length. */
 typedef struct tavrine_decoder tavrine_decoder;
 
 TAVRINE_API tavrine_status tavrine_decoder_create(tavrine_decoder **decoder) ZOLT_NOTHROW;
