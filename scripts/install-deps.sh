@@ -18,7 +18,7 @@ full_packages=(
   libbenchmark-dev libbz2-dev libzstd-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
   g++-mingw-w64-i686
-  wine wine32:i386
+  wine wine32:i386 wine64
 )
 # Installed without recommends: qemu-user-static would bring binfmt-support,
 # and no emulator is to be registered for i386 binaries (windows/run-wine.sh
