@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
-  libbz2-dev libzstd-dev libxxhash-dev libcli11-dev
+  libbz2-dev libzstd-dev libxxhash-dev groff-base
   g++-mingw-w64-i686
   wine wine32:i386
 )
