@@ -428,11 +428,10 @@ case_special_outputs() {
   [ -f source ] || fail "--rm removed a source whose output went into a FIFO"
   grep -qF "source: kept: the output is not a regular file" err.txt || fail "no note: $(cat err.txt)"
   expect_only data data.tvr pipe got got.tvr source
-  if ! is_root; then
-    echo "SKIP [$case_name]: character device outputs need root to make a device"
+  if ! is_root || ! mknod null c 1 3; then
+    echo "SKIP [$case_name]: character device outputs: making a device needs root and CAP_MKNOD"
     return 0
   fi
-  mknod null c 1 3
   "$tavrine" -f -o null data || fail "-f -o DEVICE failed"
   "$tavrine" -df -o null data.tvr || fail "-df -o DEVICE failed"
   [ -c null ] || fail "-f replaced a device named with -o"
@@ -445,26 +444,9 @@ case_special_outputs() {
 }
 
 case_changed_inputs() {
-  # --rm removes only the very file that was read. Here a new file takes the
-  # source's name while the tool is opening it.
-  seq 1 30000 >source
-  cp source original
-  seq 5 9 >newer
-  local status=0
-  "$helper" on-open source "mv newer source" "$tavrine" --rm source 2>err.txt || status=$?
-  [ $status -ne 77 ] || skip "no file leases here: $(cat err.txt)"
-  [ $status -eq 1 ] || fail "a source replaced while it was read: exit $status, $(cat err.txt)"
-  grep -qF "source: was replaced while it was read; not removed" err.txt || fail "not said: $(cat err.txt)"
-  cmp source <(seq 5 9) || fail "--rm removed the file that replaced the source"
-  "$tavrine" -dc source.tvr | cmp - original || fail "the output does not hold the file that was read"
-  # A symbolic link is not the file that was read.
-  ln -s original link
-  expect_exit 1 "link: is a symbolic link; not removed" "$tavrine" --rm link
-  [ -L link ] && [ -f original ] || fail "--rm on a link removed something"
   # A file that grows while it is read is reported, with or without --rm; the
   # output stays. The tool waits on a full pipe, having read the start only.
   seq 1 400000 >growing
-  cp growing grown
   mkfifo pipe
   "$tavrine" -T1 --segment-size 64K -c growing >pipe 2>err.txt &
   local pid=$!
@@ -473,10 +455,28 @@ case_changed_inputs() {
   seq 1 10 >>growing
   cat <&3 >/dev/null
   exec 3<&-
-  status=0
+  local status=0
   wait $pid || status=$?
   [ $status -eq 1 ] || fail "an input that grew while it was read: exit $status"
   grep -qF "growing: changed while it was read" err.txt || fail "not said: $(cat err.txt)"
+  # --rm removes only the very file that was read: not a symbolic link to it,
+  seq 1 30000 >source
+  cp source original
+  ln -s original link
+  expect_exit 1 "link: is a symbolic link; not removed" "$tavrine" --rm link
+  [ -L link ] && [ -f original ] || fail "--rm on a link removed something"
+  # nor a new file that took the source's name while the tool was opening it.
+  seq 5 9 >newer
+  status=0
+  "$helper" on-open source "mv newer source" "$tavrine" --rm source 2>err.txt || status=$?
+  if [ $status -eq 77 ]; then
+    echo "SKIP [$case_name]: a source replaced while it is read: no file leases here: $(cat err.txt)"
+    return 0
+  fi
+  [ $status -eq 1 ] || fail "a source replaced while it was read: exit $status, $(cat err.txt)"
+  grep -qF "source: was replaced while it was read; not removed" err.txt || fail "not said: $(cat err.txt)"
+  cmp source <(seq 5 9) || fail "--rm removed the file that replaced the source"
+  "$tavrine" -dc source.tvr | cmp - original || fail "the output does not hold the file that was read"
 }
 
 case_ignored_signals() {
