@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "byte_io.h"
@@ -25,7 +26,8 @@ class ScratchDirectory {
 public:
     ScratchDirectory() {
         std::string pattern = (fs::temp_directory_path() / "tavrine-file-ops-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no scratch directory");
+        path_ = pattern;
     }
     ~ScratchDirectory() {
         std::error_code ignored;
