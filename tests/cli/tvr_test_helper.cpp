@@ -8,6 +8,8 @@
 //                                 exits with CMD's status
 //   tty FD CAPTURE CMD...         runs CMD with descriptor FD (0, 1 or 2) on a pseudo-terminal,
 //                                 writes what CMD wrote to the terminal into CAPTURE
+//   unnamed-files DIR             exits with 0 when DIR's file system makes unnamed files
+//                                 (O_TMPFILE), 77 when it does not
 //   on-open FILE ACTION CMD...    runs CMD and, when it opens FILE, holds that open back while
 //                                 the shell command ACTION runs (a file lease); exits with
 //                                 CMD's status, or 77 when the file system grants no lease
@@ -173,6 +175,13 @@ int onTerminal(const std::string& fdText, const std::string& capture, char** com
     return status;
 }
 
+int unnamedFiles(const std::string& directory) {
+    const int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd < 0) return kNotAvailable;
+    close(fd);
+    return 0;
+}
+
 // A write lease makes the kernel hold back every other open() of the file
 // until the lease is released, and tell the holder with SIGIO. The opener has
 // looked up the name by then: it gets the file that had the name, whatever
@@ -217,6 +226,7 @@ int main(int argc, char** argv) {
     if (command == "segment-offset" && argc == 4) return segmentOffset(argv[2], argv[3]);
     if (command == "peak-rss" && argc > 3) return peakRss(argv[2], argv + 3);
     if (command == "tty" && argc > 4) return onTerminal(argv[2], argv[3], argv + 4);
+    if (command == "unnamed-files" && argc == 3) return unnamedFiles(argv[2]);
     if (command == "on-open" && argc > 4) return onOpen(argv[2], argv[3], argv + 4);
     die("usage: see the comment at the top of tvr_test_helper.cpp");
 }
