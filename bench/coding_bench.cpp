@@ -1,6 +1,6 @@
 // The decoder's and encoder's stages after the block sort, on the sorted
-// records of three inputs: the first MiB of a corpus text (bible.txt), a
-// spreadsheet with long runs (kennedy.xls) and 1 MiB of a random 4096-byte
+// records of three generated inputs: 1 MiB of English-like text, 1 MiB of
+// spreadsheet-like records with long runs and 1 MiB of a random 4096-byte
 // pattern repeated, whose records move-to-front spreads over all positions.
 // Move-to-front and range coding fused and apart, and the inverse block sort.
 // Each iteration codes all records of an input with a fresh table and model,
@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +17,9 @@
 #include "entropy/range_coder.h"
 #include "stream/codec_context.h"
 #include "stream/record_coding.h"
+#include "support/block_coder.h"
+#include "support/data_generator.h"
+#include "support/reference_block_sort.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
 
@@ -37,20 +38,8 @@ struct Records {
     std::size_t bytes = 0;
 };
 
-Bytes corpusSample(const char* name) {
-    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/" + name, std::ios::binary);
-    Bytes text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.resize(std::min(text.size(), kSample));
-    return text;
-}
-
-Bytes repeatedPattern() {
-    std::mt19937 rng(20240601);
-    Bytes pattern(kPatternPeriod);
-    for (auto& b : pattern) b = static_cast<std::uint8_t>(rng());
-    Bytes data(kSample);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = pattern[i % kPatternPeriod];
-    return data;
+Bytes sample(tavrine::test::SampleKind kind) {
+    return tavrine::test::generateSample(kind, kSample, 1, kPatternPeriod);
 }
 
 // Records as a call makes them; payloads that would be stored uncoded are
@@ -59,7 +48,7 @@ Records makeRecords(const Bytes& text) {
     Records records;
     tavrine::CodecContext context;
     tavrine::MoveToFrontTable table;
-    tavrine::RangeCoder coder;
+    tavrine::test::BlockCoder coder;
     for (std::size_t at = 0; at < text.size(); at += kBlock) {
         const auto len =
             static_cast<std::uint32_t>(std::min<std::size_t>(kBlock, text.size() - at));
@@ -79,13 +68,13 @@ Records makeRecords(const Bytes& text) {
 }
 
 enum Input : int { kText, kSpreadsheet, kPattern, kInputCount };
-constexpr std::array<const char*, kInputCount> kInputNames = {"bible", "kennedy", "period4096"};
+constexpr std::array<const char*, kInputCount> kInputNames = {"text", "records", "period4096"};
 
 const Records& records(std::int64_t input) {
     static const std::array<Records, kInputCount> kRecords = {
-        makeRecords(corpusSample("large/bible.txt")),
-        makeRecords(corpusSample("canterbury/kennedy.xls")),
-        makeRecords(repeatedPattern()),
+        makeRecords(sample(tavrine::test::SampleKind::text)),
+        makeRecords(sample(tavrine::test::SampleKind::records)),
+        makeRecords(sample(tavrine::test::SampleKind::periodic)),
     };
     return kRecords[static_cast<std::size_t>(input)];
 }
@@ -104,7 +93,7 @@ void BM_EncodeFused(benchmark::State& state) {
     Bytes out(work.size());
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
-        tavrine::RangeCoder coder;
+        tavrine::test::BlockCoder coder;
         for (const Bytes& record : all.sorted) {
             std::copy(record.begin(), record.end(), work.begin());
             const auto n = static_cast<std::uint32_t>(record.size());
@@ -124,7 +113,7 @@ void BM_EncodeFusedCapped(benchmark::State& state) {
     Bytes out(2 * work.size() + 16);
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
-        tavrine::RangeCoder coder;
+        tavrine::test::BlockCoder coder;
         for (const Bytes& record : all.sorted) {
             std::copy(record.begin(), record.end(), work.begin());
             benchmark::DoNotOptimize(tavrine::encodeRecord(
@@ -153,7 +142,7 @@ void BM_RangeEncode(benchmark::State& state) {
     const Records& all = records(state.range(0));  // built before the clock runs
     Bytes out(2 * (kBlock + tavrine::kPrimaryIndexBytes) + 16);
     for (auto _ : state) {
-        tavrine::RangeCoder coder;
+        tavrine::test::BlockCoder coder;
         for (const Bytes& positions : all.positions) {
             std::uint32_t count = 0;
             coder.encodeBlock(out.data(), positions.data(), static_cast<std::uint32_t>(out.size()),
@@ -169,7 +158,7 @@ void BM_DecodeFused(benchmark::State& state) {
     Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
-        tavrine::RangeCoder coder;
+        tavrine::test::BlockCoder coder;
         for (const Bytes& payload : all.payloads) {
             std::uint32_t count = 0;
             tavrine::decodeRecord(table, coder, payload.data(),
@@ -185,7 +174,7 @@ void BM_RangeDecode(benchmark::State& state) {
     const Records& all = records(state.range(0));  // built before the clock runs
     Bytes work(kBlock + tavrine::kPrimaryIndexBytes);
     for (auto _ : state) {
-        tavrine::RangeCoder coder;
+        tavrine::test::BlockCoder coder;
         for (const Bytes& payload : all.payloads) {
             std::uint32_t count = 0;
             coder.decodeBlock(work.data(), payload.data(), static_cast<std::uint32_t>(work.size()),

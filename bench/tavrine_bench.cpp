@@ -1,7 +1,9 @@
 // tavrine against its peers, in one process: tavrine encode (variants 0 and
 // 5) and decode, libbz2 (levels 9 and 1, decompression of its level-9 streams)
-// and zstd level 3, on every file of the corpus and on the files named on the
-// command line.
+// and zstd level 3, on every file of a corpus and on the files named on the
+// command line. The corpus is the directory that --corpus or the environment
+// variable TAVRINE_CORPUS_DIR names, or else the build's setting of that
+// name; without any, the generated standard samples of the test suite.
 //
 // The clock of a shared machine drifts, so every round times tavrine and each
 // peer on the same input one right after the other, and a speed multiple is
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "heap_counter.h"
+#include "support/data_generator.h"
 #include "tavrine.h"
 
 namespace {
@@ -45,10 +48,16 @@ constexpr int kBzipBlockSize1 = 1;
 constexpr int kBzipDefaultWorkFactor = 0;
 constexpr int kZstdLevel = 3;
 
+std::string defaultCorpus() {
+    const char* fromEnvironment = std::getenv("TAVRINE_CORPUS_DIR");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+    return TAVRINE_CORPUS_DIR;
+}
+
 struct Options {
     int rounds = 7;
     double minSeconds = 0.02;  // per timed sample, reached by repeating the call
-    std::string corpus = TAVRINE_CORPUS_DIR;
+    std::string corpus = defaultCorpus();  // empty: the generated samples
     bool useCorpus = true;
     std::vector<std::string> files;
 };
@@ -185,6 +194,19 @@ std::vector<Input> corpusInputs(const std::string& root) {
         input.data = readWhole(std::string(root).append("/").append(name));
         input.inCorpus = true;
         input.worstCase = name == "artificial/aaa.txt" || name == "artificial/alphabet.txt";
+        inputs.push_back(std::move(input));
+    }
+    return inputs;
+}
+
+std::vector<Input> generatedCorpus() {
+    std::vector<Input> inputs;
+    for (tavrine::test::Sample& sample : tavrine::test::standardSamples()) {
+        Input input;
+        input.name = sample.name;
+        input.data = std::move(sample.bytes);
+        input.inCorpus = true;
+        input.worstCase = input.name == "constant-100k" || input.name == "alphabet-100k";
         inputs.push_back(std::move(input));
     }
     return inputs;
@@ -473,7 +495,12 @@ Options parseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
     std::vector<Input> inputs;
-    if (options.useCorpus) inputs = corpusInputs(options.corpus);
+    if (options.useCorpus) {
+        std::printf("Corpus: %s\n\n", options.corpus.empty()
+                                           ? "the generated samples (no TAVRINE_CORPUS_DIR)"
+                                           : options.corpus.c_str());
+        inputs = options.corpus.empty() ? generatedCorpus() : corpusInputs(options.corpus);
+    }
     for (const std::string& path : options.files) {
         Input input;
         input.name = std::filesystem::path(path).filename().string();

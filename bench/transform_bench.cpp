@@ -1,20 +1,20 @@
 // Block sort and move-to-front on 8192-byte blocks. The forward sort runs
 // in its fast form and in the plain reference form on the same blocks: equal
-// bytes (the reference's worst case), English text (every full block of
-// alice29.txt in turn, so that no branch pattern is learnt), random bytes,
+// bytes (the reference's worst case), English-like text (every full block of
+// 150 kB of generated text in turn, so that no branch pattern is learnt), random bytes,
 // short and long periods, periods with one changed byte and a Fibonacci word
 // (primitive, with common prefixes thousands of bytes long).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "stream/codec_context.h"
+#include "support/data_generator.h"
+#include "support/reference_block_sort.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
 #include "transform/rotation_sort.h"
@@ -24,20 +24,16 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kBlock = 8192;
-constexpr std::size_t kTextOffset = 16384;  // past the title page, into running text
+constexpr std::size_t kTextLength = 150000;
 
 Bytes equalBytes() { return Bytes(kBlock, 0x20); }
 
 Bytes textPiece() {
-    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/canterbury/alice29.txt", std::ios::binary);
-    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (file.size() < kTextOffset + kBlock) return {};
-    return Bytes(file.begin() + kTextOffset, file.begin() + kTextOffset + kBlock);
+    return tavrine::test::generateSample(tavrine::test::SampleKind::text, kBlock);
 }
 
 std::vector<Bytes> textPieces() {
-    std::ifstream in(std::string(TAVRINE_CORPUS_DIR) + "/canterbury/alice29.txt", std::ios::binary);
-    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const Bytes file = tavrine::test::generateSample(tavrine::test::SampleKind::text, kTextLength);
     std::vector<Bytes> pieces;
     for (std::size_t at = 0; at + kBlock <= file.size(); at += kBlock) {
         pieces.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
@@ -91,7 +87,7 @@ enum class Input {
     fibonacci
 };
 
-// The blocks a benchmark sorts in turn; empty when the corpus is missing.
+// The blocks a benchmark sorts in turn.
 std::vector<Bytes> makeInput(Input input) {
     switch (input) {
         case Input::equalBytes: return {equalBytes()};
@@ -113,10 +109,6 @@ void setThroughput(benchmark::State& state) {
 
 void BM_ForwardSort(benchmark::State& state, Input input) {
     const std::vector<Bytes> blocks = makeInput(input);
-    if (blocks.empty()) {
-        state.SkipWithError("corpus file missing");
-        return;
-    }
     tavrine::CodecContext context;
     Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
     std::size_t next = 0;
@@ -131,15 +123,11 @@ void BM_ForwardSort(benchmark::State& state, Input input) {
 
 void BM_ReferenceSort(benchmark::State& state, Input input) {
     const std::vector<Bytes> blocks = makeInput(input);
-    if (blocks.empty()) {
-        state.SkipWithError("corpus file missing");
-        return;
-    }
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
     Bytes record(kBlock + tavrine::kPrimaryIndexBytes);
     std::size_t next = 0;
     for (auto _ : state) {
-        tavrine::ForwardBlockSortReference(record.data(), blocks[next].data(), kBlock, scratch.data());
+        tavrine::test::forwardBlockSortReference(record.data(), blocks[next].data(), kBlock, scratch.data());
         next = next + 1 == blocks.size() ? 0 : next + 1;
         benchmark::DoNotOptimize(record.data());
         benchmark::ClobberMemory();
@@ -151,10 +139,6 @@ void BM_ReferenceSort(benchmark::State& state, Input input) {
 // the comparison budget.
 void BM_InducedMethod(benchmark::State& state, Input input) {
     const std::vector<Bytes> blocks = makeInput(input);
-    if (blocks.empty()) {
-        state.SkipWithError("corpus file missing");
-        return;
-    }
     std::vector<Bytes> doubled;
     for (const Bytes& block : blocks) {
         Bytes twice(2 * kBlock + tavrine::kDoubledPadding);
@@ -181,16 +165,14 @@ void BM_InducedMethod(benchmark::State& state, Input input) {
 
 void BM_InverseSortText(benchmark::State& state) {
     const Bytes block = textPiece();
-    if (block.size() != kBlock) {
-        state.SkipWithError("corpus file missing");
-        return;
-    }
     tavrine::CodecContext context;
     Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
     context.ForwardBlockSort(record.data(), block.data(), kBlock);
     Bytes out(kBlock);
+    std::vector<std::uint16_t> table(tavrine::inverseSortTableEntries(kBlock));
     for (auto _ : state) {
-        tavrine::InverseBlockSort(out.data(), record.data(), static_cast<std::uint32_t>(record.size()));
+        tavrine::InverseBlockSort(out.data(), record.data(), static_cast<std::uint32_t>(record.size()),
+                                  table.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -199,10 +181,6 @@ void BM_InverseSortText(benchmark::State& state) {
 
 void BM_MoveToFrontEncodeText(benchmark::State& state) {
     const Bytes block = textPiece();
-    if (block.size() != kBlock) {
-        state.SkipWithError("corpus file missing");
-        return;
-    }
     tavrine::CodecContext context;
     Bytes record(block.size() + tavrine::kPrimaryIndexBytes);
     context.ForwardBlockSort(record.data(), block.data(), kBlock);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stream/codec_context.h"
+#include "support/reference_block_sort.h"
 #include "transform/block_sort.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -25,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto n = static_cast<std::uint32_t>(block.size());
     if (n == 0) return 0;
 
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
     std::vector<std::uint8_t> expected(n + 2);
-    tavrine::ForwardBlockSortReference(expected.data(), block.data(), n, scratch.data());
+    tavrine::test::forwardBlockSortReference(expected.data(), block.data(), n, scratch.data());
 
     tavrine::CodecContext context;
     std::vector<std::uint8_t> record(n + 2);
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (record != expected) std::abort();
 
     std::vector<std::uint8_t> restored(n);
-    tavrine::InverseBlockSort(restored.data(), record.data(), n + 2);
+    tavrine::test::inverseBlockSortOwnTable(restored.data(), record.data(), n + 2);
     if (restored != block) std::abort();
     return 0;
 }

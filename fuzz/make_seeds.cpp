@@ -1,6 +1,7 @@
 // Writes seed inputs for the fuzz targets: encoded streams (both variants) of
-// small pieces of the corpus, and the pieces themselves.
-// Usage: make_seeds CORPUS_DIR OUTPUT_DIR
+// small pieces of the generated samples and of the corpus, when one is
+// given, and the pieces themselves.
+// Usage: make_seeds OUTPUT_DIR [CORPUS_DIR]
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "container/byte_io.h"
 #include "container/tvr_writer.h"
+#include "support/data_generator.h"
 #include "tavrine.h"
 
 namespace fs = std::filesystem;
@@ -47,40 +49,51 @@ Bytes tvrFile(const Bytes& piece, std::uint8_t variant) {
     return sink.bytes();
 }
 
+// Seeds of every target from the first bytes of one input.
+void writeSeeds(const fs::path& out, const std::string& inputName, const Bytes& whole) {
+    for (const std::size_t length : {64u, 700u, 9000u}) {
+        const Bytes piece(whole.begin(),
+                          whole.begin() + static_cast<std::ptrdiff_t>(std::min(length, whole.size())));
+        const std::string name = inputName + "-" + std::to_string(length);
+        for (const std::uint32_t variant : {0u, 5u}) {
+            const Bytes stream = encode(piece, variant);
+            const std::string tag = name + "-v" + std::to_string(variant);
+            writeFile(out / "decode" / tag, {0, 0}, stream);
+            writeFile(out / "decoded_length" / tag, {}, stream);
+            writeFile(out / "stream_decode" / tag, {static_cast<std::uint8_t>(length), 1, 2, 3}, stream);
+        }
+        writeFile(out / "roundtrip" / name, {static_cast<std::uint8_t>(length % 4), 0, 0}, piece);
+        if (length <= 700) writeFile(out / "block_sort" / name, {0}, piece);
+        writeFile(out / "tvr_reader" / name, {}, tvrFile(piece, length % 2 ? 0 : 5));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR OUTPUT_DIR\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR [CORPUS_DIR]\n", argv[0]);
         return 2;
     }
-    const fs::path corpus(argv[1]);
-    const fs::path out(argv[2]);
+    const fs::path out(argv[1]);
     for (const char* target : {"decode", "decoded_length", "roundtrip", "block_sort", "stream_decode",
                                "tvr_reader"}) {
         fs::create_directories(out / target);
     }
-    int count = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-        if (!entry.is_regular_file() || entry.path().filename() == "SHA1SUM") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (const std::size_t length : {64u, 700u, 9000u}) {
-            const Bytes piece(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(std::min(length, whole.size())));
-            const std::string name = entry.path().filename().string() + "-" + std::to_string(length);
-            for (const std::uint32_t variant : {0u, 5u}) {
-                const Bytes stream = encode(piece, variant);
-                const std::string tag = name + "-v" + std::to_string(variant);
-                writeFile(out / "decode" / tag, {0, 0}, stream);
-                writeFile(out / "decoded_length" / tag, {}, stream);
-                writeFile(out / "stream_decode" / tag, {static_cast<std::uint8_t>(length), 1, 2, 3}, stream);
-            }
-            writeFile(out / "roundtrip" / name, {static_cast<std::uint8_t>(length % 4), 0, 0}, piece);
-            if (length <= 700) writeFile(out / "block_sort" / name, {0}, piece);
-            writeFile(out / "tvr_reader" / name, {}, tvrFile(piece, length % 2 ? 0 : 5));
-            ++count;
+    int inputs = 0;
+    for (const tavrine::test::Sample& sample : tavrine::test::standardSamples()) {
+        writeSeeds(out, sample.name, sample.bytes);
+        ++inputs;
+    }
+    if (argc == 3) {
+        for (const auto& entry : fs::recursive_directory_iterator(argv[2])) {
+            if (!entry.is_regular_file() || entry.path().filename() == "SHA1SUM") continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const Bytes whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            writeSeeds(out, entry.path().filename().string(), whole);
+            ++inputs;
         }
     }
-    std::printf("wrote seeds for %d corpus pieces to %s\n", count, out.string().c_str());
+    std::printf("wrote seeds of %d inputs to %s\n", inputs, out.string().c_str());
     return 0;
 }

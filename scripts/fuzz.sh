@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for a bounded time, starting from
-# seeds made from the corpus; fails on the first finding.
+# seeds made from the generated samples (and the corpus, when the build names
+# one); fails on a finding, and when no target ran.
 # Usage: scripts/fuzz.sh BUILD_DIR [SECONDS_PER_TARGET]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$1
 seconds=${2:-60}
-corpus=$(sed -n 's/^TAVRINE_CORPUS_DIR:PATH=//p' "$build/CMakeCache.txt")
+corpus=${TAVRINE_CORPUS_DIR:-$(sed -n 's/^TAVRINE_CORPUS_DIR:PATH=//p' "$build/CMakeCache.txt")}
 work="$build/fuzz-run"
 rm -rf "$work/seeds"
 mkdir -p "$work"
-"$build/fuzz/make_seeds" "$corpus" "$work/seeds"
+corpus_arg=()
+[ -z "$corpus" ] || corpus_arg=("$corpus")
+"$build/fuzz/make_seeds" "$work/seeds" "${corpus_arg[@]}"
 
 status=0
+ran=0
 for target in "$build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
+  ran=$((ran + 1))
   name=${target##*/fuzz_}
   mkdir -p "$work/corpus/$name" "$work/artifacts/$name"
   seeds="$work/seeds/$name"
@@ -31,4 +36,8 @@ for target in "$build"/fuzz/fuzz_*; do
     status=1
   fi
 done
+if [ "$ran" -eq 0 ]; then
+  echo "no fuzz target found in $build/fuzz" >&2
+  exit 1
+fi
 exit $status

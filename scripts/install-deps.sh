@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing tavrine need.
-# Idempotent: packages already present are left alone. Needs root (or sudo).
+# Installs the Debian packages that building and testing tavrine need:
+# "build" for building and the native tests, "all" (the default) for every
+# stage of scripts/test.sh. Idempotent: packages already present are left
+# alone. Needs root (or sudo).
+# Usage: scripts/install-deps.sh [build|all]
 set -euo pipefail
 
-packages=(
+# What building and the native tests need, and what the other stages of the
+# test suite add (clang-tidy, the Windows cross-build and wine, sanitizers,
+# fuzzing, the benchmarks' peers).
+build_packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libxxhash-dev groff-base
+)
+full_packages=(
+  "${build_packages[@]}"
+  libbenchmark-dev libbz2-dev libzstd-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
-  libbz2-dev libzstd-dev libxxhash-dev libcli11-dev
   g++-mingw-w64-i686
-  wine wine32:i386
+  wine wine32:i386 wine64
 )
 # Installed without recommends: qemu-user-static would bring binfmt-support,
 # and no emulator is to be registered for i386 binaries (windows/run-wine.sh
 # calls qemu itself where the kernel cannot execute 32-bit code).
 bare_packages=(qemu-user-static)
+
+case "${1:-all}" in
+  build) packages=("${build_packages[@]}"); bare_packages=() ;;
+  all) packages=("${full_packages[@]}") ;;
+  *) echo "usage: $0 [build|all]" >&2; exit 2 ;;
+esac
 
 sudo_if_needed() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -29,7 +44,7 @@ for p in "${packages[@]}"; do
   is_installed "$p" || missing+=("$p")
 done
 missing_bare=()
-for p in "${bare_packages[@]}"; do
+for p in ${bare_packages[@]+"${bare_packages[@]}"}; do
   is_installed "$p" || missing_bare+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ]; then
@@ -37,7 +52,7 @@ if [ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ]; then
 fi
 
 # wine32 needs the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   sudo_if_needed dpkg --add-architecture i386
 fi
 echo "installing: ${missing[*]} ${missing_bare[*]}"

@@ -16,7 +16,9 @@
 
 #include "entropy/range_coder.h"
 #include "stream/record_coding.h"
+#include "support/block_coder.h"
 #include "support/reference_codec.h"
+#include "support/reference_block_sort.h"
 #include "support/reference_range_coder.h"
 #include "support/test_data.h"
 #include "transform/block_sort.h"
@@ -26,7 +28,7 @@ namespace {
 
 using tavrine::FrequencyModel;
 using tavrine::MoveToFrontTable;
-using tavrine::RangeCoder;
+using RangeCoder = tavrine::test::BlockCoder;
 using tavrine::test::Bytes;
 using tavrine::test::plainInverseBlockSort;
 using tavrine::test::PlainMoveToFront;
@@ -40,17 +42,17 @@ std::uint32_t size32(const Bytes& bytes) { return static_cast<std::uint32_t>(byt
 
 // ---------------------------------------------------------------- inputs
 
-// Move-to-front output of sorted 8192-byte pieces of a corpus file, the table
+// Move-to-front output of sorted 8192-byte pieces of a sample, the table
 // running on from piece to piece as in a stream.
-std::vector<Bytes> corpusPositionRecords(const char* file, std::size_t pieces) {
-    const Bytes text = tavrine::test::readCorpus(file);
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+std::vector<Bytes> samplePositionRecords(tavrine::test::SampleKind kind, std::size_t pieces) {
+    const Bytes text = tavrine::test::generateSample(kind, pieces * 8192);
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
     MoveToFrontTable table;
     std::vector<Bytes> records;
     for (std::size_t at = 0; at < text.size() && records.size() < pieces; at += 8192) {
         const auto len = static_cast<std::uint32_t>(std::min<std::size_t>(8192, text.size() - at));
         Bytes record(len + tavrine::kPrimaryIndexBytes);
-        tavrine::ForwardBlockSortReference(record.data(), text.data() + at, len, scratch.data());
+        tavrine::test::forwardBlockSortReference(record.data(), text.data() + at, len, scratch.data());
         table.MoveToFrontEncode(record.data(), record.data(),
                                 static_cast<std::int32_t>(record.size()));
         records.push_back(std::move(record));
@@ -59,7 +61,7 @@ std::vector<Bytes> corpusPositionRecords(const char* file, std::size_t pieces) {
 }
 
 // Symbol streams of every kind the coder meets: uniform, skewed like
-// move-to-front output, long runs, and corpus-derived.
+// move-to-front output, long runs, and from sorted text and records.
 std::vector<Bytes> symbolStreams() {
     std::mt19937 rng(2024);
     std::vector<Bytes> streams;
@@ -76,10 +78,10 @@ std::vector<Bytes> symbolStreams() {
         alternating[i] = (i % 7 == 0) ? 0xFE : 0x00;
     }
     streams.push_back(alternating);
-    for (Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 3)) {
+    for (Bytes& record : samplePositionRecords(tavrine::test::SampleKind::text, 3)) {
         streams.push_back(std::move(record));
     }
-    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 3)) {
+    for (Bytes& record : samplePositionRecords(tavrine::test::SampleKind::records, 3)) {
         streams.push_back(std::move(record));
     }
     return streams;
@@ -402,7 +404,7 @@ std::vector<Bytes> moveToFrontInputs() {
     inputs.push_back(tavrine::test::randomBytes(5000, rng, 20));
     inputs.push_back(tavrine::test::skewedBytes(5000, rng));
     inputs.push_back(Bytes(100, 0x00));
-    for (const Bytes& record : corpusPositionRecords("canterbury/alice29.txt", 2)) {
+    for (const Bytes& record : samplePositionRecords(tavrine::test::SampleKind::text, 2)) {
         inputs.push_back(record);
     }
     return inputs;
@@ -521,7 +523,7 @@ TEST(RecordCoding, EncodingIfShorterEqualsTheStagesInTurn) {
         records.push_back(tavrine::test::randomBytes(length, rng, 3));
         records.push_back(tavrine::test::skewedBytes(length, rng));
     }
-    for (Bytes& record : corpusPositionRecords("canterbury/kennedy.xls", 4)) {
+    for (Bytes& record : samplePositionRecords(tavrine::test::SampleKind::records, 4)) {
         records.push_back(std::move(record));
     }
     int block = 0;
@@ -722,11 +724,11 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
         }
     }
     // Real records, and blocks of one repeated byte (one bucket, all rows alike).
-    const Bytes text = tavrine::test::readCorpus("canterbury/lcet10.txt");
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    const Bytes text = tavrine::test::sampleText(8192);
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
     for (const std::size_t length : {8192u, 1u, 777u}) {
         Bytes record(length + tavrine::kPrimaryIndexBytes);
-        tavrine::ForwardBlockSortReference(record.data(), text.data(),
+        tavrine::test::forwardBlockSortReference(record.data(), text.data(),
                                            static_cast<std::uint32_t>(length), scratch.data());
         EXPECT_TRUE(plainInverseBlockSort(record) ==
                     Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)));
@@ -737,7 +739,7 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
         EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record))
             << "length " << record.size();
         Bytes own(record.size() - tavrine::kPrimaryIndexBytes);
-        tavrine::InverseBlockSort(own.data(), record.data(), size32(record));
+        tavrine::test::inverseBlockSortOwnTable(own.data(), record.data(), size32(record));
         EXPECT_TRUE(own == plainInverseBlockSort(record)) << "length " << record.size();
     }
 }

@@ -12,12 +12,13 @@
 
 #include "entropy/range_coder.h"
 #include "platform/heap.h"
+#include "support/block_coder.h"
 #include "support/test_data.h"
 
 namespace {
 
 using tavrine::FrequencyModel;
-using tavrine::RangeCoder;
+using RangeCoder = tavrine::test::BlockCoder;
 using tavrine::test::Bytes;
 using tavrine::test::hex;
 using tavrine::test::toHex;
@@ -58,7 +59,7 @@ Decoded decode(RangeCoder& coder, const Bytes& payload, std::uint32_t outCap) {
 }
 
 Bytes readVector(const std::string& name) {
-    return tavrine::test::readFile(std::string(TAVRINE_VECTORS_DIR) + "/" + name);
+    return tavrine::test::readTestData("vectors/" + name);
 }
 
 std::uint32_t trailerLength(const Bytes& payload) {

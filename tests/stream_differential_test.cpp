@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/reference_codec.h"
+#include "support/reference_block_sort.h"
 #include "support/test_data.h"
 #include "tavrine.h"
 #include "transform/block_sort.h"
@@ -71,13 +72,15 @@ std::uint32_t maximumEncodedLength(std::size_t srcLen) {
     return bound;
 }
 
-// Pieces of several corpus files and generated inputs, up to a few blocks.
+// Pieces of generated samples of several kinds and random inputs, up to a
+// few blocks.
 std::vector<Bytes> sources() {
+    using tavrine::test::SampleKind;
     std::mt19937 rng(41);
     std::vector<Bytes> inputs;
-    for (const char* file : {"canterbury/alice29.txt", "canterbury/kennedy.xls", "canterbury/ptt5",
-                             "canterbury/sum", "large/world192.txt"}) {
-        const Bytes text = tavrine::test::readCorpus(file);
+    for (const SampleKind kind : {SampleKind::text, SampleKind::records, SampleKind::runs,
+                                  SampleKind::nearlyPeriodic, SampleKind::twoSymbols}) {
+        const Bytes text = tavrine::test::generateSample(kind, 200000, 41);
         for (const std::size_t length : {1u, 5u, 300u, 8192u, 8193u, 30000u}) {
             const std::size_t at =
                 std::uniform_int_distribution<std::size_t>(0, text.size() - length)(rng);
@@ -158,13 +161,13 @@ TEST(StreamDifferential, DecodingMatchesTheStraightforwardCodecOnWellFormedAndDa
 TEST(StreamDifferential, BlocksGrowingWithinACallDecode) {
     std::mt19937 rng(53);
     tavrine::test::PlainMoveToFront table;
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
     Bytes stream;
     Bytes source;
     for (const std::size_t length : {5u, 8192u, 20000u, 3u, 32774u, 100u}) {
         const Bytes block = tavrine::test::randomBytes(length, rng, 5);
         Bytes record(length + tavrine::kPrimaryIndexBytes);
-        tavrine::ForwardBlockSortReference(record.data(), block.data(),
+        tavrine::test::forwardBlockSortReference(record.data(), block.data(),
                                            static_cast<std::uint32_t>(length), scratch.data());
         for (std::uint8_t& byte : record) byte = static_cast<std::uint8_t>(table.encode(byte));
         const std::size_t size = record.size() + 4;

@@ -1,4 +1,5 @@
-// Whole-codec properties: round trips of the corpus and of generated inputs,
+// Whole-codec properties: round trips of the samples (and the corpus) and of
+// generated inputs,
 // prefixes of streams, damaged streams and memory exhaustion.
 #include <gtest/gtest.h>
 
@@ -17,13 +18,12 @@ namespace {
 
 using namespace tavrine::test;
 
-TEST(RoundTrip, EveryCorpusFileInBothVariants) {
-    const std::vector<std::string> files = corpusFiles();
-    ASSERT_GE(files.size(), 10u) << "corpus not found at " << TAVRINE_CORPUS_DIR;
-    for (const std::string& file : files) {
-        const Bytes src = readCorpus(file);
+class RoundTripOf : public InputSetTest {};
+
+TEST_P(RoundTripOf, EveryInputInBothVariants) {
+    for (const auto& [name, src] : inputs()) {
         for (const std::uint32_t variant : {0u, 5u}) {
-            SCOPED_TRACE(file + ", variant " + std::to_string(variant));
+            SCOPED_TRACE(name + ", variant " + std::to_string(variant));
             const Bytes stream = encodeOrFail(src, variant);
             std::uint32_t announced = 0;
             ASSERT_EQ(ZOLT_GetDecodedLength(2, stream.data(), size32(stream), &announced), 1);
@@ -32,6 +32,8 @@ TEST(RoundTrip, EveryCorpusFileInBothVariants) {
         }
     }
 }
+
+TAVRINE_FOR_EACH_INPUT_SET(RoundTripOf);
 
 TEST(RoundTrip, GeneratedInputsOfManyShapes) {
     std::mt19937 rng(2024);
@@ -56,7 +58,7 @@ TEST(RoundTrip, GeneratedInputsOfManyShapes) {
 }
 
 TEST(RoundTrip, FirstBlocksOfAStreamDecodeToTheFirstPieces) {
-    const Bytes src = readCorpus("canterbury/kennedy.xls");
+    const Bytes src = generateSample(SampleKind::records, 1000000);
     const Bytes stream = encodeOrFail(src, 5);
     const std::vector<std::size_t> offsets = blockOffsets(stream);
     ASSERT_EQ(offsets.back(), stream.size());
@@ -88,7 +90,7 @@ void decodeDamaged(const Bytes& stream, std::uint32_t announcedCapacity) {
 TEST(Robustness, MutatedStreamsNeverWritePastTheCapacity) {
     std::mt19937 rng(99);
     std::vector<Bytes> streams;
-    const Bytes text = readCorpus("canterbury/cp.html");
+    const Bytes text = sampleText(25000);
     streams.push_back(encodeOrFail(Bytes(text.begin(), text.begin() + 20000), 5));
     streams.push_back(encodeOrFail(Bytes(text.begin(), text.begin() + 9000), 0));
     streams.push_back(encodeOrFail(randomBytes(12000, rng, 3), 5));
@@ -130,7 +132,7 @@ TEST(Robustness, RandomBytesNeverWritePastTheCapacity) {
 }
 
 TEST(MemoryExhaustion, EveryFailedAllocationFailsTheCallCleanly) {
-    const Bytes src = readCorpus("canterbury/alice29.txt");
+    const Bytes src = sampleText(3 * 8192 + 100);
     const Bytes piece(src.begin(), src.begin() + 3 * 8192 + 100);
     const Bytes stream = encodeOrFail(piece, 5);
     ASSERT_EQ(decodeOrFail(stream), piece);

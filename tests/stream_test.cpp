@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/codec_calls.h"
+#include "support/reference_block_sort.h"
 #include "support/test_data.h"
 #include "tavrine.h"
 #include "transform/block_sort.h"
@@ -21,10 +22,7 @@ using namespace tavrine::test;
 
 Bytes repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value); }
 
-Bytes textOf(std::size_t length) {
-    const Bytes alice = readCorpus("canterbury/alice29.txt");
-    return Bytes(alice.begin(), alice.begin() + static_cast<std::ptrdiff_t>(length));
-}
+Bytes textOf(std::size_t length) { return sampleText(length); }
 
 struct WorkedStream {
     const char* name;
@@ -339,8 +337,8 @@ TEST(DecodeFailures, HeadersTheDecoderRefuses) {
 Bytes uncodedBlock(const Bytes& source) {
     const std::uint32_t n = size32(source) + 2;
     Bytes block(4 + n);
-    std::vector<std::uint32_t> scratch(tavrine::kScratchSlots);
-    tavrine::ForwardBlockSortReference(block.data() + 4, source.data(), size32(source), scratch.data());
+    std::vector<std::uint32_t> scratch(tavrine::test::kScratchSlots);
+    tavrine::test::forwardBlockSortReference(block.data() + 4, source.data(), size32(source), scratch.data());
     tavrine::MoveToFrontTable table;
     table.MoveToFrontEncode(block.data() + 4, block.data() + 4, static_cast<std::int32_t>(n));
     block[0] = static_cast<std::uint8_t>(block.size());

@@ -53,7 +53,7 @@ std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* writ
 }
 
 Bytes text(std::size_t length) {
-    const Bytes alice = test::readCorpus("canterbury/alice29.txt");
+    const Bytes alice = test::generateSample(test::SampleKind::text, 152089);
     return Bytes(alice.begin(), alice.begin() + static_cast<std::ptrdiff_t>(std::min(length, alice.size())));
 }
 
@@ -127,7 +127,7 @@ TEST(TvrRoundTrip, SizesAroundSegmentBoundariesBothVariantsAnyThreads) {
 }
 
 TEST(TvrRoundTrip, OutputIsTheSameForAnyThreadCount) {
-    const Bytes input = test::readCorpus("canterbury/alice29.txt");
+    const Bytes input = test::generateSample(test::SampleKind::text, 152089);
     const Bytes single = compress(input, kSmallSegment, 1);
     EXPECT_EQ(compress(input, kSmallSegment, 2), single);
     EXPECT_EQ(compress(input, kSmallSegment, 5), single);
@@ -169,7 +169,7 @@ TEST(TvrRoundTrip, AHandMadeFileAroundAWorkedStreamDecodes) {
 
 TEST(TvrConcatenation, MembersDecodeToTheConcatenationOfTheirContents) {
     const Bytes first = text(5000);
-    const Bytes second = test::readCorpus("canterbury/fields.c");
+    const Bytes second = test::generateSample(test::SampleKind::text, 11150, 2);
     const Bytes joined = concat(compress(first), compress(second, kDefaultSegmentSize, 2, 0));
     EXPECT_EQ(decompress(joined), concat(first, second));
     MemorySource source(joined);
@@ -320,7 +320,7 @@ TEST(TvrDamage, TheFirstFailureInFileOrderIsReportedWhateverTheThreads) {
 }
 
 TEST(TvrListing, CountsSegmentsBlocksAndSizesWithoutDecoding) {
-    const Bytes input = test::readCorpus("canterbury/alice29.txt");  // 152089 bytes
+    const Bytes input = test::generateSample(test::SampleKind::text, 152089);  // 152089 bytes
     const std::uint32_t segmentSize = 64u << 10;
     const Bytes file = compress(input, segmentSize);
     MemorySource source(file);

@@ -1,7 +1,7 @@
 /*
  * A Windows host of TavrineEncode.dll: loads the module at run time, resolves
  * every export by name and by ordinal, and drives the interface through it.
- * Usage: wine_host_test TavrineEncode.dll [corpus directory]
+ * Usage: wine_host_test TavrineEncode.dll
  */
 #include <windows.h>
 

@@ -35,33 +35,19 @@ public:
     // Releases the model's arrays; harmless when they are already released.
     void releaseModel() noexcept;
 
-    // Codes the inLen bytes at `in` and the end-of-block symbol into `out`,
-    // updating the model for every input byte. Writes at most outCap bytes and
-    // sets count to the number written; bytes past outCap are dropped, so the
-    // payload is complete only when count == codedLength(). Returns false, with
-    // nothing written, only when the model holds no arrays.
-    bool encodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uint32_t outCap,
-                     std::uint32_t inLen, std::uint32_t& count) noexcept;
-
-    // Decodes symbols from the inLen payload bytes at `in` into `out` until the
-    // end-of-block symbol or the end of the input, updating the model, and sets
-    // count to the bytes written. Returns false, count untouched, when a symbol
-    // arrives after outCap bytes were written, or when the model holds no arrays.
-    bool decodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uint32_t outCap,
-                     std::uint32_t inLen, std::uint32_t& count) noexcept;
-
-    // Full length L of the payload of the last encodeBlock, counting any bytes
-    // dropped at the output capacity.
+    // Full length L of the payload of the last block encoded, counting any
+    // bytes dropped at the output capacity.
     std::uint32_t codedLength() const noexcept { return encoder_.emitted; }
 
-    // Input bytes the last decodeBlock read; a well-formed payload is read up to
-    // its last byte and no further.
+    // Input bytes the last block decoded read; a well-formed payload is read up
+    // to its last byte and no further.
     std::uint32_t bytesRead() const noexcept { return decoder_.inPos; }
 
     const FrequencyModel& model() const noexcept { return model_; }
 
-    // For loops that code a block symbol by symbol (encodeBlock and decodeBlock
-    // are such loops): the model must be ready, which initModel() ensures.
+    // For loops that code a block symbol by symbol (the record coding, which
+    // fuses them with move-to-front): the model must be ready, which
+    // initModel() ensures.
     // beginEncode starts a block written to out, at most outCap bytes; endEncode
     // codes the end-of-block symbol, flushes and sets count to the bytes written.
     // beginDecode primes a block from its inLen payload bytes; endDecode runs

@@ -61,17 +61,12 @@ enum class BlockVerdict : std::uint8_t {
               // stream ended before this block
 };
 
-// The forward sort a context runs. Calls from hosts always use the fast
-// sorter; the plain reference sort is there for tests that compare the two.
-enum class BlockSortMethod { fast, reference };
-
 class CodecContext {
 public:
     // Obtains the model's arrays; throws std::bad_alloc when it cannot. The
     // block sorter takes its tables on the first block, the inverse sort its
     // table on the first block decoded: a call takes only what it uses.
-    explicit CodecContext(BlockSortMethod sortMethod = BlockSortMethod::fast)
-        : sortMethod_(sortMethod) {}
+    CodecContext() = default;
     // Releases the model's arrays, if still held, then the sort tables.
     ~CodecContext() = default;
 
@@ -125,9 +120,7 @@ private:
     // grows with the largest block of the call and is reused by every block.
     std::uint16_t* inverseSortTable(std::uint32_t length);
 
-    BlockSortMethod sortMethod_;
     BlockSorter sorter_;
-    platform::HeapArray<std::uint32_t> referenceScratch_;  // merge buffer of the reference sort
     platform::HeapArray<std::uint16_t> inverseTable_;
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;

@@ -1,4 +1,6 @@
 // Block sort: the reversible per-block transform in front of move-to-front.
+// The forward sort is BlockSorter (block_sorter.h); this is the record's
+// layout and the inverse.
 //
 // The forward sort orders all cyclic rotations of a block of n bytes and writes
 // a block record of n + 2 bytes: the row of the unrotated block (primary index,
@@ -15,18 +17,6 @@ namespace tavrine {
 constexpr std::uint32_t kMaxBlockLength = 65536;  // rows must fit the 16-bit primary index
 constexpr std::uint32_t kPrimaryIndexBytes = 2;   // record bytes in front of the last column
 
-// Merge buffer of the forward sort: the left half of a bucket of at most
-// kMaxBlockLength rotations holds at most half of them.
-constexpr std::uint32_t kScratchSlots = kMaxBlockLength / 2;
-
-// Writes the n + 2 byte record of block[0 .. n-1] into record, 1 <= n <= kMaxBlockLength.
-// scratch is a table of kScratchSlots position slots that the sort may overwrite.
-// A plain, unoptimised sort that fixes the record of every block, ties
-// included; any faster sort must match it byte for byte. Throws
-// std::bad_alloc when its working tables cannot be obtained.
-void ForwardBlockSortReference(std::uint8_t* record, const std::uint8_t* block, std::uint32_t n,
-                               std::uint32_t* scratch);
-
 // Entries of 16 bits that InverseBlockSort needs for a block of `length` bytes.
 constexpr std::uint32_t inverseSortTableEntries(std::uint32_t length) noexcept {
     return 2 * length;
@@ -39,8 +29,5 @@ constexpr std::uint32_t inverseSortTableEntries(std::uint32_t length) noexcept {
 // lends every call.
 void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
                       std::uint16_t* table) noexcept;
-
-// The same with a table of its own; throws std::bad_alloc when it cannot be obtained.
-void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n);
 
 }  // namespace tavrine

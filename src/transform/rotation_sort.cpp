@@ -41,14 +41,6 @@ std::uint32_t sortSingleRotation(const RotationWorkspace& ws) noexcept {
 
 }  // namespace
 
-BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept {
-    std::array<std::uint32_t, kByteValues> count{};
-    for (std::uint32_t k = 0; k < n; ++k) ++count[block[k]];
-    BucketStarts start{};
-    for (std::uint32_t b = 0; b < kByteValues; ++b) start[b + 1] = start[b] + count[b];
-    return start;
-}
-
 std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
                                                  std::uint32_t n) noexcept {
     if (n == 1) return sortSingleRotation(ws);

@@ -53,8 +53,6 @@ struct RotationWorkspace {
     std::uint8_t* lastColumn;     // null, or n bytes for the last byte of every rotation, by row
 };
 
-BucketStarts countFirstBytes(const std::uint8_t* block, std::uint32_t n) noexcept;
-
 // Sorts the n rotations of a primitive block and returns the row of rotation
 // 0, 1 <= n <= 65536. When ws.lastColumn is set, writes the last column and
 // leaves ws.rows in no useful order; otherwise writes the sorted order into

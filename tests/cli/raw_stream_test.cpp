@@ -45,8 +45,11 @@ Bytes rawDecompress(const Bytes& stream) {
 }
 
 TEST(RawStream, CompressionIsTheModulesStreamAndDecodesBack) {
-    for (const char* name : {"canterbury/alice29.txt", "canterbury/sum", "artificial/a.txt"}) {
-        const Bytes input = test::readCorpus(name);
+    for (const auto& [kind, length] : {std::pair{test::SampleKind::text, 152089u},
+                                       std::pair{test::SampleKind::records, 38240u},
+                                       std::pair{test::SampleKind::constant, 1u}}) {
+        const Bytes input = test::generateSample(kind, length);
+        const std::string_view name = test::sampleKindName(kind);
         for (const std::uint8_t variant : {std::uint8_t{0}, std::uint8_t{5}}) {
             const Bytes stream = rawCompress(input, variant);
             EXPECT_EQ(stream, moduleStream(variant, input)) << name << " variant " << int{variant};
@@ -65,7 +68,7 @@ TEST(RawStream, WorkedStreamsOfTheFormat) {
 
 TEST(RawStream, DamageIsRefusedAtItsBlockAfterTheBlocksBeforeIt) {
     const std::string prefix = "not a bare tavrine stream, or a damaged one: ";
-    const std::string corrupted = " \u2014 the file is corrupted";
+    const std::string corrupted = " -- the file is corrupted";
     const struct {
         const char* stream;
         const char* reason;
@@ -104,7 +107,7 @@ TEST(RawStream, InputPastFourGibibytesIsRefusedBeforeReadingWhenItsSizeIsKnown) 
 }
 
 TEST(RawStream, ListingCountsBlocksFromHeaders) {
-    const Bytes input = test::readCorpus("canterbury/alice29.txt");
+    const Bytes input = test::generateSample(test::SampleKind::text, 152089);
     const Bytes stream = rawCompress(input, 0);
     MemorySource source(stream);
     const RawListing listing = listRaw(source);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/reference_range_coder.h"
+#include "support/reference_block_sort.h"
 #include "transform/block_sort.h"
 
 namespace tavrine::test {
@@ -87,7 +88,7 @@ Outcome referenceEncode(std::uint32_t variant, const Bytes& src, std::uint32_t c
         const std::uint32_t len = std::min(srcLen - consumed, kBlock);
         const std::uint32_t n = len + kOverhead;
         Bytes record(n);
-        ForwardBlockSortReference(record.data(), src.data() + consumed, len, scratch.data());
+        forwardBlockSortReference(record.data(), src.data() + consumed, len, scratch.data());
         for (std::uint8_t& byte : record) byte = static_cast<std::uint8_t>(table.encode(byte));
 
         std::uint8_t* block = outcome.buffer.data() + produced;

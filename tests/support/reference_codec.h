@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "support/test_data.h"
+#include "support/data_generator.h"
 
 namespace tavrine::test {
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -38,24 +39,6 @@ std::string toHex(const Bytes& bytes) {
 
 Bytes ascii(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-std::string corpusPath(std::string_view relative) {
-    return std::string(TAVRINE_CORPUS_DIR) + "/" + std::string(relative);
-}
-
-std::vector<std::string> corpusFiles() {
-    namespace fs = std::filesystem;
-    std::vector<std::string> files;
-    const fs::path root(TAVRINE_CORPUS_DIR);
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (!it->is_regular_file() || it->path().filename() == "SHA1SUM") continue;
-        files.push_back(fs::relative(it->path(), root).generic_string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -65,7 +48,54 @@ Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Bytes readCorpus(std::string_view relative) { return readFile(corpusPath(relative)); }
+Bytes readTestData(std::string_view relative) {
+    return readFile(std::string(TAVRINE_TEST_DATA_DIR) + "/" + std::string(relative));
+}
+
+std::string corpusDirectory() {
+    const char* fromEnvironment = std::getenv("TAVRINE_CORPUS_DIR");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
+    return TAVRINE_CORPUS_DIR;
+}
+
+namespace {
+
+std::vector<Sample> corpusInputs() {
+    namespace fs = std::filesystem;
+    const fs::path root(corpusDirectory());
+    std::vector<std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_regular_file() || it->path().filename() == "SHA1SUM") continue;
+        files.push_back(fs::relative(it->path(), root).generic_string());
+    }
+    EXPECT_FALSE(error) << "cannot list the corpus at " << root << ": " << error.message();
+    std::sort(files.begin(), files.end());
+    std::vector<Sample> inputs;
+    for (const std::string& file : files) inputs.push_back({file, readFile((root / file).string())});
+    return inputs;
+}
+
+}  // namespace
+
+std::vector<Sample> inputsOf(InputSet set) {
+    std::vector<Sample> inputs = set == InputSet::generated ? standardSamples() : corpusInputs();
+    EXPECT_FALSE(inputs.empty()) << "no input to test";
+    return inputs;
+}
+
+void PrintTo(InputSet set, std::ostream* out) {
+    *out << (set == InputSet::generated ? "the generated samples" : "the external corpus");
+}
+
+void InputSetTest::SetUp() {
+    if (GetParam() == InputSet::corpus && corpusDirectory().empty()) {
+        GTEST_SKIP() << "no external corpus: set TAVRINE_CORPUS_DIR to run the corpus tests";
+    }
+}
+
+Bytes sampleText(std::size_t length) { return generateSample(SampleKind::text, length); }
 
 Bytes randomBytes(std::size_t length, std::mt19937& rng, unsigned alphabet) {
     std::uniform_int_distribution<unsigned> pick(0, alphabet - 1);

@@ -1,16 +1,20 @@
-// Shared test inputs: corpus files, generated blocks and hex literals.
+// Shared test inputs: generated samples, the optional external corpus,
+// random blocks and hex literals.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tavrine::test {
+#include <gtest/gtest.h>
 
-using Bytes = std::vector<std::uint8_t>;
+#include "support/data_generator.h"
+
+namespace tavrine::test {
 
 // Parses "00 FF e0" (whitespace separated hex pairs).
 Bytes hex(std::string_view text);
@@ -20,17 +24,44 @@ std::string toHex(const Bytes& bytes);
 
 Bytes ascii(std::string_view text);
 
-// Path of a file of the shared corpus, e.g. corpusPath("canterbury/alice29.txt").
-std::string corpusPath(std::string_view relative);
-
-// Every corpus file, as paths relative to the corpus directory, sorted.
-std::vector<std::string> corpusFiles();
-
 // Whole file; fails the current test (and returns empty) when it cannot be read.
 Bytes readFile(const std::string& path);
 
-// Reads a corpus file; the test is failed when it is missing.
-Bytes readCorpus(std::string_view relative);
+// A file of the repository's test data (tests/data), e.g. "vectors/coder_clamp.in".
+Bytes readTestData(std::string_view relative);
+
+// The external corpus is optional: the environment variable TAVRINE_CORPUS_DIR,
+// or else the build setting of the same name, names its directory; empty
+// when neither is set.
+std::string corpusDirectory();
+
+// What a test runs over: the generated standard samples, which are always
+// there, or every file of the external corpus.
+enum class InputSet { generated, corpus };
+void PrintTo(InputSet set, std::ostream* out);
+
+// The inputs of a set, named (the corpus by paths relative to its
+// directory); never empty: fails the test when nothing could be read.
+std::vector<Sample> inputsOf(InputSet set);
+
+// Base of tests that run once per input set: a test of the corpus set is
+// skipped, with the reason, when no corpus is configured. Instantiate with
+// TAVRINE_FOR_EACH_INPUT_SET(Suite).
+class InputSetTest : public ::testing::TestWithParam<InputSet> {
+protected:
+    void SetUp() override;
+    std::vector<Sample> inputs() const { return inputsOf(GetParam()); }
+};
+
+#define TAVRINE_FOR_EACH_INPUT_SET(Suite)                                                      \
+    INSTANTIATE_TEST_SUITE_P(Generated, Suite,                                                 \
+                             ::testing::Values(::tavrine::test::InputSet::generated),          \
+                             [](const auto&) { return std::string("samples"); });              \
+    INSTANTIATE_TEST_SUITE_P(Corpus, Suite, ::testing::Values(::tavrine::test::InputSet::corpus), \
+                             [](const auto&) { return std::string("files"); })
+
+// `length` bytes of English-like text, the same on every call.
+Bytes sampleText(std::size_t length);
 
 Bytes randomBytes(std::size_t length, std::mt19937& rng, unsigned alphabet = 256);
 
