@@ -25,14 +25,14 @@ bool BlockCoder::decodeBlock(std::uint8_t* out, const std::uint8_t* in, std::uin
     if (!modelReady()) return false;
     RangeDecoder decoder = beginDecode(in, inLen);
     std::uint32_t written = 0;
-    while (decoder.hasInput()) {
+    while (decoder.normalize()) {
         if (written == outCap) {
             // Full: only the end-of-block symbol may still come.
-            if (decoder.decode().symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+            if (decoder.endOfBlockNext()) break;
             abandonDecode(decoder);
             return false;
         }
-        const std::uint32_t symbol = decoder.decodeNext();
+        const std::uint32_t symbol = decoder.decodeSymbol();
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
         out[written++] = static_cast<std::uint8_t>(symbol);
     }
