@@ -446,7 +446,7 @@ TEST(MoveToFrontCursor, WordFrontMatchesThePlainTable) {
     expectCursorMatchesThePlainTable<tavrine::WordFrontCursor>();
 }
 
-#if defined(__SSE2__)
+#if TAVRINE_X86_SSE2
 TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
     expectCursorMatchesThePlainTable<tavrine::VectorFrontCursor>();
 }
