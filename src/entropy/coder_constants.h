@@ -16,11 +16,10 @@ static_assert(kTotal == static_cast<std::uint32_t>(kModelTotal));
 constexpr std::uint32_t kRangeStart = 0x80000000;  // the full 31-bit window
 // Both sides shift a byte while the range is at or below 2^23.
 constexpr std::uint32_t kRangeBottom = 0x800000;
-// A symbol leaves at least one unit (range >> 12 > 2^11) of a range above
-// 2^23; from there two shifts always bring the range back above 2^23.
-constexpr std::uint32_t kNarrowedRangeFloor = kRangeBottom >> kScaleBits;
 // Thresholds for the branch-free normalisations of at most two shifts: a
 // range below kOnceBelow takes a first shift, one below kTwiceBelow a second.
+// Two are always enough after a symbol, which leaves at least one unit
+// (range >> 12, over 2^11) of a range above 2^23.
 constexpr std::uint32_t kOnceBelow = kRangeBottom + 1;
 constexpr std::uint32_t kTwiceBelow = (kRangeBottom >> 8) + 1;
 // The byte leaving the encoder's window is bits 23..30 of low; bit 31 is a carry.
