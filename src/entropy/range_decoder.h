@@ -19,12 +19,13 @@
 // payload's end after that. Every step after it works on the normalised state
 // and reads nothing.
 //
-// Sound on any input bytes: a symbol is decoded only after priming and a
-// normalisation that shifted at least once, from a range of 2^7 (priming) or
-// of at least one unit of the symbol before, 2^11 or more (every frequency is
-// at least 1), so the unit is never below 2^15 >> 12 = 8. Values past the
-// table are the end-of-block symbol's, so every lookup stays inside it. On a
-// damaged payload low may wrap around, which only changes the symbols decoded.
+// Sound on any input bytes: a symbol is decoded only after priming and after
+// normalize() found a byte left, so a normalisation that shifts at all takes
+// at least one byte. From a range of 2^7 (priming) or of at least one unit of
+// the symbol before, 2^11 or more (every frequency is at least 1), the range
+// is then at least 2^15 and the unit never below 8. Values past the table are
+// the end-of-block symbol's, so every lookup stays inside it. On a damaged
+// payload low may wrap around, which only changes the symbols decoded.
 #pragma once
 
 #include <cstdint>
