@@ -13,9 +13,9 @@
  *
  * Threads: on Linux and other platforms with a thread-safe C allocator, calls
  * may overlap freely; each call owns all of its working memory. The Windows
- * module TavrineEncode.dll (32- and 64-bit) takes its working memory from a private,
- * unserialised heap: a host calls its ZOLT_Encode and ZOLT_Decode from one
- * thread at a time. The query functions are safe from any thread.
+ * module TavrineEncode.dll (32- and 64-bit) takes its working memory from a
+ * private, unserialised heap: a host calls its ZOLT_Encode and ZOLT_Decode
+ * from one thread at a time. The query functions are safe from any thread.
  */
 #ifndef TAVRINE_H
 #define TAVRINE_H
