@@ -1,13 +1,20 @@
-// Files as the tool handles them: inputs opened with their metadata, outputs
-// written to a temporary file beside the target and renamed into place only
-// when complete and flushed, so that an interrupted or failed run never
-// leaves a partial file under the target's name.
+// Files as the tool handles them. Inputs are opened with their metadata, and
+// an input is removed (--rm) only while its name still leads to the very file
+// that was read, unchanged. A new or replaced output is written where no one
+// sees it (an unnamed file, or a hidden temporary file where the file system
+// has none) and appears under its name only when complete and flushed, so an
+// interrupted or failed run never leaves a partial file under that name. An
+// existing device, FIFO or socket named as the output is written in place and
+// never removed, replaced or renamed over.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrine::tool {
 
@@ -33,46 +40,91 @@ private:
 
 struct InputFile {
     UniqueFd fd;
-    struct stat info {};
+    struct stat info {};  // when it was opened
 };
 
 // Opens a file for reading; throws FileError naming it ("no such file or
-// directory", "is a directory").
-InputFile openInput(const std::string& path);
+// directory", "is a directory"). Without `followLinks`, a symbolic link is
+// refused (a file found below a directory).
+InputFile openInput(const std::string& path, bool followLinks = true);
 
-bool pathExists(const std::string& path) noexcept;
+// Whether `path` leads to a directory (through symbolic links).
+bool isDirectory(const std::string& path) noexcept;
 
-// Whether `path` names the same file as `info` describes.
-bool isSameFile(const std::string& path, const struct stat& info) noexcept;
+struct DirectoryEntry {
+    enum class Kind { directory, regular, other };  // a symbolic link is `other`
+    std::string path;                               // the directory's path joined with the name
+    Kind kind = Kind::other;
+};
 
-// Throws FileError naming the file.
-void removeFile(const std::string& path);
+// The entries of a directory but "." and "..", sorted by name; throws
+// FileError naming the directory when it cannot be read.
+std::vector<DirectoryEntry> readDirectory(const std::string& path);
 
-// A temporary file beside `target`; commit() moves it into place.
+// Why the regular file `input` cannot be trusted to match what was made of
+// it: its size or modification time changed since it was opened, or
+// `bytesRead` (all of it was read) differs from its size then. nullopt when
+// it did not change, or is not a regular file.
+std::optional<std::string> changeWhileRead(const InputFile& input, std::uint64_t bytesRead);
+
+// Removes `path` if it still names the file `input` was opened on, unchanged
+// since; otherwise leaves it and returns why.
+std::optional<std::string> removeIfUnchanged(const std::string& path, const InputFile& input);
+
+struct OutputRequest {
+    bool replace = false;      // -f: an existing regular file may be replaced
+    bool followLinks = false;  // a name the user gave (-o): a symbolic link leads to the output
+    const struct stat* input = nullptr;  // refused as the output, when given
+};
+
+// Where an output is written until commit() makes it visible. Throws
+// FileError: the target is a directory or the input itself, exists and may
+// not be replaced, or cannot be created.
 class OutputFile {
 public:
-    explicit OutputFile(std::string target);  // throws FileError
+    OutputFile(std::string target, const OutputRequest& request);
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();  // removes the temporary file unless committed
+    ~OutputFile();  // an uncommitted new file disappears
 
     int fd() const noexcept { return fd_.get(); }
-    const std::string& target() const noexcept { return target_; }
+    // Written in place: an existing device, FIFO or socket.
+    bool inPlace() const noexcept { return kind_ == Kind::inPlace; }
 
-    // Flushes the data to the disk, gives the file the permissions and times
-    // of `source` (or the default permissions), and renames it to the target.
-    // Without `replace`, an existing target is left alone and the commit fails.
-    void commit(bool replace, const struct stat* source);
+    // Flushes the data to the disk; a new file gets the owner (when
+    // permitted), permissions and times of `source` (or the default
+    // permissions) and appears under the target's name.
+    void commit(const struct stat* source);
 
 private:
-    std::string target_;
-    std::string temporary_;
+    enum class Kind { unnamed, temporary, inPlace };
+
+    void createBeside();
+    void linkIntoPlace();
+    void linkOverTarget();
+    void renameIntoPlace();
+
+    std::string target_;     // for messages: as the user knows it
+    std::string writePath_;  // the name the output takes (a link's destination with followLinks)
+    std::string temporary_;  // the hidden name of Kind::temporary, or while linking over the target
+    bool replace_;
+    Kind kind_ = Kind::unnamed;
     UniqueFd fd_;
     bool committed_ = false;
 };
 
+// The hidden name of a temporary file beside `targetName` (a name without its
+// directory): '.', the target's name, '.', `tail`, cut so that the whole
+// stays within `nameMax` bytes, the longest name the directory takes.
+std::string temporaryName(const std::string& targetName, const std::string& tail, std::size_t nameMax);
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
+// no file opened later takes their place; false when that fails.
+bool makeStandardDescriptorsValid() noexcept;
+
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
-// being written before the process ends.
+// being written before the process ends. A signal the process inherited as
+// ignored (nohup, trap '' INT) stays ignored.
 void installSignalCleanup() noexcept;
 
 // Appends and strips file name suffixes; nullopt when `path` lacks the

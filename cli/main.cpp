@@ -29,6 +29,9 @@ void keepSegmentBuffersInTheHeap() {
 
 int main(int argc, char** argv) {
     using namespace tavrine::tool;
+    // Before anything is opened: a file that took descriptor 1 or 2 would
+    // receive listings, messages or progress lines.
+    if (!makeStandardDescriptorsValid()) return kExitFileFailed;
     const CommandLine commandLine = parseCommandLine(argc, argv, std::cout, std::cerr);
     if (!commandLine.options) return commandLine.exitStatus;
     keepSegmentBuffersInTheHeap();

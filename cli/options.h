@@ -1,6 +1,10 @@
 // The command line, gzip and zstd style: bundled short options (-dc, -kf,
-// -T2), FILE... or standard input. parseCommandLine() turns it into
-// ToolOptions, or says to exit at once (help, version: 0; usage error: 2).
+// -T2), long options with their value after '=' or in the next argument, '--'
+// ending the options, FILE... or standard input. parseCommandLine() turns it
+// into ToolOptions, or says to exit at once (help, version: 0; usage error: 2).
+// The level options of gzip, bzip2 and zstd (-1 ... -9, --fast, --best) are
+// accepted and change nothing: the format has a single setting, and scripts
+// and `tar -I` written for those tools pass them.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +28,16 @@ struct ToolOptions {
     bool force = false;
     bool removeSource = false;
     bool raw = false;
+    bool recursive = false;
     bool verbose = false;
     bool quiet = false;
     std::optional<bool> progress;  // --progress / --no-progress; unset: when stderr is a terminal
     unsigned threads = 1;          // resolved: at least 1
     std::uint8_t variant = 5;
     std::uint32_t segmentSize = 0;  // resolved to the default when not given
+    // --memory: what decompression may hold at once. Parsed and kept here;
+    // the decompressor does not yet take a limit.
+    std::optional<std::uint64_t> memoryLimit;
     std::vector<std::string> files;  // "-" is standard input; empty means standard input
 };
 
@@ -41,8 +49,12 @@ struct CommandLine {
 // argv[0]'s base name "untavrine" makes decompression the default.
 CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
-// "1M", "64KiB", "4096": a size with an optional binary suffix; nullopt when malformed.
+// "1M", "64KiB", "2G", "4096": a size with an optional binary suffix (K, M,
+// G, with or without "iB"); nullopt when malformed or past 2^64 - 1.
 std::optional<std::uint64_t> parseSize(const std::string& text);
+
+// The text of --help.
+std::string helpText(const std::string& programName);
 
 // The version text of -V: tool version, format version, the module's interface version word.
 std::string versionText();

@@ -10,6 +10,7 @@
 
 #include "byte_io.h"
 #include "file_ops.h"
+#include "input_probe.h"
 #include "progress.h"
 #include "raw_stream.h"
 #include "segment_codec.h"
@@ -29,6 +30,7 @@ struct Input {
     std::string name;               // for messages
     std::optional<InputFile> file;  // empty for standard input
     int fd = STDIN_FILENO;
+    bool raw = false;  // a bare stream: --raw, or implied by the .tvraw suffix
 
     bool isStdin() const noexcept { return !file.has_value(); }
     const struct stat* regularInfo() const noexcept {
@@ -40,14 +42,16 @@ struct Input {
     }
 };
 
-Input openNamedInput(const std::string& argument) {
+// `foundBelow`: met while going through a directory (-r), where symbolic
+// links are not followed.
+Input openNamedInput(const std::string& argument, bool foundBelow) {
     Input input;
     if (argument == "-") {
         input.name = kStdinName;
         return input;
     }
     input.name = argument;
-    input.file = openInput(argument);
+    input.file = openInput(argument, !foundBelow);
     input.fd = input.file->fd.get();
     return input;
 }
@@ -56,16 +60,35 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The ratio column of -l in at most 8 characters, whatever the ratio:
+// "36.90%", "7800.00%", "123456%", "1.8e+21%"; "-" when nothing was decoded.
+std::string ratioText(std::uint64_t coded, std::uint64_t decoded) {
+    if (decoded == 0) return "-";
+    constexpr double kTwoDecimalsBelow = 9999.995;
+    constexpr double kWholeBelow = 9999999.5;
+    const double percent = 100.0 * static_cast<double>(coded) / static_cast<double>(decoded);
+    char text[32];
+    if (percent < kTwoDecimalsBelow) {
+        std::snprintf(text, sizeof text, "%.2f%%", percent);
+    } else if (percent < kWholeBelow) {
+        std::snprintf(text, sizeof text, "%.0f%%", percent);
+    } else {
+        std::snprintf(text, sizeof text, "%.1e%%", percent);
+    }
+    return text;
+}
+
 class FileRunner {
 public:
     FileRunner(const ToolOptions& options, std::FILE* messages)
         : options_(options), messages_(messages) {}
 
     // Returns whether the file succeeded.
-    bool process(const std::string& argument) {
+    bool process(const std::string& argument, bool foundBelow = false) {
         std::string subject = argument == "-" ? kStdinName : argument;
         try {
-            Input input = openNamedInput(argument);
+            Input input = openNamedInput(argument, foundBelow);
+            input.raw = readsAsBareStream(input);
             switch (options_.mode) {
                 case Mode::compress:
                 case Mode::decompress:
@@ -91,16 +114,42 @@ public:
         return false;
     }
 
+    // -r: every file below `directory` that the mode works on, in name
+    // order; symbolic links are not followed. Returns whether all succeeded.
+    bool processTree(const std::string& directory) {
+        std::vector<DirectoryEntry> entries;
+        try {
+            entries = readDirectory(directory);
+        } catch (const FileError& error) {
+            report(error.name(), error.what());
+            return false;
+        }
+        bool succeeded = true;
+        for (const auto& entry : entries) {
+            if (entry.kind == DirectoryEntry::Kind::directory) {
+                succeeded = processTree(entry.path) && succeeded;
+            } else if (entry.kind == DirectoryEntry::Kind::regular && worksOn(entry.path)) {
+                succeeded = process(entry.path, true) && succeeded;
+            }
+        }
+        return succeeded;
+    }
+
     void finishListing() const {
         if (listed_ <= 1) return;
         char name[32];
         std::snprintf(name, sizeof name, "(%u files)", listed_);
-        printListRow(total_, name);
+        printListRow(total_, name, "-", options_.raw);
     }
 
 private:
     void report(const std::string& subject, const std::string& reason) const {
         std::fprintf(messages_, "tavrine: %s: %s\n", subject.c_str(), reason.c_str());
+    }
+
+    // What is said even when all went well; -q silences it.
+    void note(const std::string& subject, const std::string& text) const {
+        if (!options_.quiet) report(subject, text);
     }
 
     bool showProgress() const {
@@ -109,7 +158,22 @@ private:
         return ::isatty(STDERR_FILENO) != 0;
     }
 
-    const char* suffix() const noexcept { return options_.raw ? kRawSuffix : kSuffix; }
+    // Whether -r takes a file met below a directory: when compressing, those
+    // not compressed yet; otherwise the compressed ones.
+    bool worksOn(const std::string& path) const {
+        const bool compressed = hasSuffix(path, kRawSuffix) || (!options_.raw && hasSuffix(path, kSuffix));
+        return options_.mode == Mode::compress ? !hasSuffix(path, kSuffix) && !hasSuffix(path, kRawSuffix)
+                                               : compressed;
+    }
+
+    // --raw, or reading a .tvraw file that is not a .tvr file in disguise.
+    bool readsAsBareStream(const Input& input) const {
+        if (options_.raw) return true;
+        if (options_.mode == Mode::compress || !hasSuffix(input.name, kRawSuffix)) return false;
+        return !(input.file && startsWithTvrMagic(input.fd));
+    }
+
+    static const char* suffixOf(const Input& input) noexcept { return input.raw ? kRawSuffix : kSuffix; }
 
     // The output file's name, or nullopt for standard output.
     std::optional<std::string> outputName(const Input& input) const {
@@ -118,72 +182,121 @@ private:
             return *options_.output;
         }
         if (options_.toStdout || input.isStdin()) return std::nullopt;
+        const std::string suffix = suffixOf(input);
         if (options_.mode == Mode::compress) {
-            if (hasSuffix(input.name, suffix()) && !options_.force) {
-                throw FileError(input.name, std::string("already has the ") + suffix() +
-                                                " suffix \u2014 left unchanged (use -f to compress it again)");
+            if (hasSuffix(input.name, suffix) && !options_.force) {
+                throw FileError(input.name, "already has the " + suffix +
+                                                " suffix -- left unchanged (use -f to compress it again)");
             }
-            return input.name + suffix();
+            return input.name + suffix;
         }
-        auto stripped = stripSuffix(input.name, suffix());
+        auto stripped = stripSuffix(input.name, suffix);
         if (!stripped) {
-            throw FileError(input.name, std::string("unknown suffix, expected ") + suffix() +
-                                            " \u2014 skipped (name the output with -o or use -c)");
+            std::string reason = "unknown suffix, expected " + suffix + " -- skipped (name the output with -o or use -c)";
+            if (looksLikeBareStream(input)) reason += "; it parses as a bare stream: use --raw";
+            throw FileError(input.name, reason);
         }
         return stripped;
     }
 
-    void checkTerminals(const Input& input, bool toStdout) const {
-        if (options_.force) return;
-        if (options_.mode == Mode::compress && toStdout && ::isatty(STDOUT_FILENO) != 0) {
-            throw FileError(kStdoutName, "refusing to write compressed data to a terminal (use -f to force)");
+    // A regular file without the .tvr magic whose block headers tile it.
+    static bool looksLikeBareStream(const Input& input) {
+        return !input.raw && input.regularInfo() != nullptr && !startsWithTvrMagic(input.fd) &&
+               parsesAsBareStream(input.fd, input.knownSize());
+    }
+
+    static FormatError tvrReadAsBareStream() {
+        return FormatError("a .tvr file, not a bare stream: leave out --raw");
+    }
+
+    // The refusals of the .tvr and bare stream readers, with what to do
+    // instead when the input is the other kind.
+    static FormatError explained(const FormatError& error, const Input& input, const InputTap& tap) {
+        if (input.raw && tap.sawTvrMagic()) return tvrReadAsBareStream();
+        if (!input.raw && !tap.sawTvrMagic() && looksLikeBareStream(input)) {
+            return FormatError(std::string(error.what()) + ", but it parses as a bare stream: use --raw");
         }
+        return error;
+    }
+
+    void checkTerminalInput(const Input& input) const {
+        if (options_.force) return;
         if (options_.mode != Mode::compress && input.isStdin() && ::isatty(STDIN_FILENO) != 0) {
             throw FileError(kStdinName, "refusing to read compressed data from a terminal (use -f to force)");
         }
     }
 
-    TransferStats code(ByteSource& source, ByteSink& sink, ProgressMeter& meter) const {
+    // Standard output, or a terminal named with -o.
+    void checkTerminalOutput(int fd, const std::string& name) const {
+        if (options_.force || options_.mode != Mode::compress) return;
+        if (::isatty(fd) != 0) {
+            throw FileError(name, "refusing to write compressed data to a terminal (use -f to force)");
+        }
+    }
+
+    TransferStats code(const Input& input, ByteSource& source, ByteSink& sink, ProgressMeter& meter) const {
         const ProgressFunction progress = [&meter](const TransferStats& stats) { meter.show(stats); };
         if (options_.mode == Mode::compress) {
-            if (options_.raw) return compressRaw(source, sink, options_.variant, progress);
+            if (input.raw) return compressRaw(source, sink, options_.variant, progress);
             const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
             return compressToTvr(source, sink, settings, progress);
         }
-        if (options_.raw) return decompressRaw(source, sink, progress);
+        if (input.raw) return decompressRaw(source, sink, progress);
         return decompressTvr(source, sink, DecompressSettings{options_.threads}, progress);
     }
 
     void transfer(Input& input) {
         const bool testing = options_.mode == Mode::test;
+        if (options_.mode != Mode::compress && input.raw && input.regularInfo() != nullptr &&
+            startsWithTvrMagic(input.fd)) {
+            throw tvrReadAsBareStream();
+        }
         const std::optional<std::string> target = testing ? std::nullopt : outputName(input);
-        checkTerminals(input, !testing && !target);
+        checkTerminalInput(input);
 
         std::unique_ptr<OutputFile> file;
         if (target) {
-            if (input.file && isSameFile(*target, input.file->info)) {
-                throw FileError(*target, "is the input file itself");
-            }
-            if (!options_.force && pathExists(*target)) {
-                throw FileError(*target, "already exists; use -f to overwrite");
-            }
-            file = std::make_unique<OutputFile>(*target);
+            const OutputRequest request{options_.force, options_.output.has_value(), input.regularInfo()};
+            file = std::make_unique<OutputFile>(*target, request);
         }
-        FdSink fileSink(file ? file->fd() : STDOUT_FILENO, target ? *target : kStdoutName);
+        const int outputFd = file ? file->fd() : STDOUT_FILENO;
+        const std::string outputLabel = target ? *target : kStdoutName;
+        if (!testing) checkTerminalOutput(outputFd, outputLabel);
+        FdSink fileSink(outputFd, outputLabel);
         DiscardSink discard;
         ByteSink& sink = testing ? static_cast<ByteSink&>(discard) : fileSink;
 
-        FdSource source(input.fd, input.name);
+        FdSource fdSource(input.fd, input.name);
+        InputTap source(fdSource);
         const auto start = std::chrono::steady_clock::now();
         TransferStats stats;
-        {
+        try {
             ProgressMeter meter(showProgress(), input.name, input.knownSize(),
                                 options_.mode != Mode::compress);
-            stats = code(source, sink, meter);
+            stats = code(input, source, sink, meter);
+        } catch (const FormatError& error) {
+            throw explained(error, input, source);
         }
-        if (file) file->commit(options_.force, input.regularInfo());
-        if (options_.removeSource && file && input.regularInfo() != nullptr) removeFile(input.name);
+        if (file) file->commit(input.regularInfo());
         if (options_.verbose) summarize(input, target, stats, secondsSince(start));
+        finishInput(input, file.get(), source.bytesRead());
+    }
+
+    // After the output is complete: an input that changed while it was read
+    // is reported, and --rm removes only the very file that was read.
+    void finishInput(const Input& input, const OutputFile* output, std::uint64_t bytesRead) const {
+        if (!input.file) return;
+        const bool removing = options_.removeSource && output != nullptr && input.regularInfo() != nullptr;
+        if (const auto change = changeWhileRead(*input.file, bytesRead)) {
+            throw FileError(input.name, *change + (removing ? "; not removed" : ""));
+        }
+        if (!removing) return;
+        if (output->inPlace()) {
+            // A device or pipe keeps nothing the tool can vouch for.
+            note(input.name, "kept: the output is not a regular file");
+            return;
+        }
+        if (const auto refusal = removeIfUnchanged(input.name, *input.file)) throw FileError(input.name, *refusal);
     }
 
     void summarize(const Input& input, const std::optional<std::string>& target,
@@ -202,20 +315,26 @@ private:
     }
 
     void list(Input& input) {
-        checkTerminals(input, false);
-        FdSource source(input.fd, input.name);
+        if (input.raw && input.regularInfo() != nullptr && startsWithTvrMagic(input.fd)) throw tvrReadAsBareStream();
+        checkTerminalInput(input);
+        FdSource fdSource(input.fd, input.name);
+        InputTap source(fdSource);
         TvrListing row;
-        if (options_.raw) {
-            const RawListing raw = listRaw(source);
-            row.codedBlocks = raw.codedBlocks;
-            row.uncodedBlocks = raw.uncodedBlocks;
-            row.compressedSize = raw.compressedSize;
-            row.decodedSize = raw.decodedSize;
-        } else {
-            row = listTvr(source);
+        try {
+            if (input.raw) {
+                const RawListing raw = listRaw(source);
+                row.codedBlocks = raw.codedBlocks;
+                row.uncodedBlocks = raw.uncodedBlocks;
+                row.compressedSize = raw.compressedSize;
+                row.decodedSize = raw.decodedSize;
+            } else {
+                row = listTvr(source);
+            }
+        } catch (const FormatError& error) {
+            throw explained(error, input, source);
         }
         if (listed_++ == 0) printListHeader();
-        printListRow(row, input.name, checksumText(row));
+        printListRow(row, input.name, checksumText(row, input.raw), input.raw);
         total_.members += row.members;
         total_.segments += row.segments;
         total_.codedBlocks += row.codedBlocks;
@@ -224,13 +343,15 @@ private:
         total_.decodedSize += row.decodedSize;
     }
 
-    void printListHeader() const {
-        std::printf("%8s %8s %8s %8s %14s %14s %7s  %-16s  %s\n", "segments", "blocks", "coded",
+    // Wide enough for the counts of files of some hundred terabytes; the
+    // ratio column fits any ratio (ratioText).
+    static void printListHeader() {
+        std::printf("%8s %10s %10s %10s %14s %14s %8s  %-16s  %s\n", "segments", "blocks", "coded",
                     "uncoded", "compressed", "uncompressed", "ratio", "checksum", "name");
     }
 
-    std::string checksumText(const TvrListing& row) const {
-        if (options_.raw) return "-";
+    static std::string checksumText(const TvrListing& row, bool raw) {
+        if (raw) return "-";
         char text[32];
         if (row.members > 1) {
             std::snprintf(text, sizeof text, "(%llu members)", static_cast<unsigned long long>(row.members));
@@ -240,20 +361,16 @@ private:
         return text;
     }
 
-    void printListRow(const TvrListing& row, const std::string& name,
-                      const std::string& checksum = "-") const {
-        const double ratio = row.decodedSize > 0
-                                 ? 100.0 * static_cast<double>(row.compressedSize) /
-                                       static_cast<double>(row.decodedSize)
-                                 : 0.0;
-        const std::string segments = options_.raw ? "-" : std::to_string(row.segments);
-        std::printf("%8s %8llu %8llu %8llu %14llu %14llu %6.2f%%  %-16s  %s\n", segments.c_str(),
+    static void printListRow(const TvrListing& row, const std::string& name, const std::string& checksum,
+                             bool raw) {
+        const std::string segments = raw ? "-" : std::to_string(row.segments);
+        std::printf("%8s %10llu %10llu %10llu %14llu %14llu %8s  %-16s  %s\n", segments.c_str(),
                     static_cast<unsigned long long>(row.codedBlocks) + row.uncodedBlocks,
                     static_cast<unsigned long long>(row.codedBlocks),
                     static_cast<unsigned long long>(row.uncodedBlocks),
                     static_cast<unsigned long long>(row.compressedSize),
-                    static_cast<unsigned long long>(row.decodedSize), ratio, checksum.c_str(),
-                    name.c_str());
+                    static_cast<unsigned long long>(row.decodedSize),
+                    ratioText(row.compressedSize, row.decodedSize).c_str(), checksum.c_str(), name.c_str());
         std::fflush(stdout);
     }
 
@@ -271,7 +388,8 @@ int runTool(const ToolOptions& options, std::FILE* messages) {
     const auto& files = options.files.empty() ? stdinOnly : options.files;
     int status = kExitSuccess;
     for (const auto& file : files) {
-        if (!runner.process(file)) status = kExitFileFailed;
+        const bool tree = options.recursive && file != "-" && isDirectory(file);
+        if (!(tree ? runner.processTree(file) : runner.process(file))) status = kExitFileFailed;
     }
     runner.finishListing();
     return status;

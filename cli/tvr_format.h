@@ -36,7 +36,7 @@ constexpr std::uint32_t kMinSegmentSize = 4u << 10;
 constexpr std::uint32_t kMaxSegmentSize = 64u << 20;
 
 // The sentence every report of damaged input ends with.
-inline constexpr const char* kCorruptedSuffix = " \u2014 the file is corrupted";
+inline constexpr const char* kCorruptedSuffix = " -- the file is corrupted";
 
 // The input is not a well-formed .tvr file; the message says why in plain words.
 class FormatError : public std::runtime_error {

@@ -2,6 +2,8 @@
 // errors that end with status 2.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <thread>
 
@@ -86,24 +88,69 @@ TEST(CommandLine, ValuesAndSwitches) {
     EXPECT_EQ(options(parse({"--segment-size", "64MiB"})).segmentSize, 64u << 20);
 }
 
-TEST(CommandLine, UsageErrorsExitWithTwoAndSayWhy) {
-    const std::vector<std::vector<std::string>> wrong = {
-        {"--bogus"},         {"-x"},
-        {"-T", "many"},      {"-T", "257"},
-        {"--variant", "3"},  {"--segment-size", "1K"},
-        {"--segment-size", "65M"}, {"--segment-size", "12Q"},
-        {"-t", "-l"},        {"-z", "-d"},
-        {"-o", "x", "a", "b"}, {"-o", "x", "-c", "a"},
-        {"-o", "x", "-t", "a"}, {"-k", "--rm"},
-        {"-v", "-q"},        {"--progress", "--no-progress"},
-        {"-", "-"},
+TEST(CommandLine, UsageErrorsExitWithTwoAndSayWhyInTheToolsWords) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
     };
-    for (const auto& args : wrong) {
+    const std::vector<Case> wrong = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"-dx"}, "unknown option '-x'"},
+        {{"-T", "many"}, "-T: 'many' is not a number of threads from 0 to 256"},
+        {{"--threads=257"}, "--threads: '257' is not a number of threads"},
+        {{"-T"}, "-T needs a value"},
+        {{"-T", "-1"}, "-T: '-1' is not a number of threads"},
+        {{"--variant", "3"}, "--variant: '3' is not a variant: 0 or 5"},
+        {{"--segment-size", "1K"}, "--segment-size: '1K' is not a size from 4K to 64M"},
+        {{"--segment-size=65M"}, "is not a size from 4K to 64M"},
+        {{"--segment-size", "12Q"}, "is not a size from 4K to 64M"},
+        {{"--memory=0"}, "--memory: '0' is not a size"},
+        {{"--rm=yes"}, "--rm takes no value"},
+        {{"-o", ""}, "-o: the file name is empty"},
+        {{"-t", "-l"}, "-t and -l cannot be combined"},
+        {{"-z", "-d"}, "-z cannot be combined with -d"},
+        {{"-o", "x", "a", "b"}, "-o takes a single input file"},
+        {{"-o", "x", "-r", "dir"}, "-r goes through directories"},
+        {{"-o", "x", "-c", "a"}, "-o and -c cannot be combined"},
+        {{"-o", "x", "-t", "a"}, "-o makes no sense with -t or -l"},
+        {{"-k", "--rm"}, "-k and --rm cannot be combined"},
+        {{"-v", "-q"}, "-v and -q cannot be combined"},
+        {{"--progress", "--no-progress"}, "cannot be combined"},
+        {{"-", "-"}, "standard input ('-') can be named only once"},
+    };
+    for (const auto& [args, says] : wrong) {
         const Parsed parsed = parse(args);
         EXPECT_FALSE(parsed.result.options.has_value()) << args.front();
         EXPECT_EQ(parsed.result.exitStatus, kExitUsage) << args.front();
-        EXPECT_NE(parsed.err.find("--help"), std::string::npos) << parsed.err;
+        EXPECT_EQ(parsed.err.rfind("tavrine: ", 0), 0u) << parsed.err;
+        EXPECT_NE(parsed.err.find(says), std::string::npos) << parsed.err;
+        EXPECT_NE(parsed.err.find("Try 'tavrine --help'"), std::string::npos) << parsed.err;
     }
+}
+
+TEST(CommandLine, LevelOptionsAreAcceptedAndChangeNothing) {
+    const ToolOptions plain = options(parse({"-c", "a"}));
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-1", "-c", "a"}, {"-9c", "a"}, {"-c9", "a"}, {"--fast", "-c", "a"}, {"--best", "-c", "a"},
+             {"-c", "-19", "a"}}) {
+        const ToolOptions o = options(parse(args));
+        EXPECT_EQ(o.files, plain.files) << args.front();
+        EXPECT_EQ(o.variant, plain.variant) << args.front();
+        EXPECT_EQ(o.segmentSize, plain.segmentSize) << args.front();
+        EXPECT_TRUE(o.toStdout) << args.front();
+    }
+    // A file named like a level, after '--'.
+    EXPECT_EQ(options(parse({"--", "-9"})).files, std::vector<std::string>{"-9"});
+}
+
+TEST(CommandLine, RecursionMemoryAndValuesInEveryForm) {
+    EXPECT_TRUE(options(parse({"-r", "dir"})).recursive);
+    EXPECT_TRUE(options(parse({"--recursive", "dir"})).recursive);
+    EXPECT_EQ(options(parse({"--memory=512M"})).memoryLimit, 512u << 20);
+    EXPECT_EQ(options(parse({"--memory", "2G"})).memoryLimit, std::uint64_t{2} << 30);
+    EXPECT_FALSE(options(parse({})).memoryLimit.has_value());
+    EXPECT_EQ(options(parse({"-ofile"})).output, "file");
+    EXPECT_EQ(options(parse({"--output=file"})).output, "file");
 }
 
 TEST(CommandLine, HelpAndVersionExitWithZero) {
@@ -111,6 +158,22 @@ TEST(CommandLine, HelpAndVersionExitWithZero) {
     EXPECT_FALSE(help.result.options.has_value());
     EXPECT_EQ(help.result.exitStatus, kExitSuccess);
     EXPECT_NE(help.out.find("--threads"), std::string::npos);
+    EXPECT_EQ(parse({"-d", "--help", "--bogus"}).out, help.out) << "--help ends the parsing";
+    // Written for people: plain ASCII in 79 columns, and every long option it
+    // names is one the parser takes.
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_TRUE(std::all_of(line.begin(), line.end(), [](char c) { return c >= ' ' && c <= '~'; })) << line;
+        for (std::size_t at = line.find("--"); at != std::string::npos; at = line.find("--", at + 2)) {
+            std::size_t end = at + 2;
+            while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) != 0 || line[end] == '-')) ++end;
+            const std::string option = line.substr(at, end - at);
+            if (option == "--help") continue;
+            const Parsed parsed = parse({option});
+            EXPECT_EQ(parsed.err.find("unknown option"), std::string::npos) << option;
+        }
+    }
     const Parsed version = parse({"-V"});
     EXPECT_FALSE(version.result.options.has_value());
     EXPECT_EQ(version.result.exitStatus, kExitSuccess);
@@ -126,8 +189,11 @@ TEST(CommandLine, SizesTakeBinarySuffixes) {
     EXPECT_FALSE(parseSize(""));
     EXPECT_FALSE(parseSize("M"));
     EXPECT_FALSE(parseSize("-1"));
-    EXPECT_FALSE(parseSize("1G"));
-    EXPECT_FALSE(parseSize("99999999999999"));
+    EXPECT_EQ(parseSize("3GiB"), std::uint64_t{3} << 30);
+    EXPECT_EQ(parseSize("17179869183G"), std::uint64_t{17179869183} << 30);
+    EXPECT_FALSE(parseSize("17179869184G")) << "past 2^64 - 1";
+    EXPECT_FALSE(parseSize("1T"));
+    EXPECT_FALSE(parseSize("99999999999999999999"));
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(RawStream, WorkedStreamsOfTheFormat) {
 
 TEST(RawStream, DamageIsRefusedNotDecoded) {
     const std::string untiled =
-        "not a bare tavrine stream, or a damaged one: its block headers do not add up \u2014 the file is corrupted";
+        "not a bare tavrine stream, or a damaged one: its block headers do not add up -- the file is corrupted";
     for (const char* bad : {"09 00 03 00 00 00 63 62", "09 00 03 00 00 00 63 62 63 00", "00 00 03 00 00"}) {
         const Bytes stream = test::hex(bad);
         MemorySource source(stream);

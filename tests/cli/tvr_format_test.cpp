@@ -85,7 +85,7 @@ TEST(TvrFormat, EveryBitFlipInTheHeaderIsRefused) {
         if (bit < 32) {
             EXPECT_EQ(error, "not a tavrine file") << "bit " << bit;
         } else {
-            EXPECT_EQ(error, "damaged file header \u2014 the file is corrupted") << "bit " << bit;
+            EXPECT_EQ(error, "damaged file header -- the file is corrupted") << "bit " << bit;
         }
     }
 }

@@ -186,10 +186,10 @@ TEST(TvrConcatenation, WhatFollowsAMemberMustBeAnotherMember) {
     const Bytes file = compress(text(100));
     EXPECT_EQ(decompressError(concat(file, test::ascii("garbage"))),
               "unknown data after the end frame, at byte " + std::to_string(file.size()) +
-                  " \u2014 the file is corrupted");
+                  " -- the file is corrupted");
     EXPECT_EQ(decompressError(concat(file, Bytes(1, 0))),
               "unknown data after the end frame, at byte " + std::to_string(file.size()) +
-                  " \u2014 the file is corrupted");
+                  " -- the file is corrupted");
     const Bytes partialHeader(file.begin(), file.begin() + 6);
     EXPECT_EQ(decompressError(concat(file, partialHeader)),
               "truncated after " + std::to_string(file.size() + 6) + " bytes");
@@ -265,7 +265,7 @@ TEST(TvrDamage, EveryBitFlipIsCaughtAndNamesThePlace) {
 TEST(TvrDamage, FramesWithIntactChecksButWrongContentsAreCaught) {
     const Bytes input = text(3 * kSmallSegment);
     const Pieces pieces = split(compress(input));
-    const std::string corrupted = " \u2014 the file is corrupted";
+    const std::string corrupted = " -- the file is corrupted";
 
     Pieces dropped = pieces;  // the second segment left out
     dropped.frames.erase(dropped.frames.begin() + 1);
@@ -354,7 +354,7 @@ TEST(TvrListing, ADamagedStreamOrFrameIsReported) {
             try {
                 listTvr(source);
             } catch (const FormatError& error) {
-                EXPECT_STREQ(error.what(), "the stream of segment 2 is damaged \u2014 the file is corrupted");
+                EXPECT_STREQ(error.what(), "the stream of segment 2 is damaged -- the file is corrupted");
                 throw;
             }
         },

@@ -8,7 +8,13 @@
 //                                 exits with CMD's status
 //   tty FD CAPTURE CMD...         runs CMD with descriptor FD (0, 1 or 2) on a pseudo-terminal,
 //                                 writes what CMD wrote to the terminal into CAPTURE
+//   unnamed-files DIR             exits with 0 when DIR's file system makes unnamed files
+//                                 (O_TMPFILE), 77 when it does not
+//   on-open FILE ACTION CMD...    runs CMD and, when it opens FILE, holds that open back while
+//                                 the shell command ACTION runs (a file lease); exits with
+//                                 CMD's status, or 77 when the file system grants no lease
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +40,7 @@ constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kSegmentFrameSize = 28;
 constexpr std::uint8_t kSegmentFrameKind = 'S';
 constexpr int kToolFailure = 3;  // distinct from what the commands under test return
+constexpr int kNotAvailable = 77;  // CTest's usual code for a skipped test
 
 [[noreturn]] void die(const std::string& message) {
     std::cerr << "tvr_test_helper: " << message << "\n";
@@ -168,6 +175,48 @@ int onTerminal(const std::string& fdText, const std::string& capture, char** com
     return status;
 }
 
+int unnamedFiles(const std::string& directory) {
+    const int fd = open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd < 0) return kNotAvailable;
+    close(fd);
+    return 0;
+}
+
+// A write lease makes the kernel hold back every other open() of the file
+// until the lease is released, and tell the holder with SIGIO. The opener has
+// looked up the name by then: it gets the file that had the name, whatever
+// ACTION does to the name meanwhile.
+int onOpen(const std::string& path, const std::string& action, char** command) {
+    sigset_t awaited;
+    sigemptyset(&awaited);
+    sigaddset(&awaited, SIGIO);
+    sigaddset(&awaited, SIGCHLD);
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &awaited, &previous);
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0) die("cannot open " + path);
+    if (fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
+        std::fprintf(stderr, "tvr_test_helper: no file lease on %s: %s\n", path.c_str(), std::strerror(errno));
+        return kNotAvailable;
+    }
+    const pid_t child = fork();
+    if (child < 0) die("fork failed");
+    if (child == 0) {
+        close(fd);
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        execute(command);
+    }
+    constexpr struct timespec kPatience = {60, 0};
+    siginfo_t info{};
+    const int got = sigtimedwait(&awaited, &info, &kPatience);
+    if (got != SIGIO) die(std::string(command[0]) + " did not open " + path);
+    if (std::system(action.c_str()) != 0) die("the action failed: " + action);
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    close(fd);
+    struct rusage usage {};
+    return waitFor(child, &usage);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,5 +226,7 @@ int main(int argc, char** argv) {
     if (command == "segment-offset" && argc == 4) return segmentOffset(argv[2], argv[3]);
     if (command == "peak-rss" && argc > 3) return peakRss(argv[2], argv + 3);
     if (command == "tty" && argc > 4) return onTerminal(argv[2], argv[3], argv + 4);
+    if (command == "unnamed-files" && argc == 3) return unnamedFiles(argv[2]);
+    if (command == "on-open" && argc > 4) return onOpen(argv[2], argv[3], argv + 4);
     die("usage: see the comment at the top of tvr_test_helper.cpp");
 }

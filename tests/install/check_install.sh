@@ -11,7 +11,8 @@ prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in include/tavrine.h lib/libtavrine.a lib/pkgconfig/tavrine.pc lib/cmake/tavrine/tavrineConfig.cmake \
-         bin/tavrine bin/untavrine bin/tavrine-roundtrip; do
+         bin/tavrine bin/untavrine bin/tavrine-roundtrip share/man/man1/tavrine.1 \
+         share/man/man1/untavrine.1; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 ls "$prefix"/lib/libtavrine.so.* >/dev/null
