@@ -2,8 +2,9 @@
 # rules (what `cmake --install` writes):
 #   Linux     tavrine_<version>_<architecture>.deb, for the prefix /usr: the
 #             libraries, the header, the CMake and pkg-config files, the
-#             programs. Configure with -DCMAKE_INSTALL_PREFIX=/usr, so that the
-#             libraries go to Debian's multiarch directory.
+#             programs and the manual. Configure with
+#             -DCMAKE_INSTALL_PREFIX=/usr, so that the libraries go to
+#             Debian's multiarch directory.
 #   Windows   tavrine-<version>-win32.zip or -win64.zip: bin/, lib/, include/,
 #             the README and docs/, under one top directory of that name.
 set(CPACK_PACKAGE_NAME tavrine)
@@ -29,7 +30,7 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "tavrine compresses with a Burrows-Wheeler block sort, move-to-front and an\nadaptive range coder. This package holds the shared and static libraries\nwith their C header, CMake and pkg-config files, and the command-line tool.")
+      "tavrine compresses with a Burrows-Wheeler block sort, move-to-front and an\nadaptive range coder. This package holds the shared and static libraries\nwith their C header, CMake and pkg-config files, and the command-line tool\nwith its manual page.")
   # The dependencies (the C and C++ runtimes) from the binaries themselves; the
   # programs' own library is found inside the package.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

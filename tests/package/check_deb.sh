@@ -15,7 +15,7 @@ installed() { dpkg-query -W -f='${Status}' tavrine 2>/dev/null | grep -q "instal
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in include/tavrine.h 'libtavrine\.so\.[0-9]' 'libtavrine\.a$' pkgconfig/tavrine.pc \
             cmake/tavrine/tavrineConfig.cmake cmake/tavrine/tavrineTargets.cmake \
-            bin/tavrine bin/untavrine; do
+            bin/tavrine bin/untavrine man/man1/tavrine.1; do
   echo "$contents" | grep -q "^\./usr/.*$path" || fail "the package holds no $path"
 done
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the package declares no dependency on the C library"
@@ -32,7 +32,8 @@ trap cleanup EXIT
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 installed || fail "apt did not install the package"
 
-# The tool, from the package's own place.
+# The tool and its manual, from the package's own places.
+[ -f /usr/share/man/man1/tavrine.1 ] || fail "the manual page is not installed"
 seq 1 40000 >"$scratch/numbers"
 /usr/bin/tavrine -c "$scratch/numbers" >"$scratch/numbers.tvr"
 /usr/bin/tavrine -t "$scratch/numbers.tvr"
@@ -50,7 +51,7 @@ cc -o "$scratch/pc_consumer" "$consumer/main.c" $(pkg-config --cflags --libs tav
 
 as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq --purge tavrine >/dev/null
 installed && fail "the package is still installed"
-for left in /usr/include/tavrine.h /usr/bin/tavrine /usr/bin/untavrine; do
+for left in /usr/include/tavrine.h /usr/bin/tavrine /usr/bin/untavrine /usr/share/man/man1/tavrine.1; do
   [ ! -e "$left" ] || fail "$left is left behind after removal"
 done
 ! pkg-config --exists tavrine || fail "pkg-config still finds tavrine after removal"
