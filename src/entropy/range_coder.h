@@ -7,12 +7,20 @@
 // caller-provided buffers: it never writes past the output capacity and never
 // reads past the input length, whatever the input bytes are. The model carries
 // its state from block to block until initModel() is called.
+//
+// RangeCoder owns the model, the decoder's value-to-symbol table and the state
+// between blocks; the per-symbol steps are RangeEncoder (range_encoder.h),
+// LimitedRangeEncoder (limited_range_encoder.h) and RangeDecoder
+// (range_decoder.h), which it hands out for one block at a time.
 #pragma once
 
 #include <cstdint>
 
+#include "entropy/byte_symbol_index.h"
 #include "entropy/frequency_model.h"
-#include "entropy/range_coding.h"
+#include "entropy/limited_range_encoder.h"
+#include "entropy/range_decoder.h"
+#include "entropy/range_encoder.h"
 
 namespace tavrine {
 
@@ -45,15 +53,17 @@ public:
 
     const FrequencyModel& model() const noexcept { return model_; }
 
-    // For loops that code a block symbol by symbol (the record coding, which
-    // fuses them with move-to-front): the model must be ready, which
-    // initModel() ensures.
-    // beginEncode starts a block written to out, at most outCap bytes; endEncode
-    // codes the end-of-block symbol, flushes and sets count to the bytes written.
-    // beginDecode primes a block from its inLen payload bytes; endDecode runs
-    // the end step and keeps the state.
-    // They are inline so that the coding state stays in the caller's registers.
+    // The model holds its arrays, which initModel() ensures: the block steps
+    // below need it.
     bool modelReady() const noexcept;
+
+    // For loops that code a block symbol by symbol (the record coding, which
+    // runs move-to-front in the same pass). beginEncode starts a block
+    // written to out, at most outCap bytes; endEncode codes the end-of-block
+    // symbol, flushes and sets count to the bytes written. beginDecode primes
+    // a block from its inLen payload bytes; endDecode runs the end step and
+    // keeps the state. They are inline so that the coding state stays in the
+    // caller's registers.
 
     RangeEncoder beginEncode(std::uint8_t* out, std::uint32_t outCap) noexcept {
         modelFresh_ = false;
@@ -77,21 +87,21 @@ public:
 
     RangeDecoder beginDecode(const std::uint8_t* in, std::uint32_t inLen) noexcept {
         modelFresh_ = false;
-        if (!indexCurrent_ && ByteSymbolIndex::pays(model_)) rebuildIndex();
+        if (!indexCurrent_ && ByteSymbolIndex::worthKeeping(model_)) rebuildIndex();
         return RangeDecoder(&model_, &index_, in, inLen, decoder_);
     }
 
     void endDecode(RangeDecoder& decoder) noexcept {
         decoder.finish();
         decoder_ = decoder.state();
-        indexCurrent_ = ByteSymbolIndex::pays(model_);
+        indexCurrent_ = ByteSymbolIndex::worthKeeping(model_);
     }
 
     // Leaves a block being decoded without its end step.
     void abandonDecode(RangeDecoder& decoder) noexcept {
         decoder.abandon();
         decoder_ = decoder.state();
-        indexCurrent_ = ByteSymbolIndex::pays(model_);
+        indexCurrent_ = ByteSymbolIndex::worthKeeping(model_);
     }
 
 private:

@@ -1,74 +1,72 @@
-// Selection without a branch, for hot loops whose conditions depend on the
-// data and so defeat branch prediction. GCC turns a conditional expression
-// into a branch whenever it guesses the condition predictable, so on x86 it
-// gets the conditional moves spelt out, sharing one comparison; other
-// compilers and targets get plain expressions, which they compile to
-// conditional moves or masks.
+// Selections without a branch, for hot loops whose conditions follow the
+// data and so defeat branch prediction. Compilers turn a conditional
+// expression into a branch whenever they guess the condition predictable;
+// these forms leave them no branch to make.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 
-#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
-#define TAVRINE_BRANCHLESS_X86_ASM 1
-#endif
+#include "platform/target.h"
 
 namespace tavrine::platform {
 
-// One rung of a ladder of selections: when a < b (unsigned), x becomes
-// xIfBelow, y becomes yIfBelow and `below` grows by one; otherwise all three
-// stay as they are.
-inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow, std::uint32_t& x,
-                        std::uint32_t yIfBelow, std::uint32_t& y, std::uint32_t& below) noexcept {
-#if defined(TAVRINE_BRANCHLESS_X86_ASM)
-    __asm__(
-        "cmpl %[b], %[a]\n\t"
-        "cmovbl %[xIfBelow], %[x]\n\t"
-        "cmovbl %[yIfBelow], %[y]\n\t"
-        "adcl $0, %[below]"
-        : [x] "+r"(x), [y] "+r"(y), [below] "+r"(below)
-        : [a] "r"(a), [b] "ri"(b), [xIfBelow] "rm"(xIfBelow), [yIfBelow] "rm"(yIfBelow)
-        : "cc");
-#else
-    const bool isBelow = a < b;
-    x = isBelow ? xIfBelow : x;
-    y = isBelow ? yIfBelow : y;
-    below += isBelow ? 1 : 0;
-#endif
+// All ones when `condition` holds, else zero.
+template <std::unsigned_integral T>
+constexpr T maskIf(bool condition) noexcept {
+    return T{0} - static_cast<T>(condition);
 }
 
-// The same rung for three values.
-inline void stepIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t xIfBelow, std::uint32_t& x,
-                        std::uint32_t yIfBelow, std::uint32_t& y, std::uint32_t zIfBelow,
-                        std::uint32_t& z, std::uint32_t& below) noexcept {
-#if defined(TAVRINE_BRANCHLESS_X86_ASM)
-    __asm__(
-        "cmpl %[b], %[a]\n\t"
-        "cmovbl %[xIfBelow], %[x]\n\t"
-        "cmovbl %[yIfBelow], %[y]\n\t"
-        "cmovbl %[zIfBelow], %[z]\n\t"
-        "adcl $0, %[below]"
-        : [x] "+r"(x), [y] "+r"(y), [z] "+r"(z), [below] "+r"(below)
-        : [a] "r"(a), [b] "ri"(b), [xIfBelow] "rm"(xIfBelow), [yIfBelow] "rm"(yIfBelow),
-          [zIfBelow] "rm"(zIfBelow)
-        : "cc");
-#else
-    const bool isBelow = a < b;
-    x = isBelow ? xIfBelow : x;
-    y = isBelow ? yIfBelow : y;
-    z = isBelow ? zIfBelow : z;
-    below += isBelow ? 1 : 0;
-#endif
+// ifSet where `mask` has ones, ifClear where it has zeros.
+template <std::unsigned_integral T>
+constexpr T selectByMask(T mask, T ifSet, T ifClear) noexcept {
+    return (ifSet & mask) | (ifClear & ~mask);
 }
 
-// Makes `value` be computed where this stands, on every path that passes
-// here, instead of being sunk into the one branch that uses it: a slow value
-// (a division) can then run while the branch is still being decided.
-inline void computeHere(std::uint32_t& value) noexcept {
-#if defined(__GNUC__)
-    __asm__ volatile("" : "+r"(value));
-#else
-    static_cast<void>(value);
-#endif
+// ifTrue when `condition` holds, else ifFalse.
+template <std::unsigned_integral T>
+constexpr T selectIf(bool condition, T ifTrue, T ifFalse) noexcept {
+    return selectByMask(maskIf<T>(condition), ifTrue, ifFalse);
+}
+
+// Exchanges a and b when `mask` is all ones; leaves them when it is zero.
+template <std::unsigned_integral T>
+constexpr void exchangeByMask(T mask, T& a, T& b) noexcept {
+    const T differ = (a ^ b) & mask;
+    a ^= differ;
+    b ^= differ;
 }
 
 }  // namespace tavrine::platform
+
+// assignIfBelow(a, b, ...): when a < b (unsigned), every variable takes its
+// new value and `belowCount` grows by one; otherwise all stay as they are.
+// The range coder's normalisations and symbol choices run on these, one
+// comparison shared by all assignments. The x86 form spells out the
+// conditional moves, which GCC would otherwise turn into branches.
+#if TAVRINE_X86_GCC_ASM
+#include "platform/x86/assign_if_below.h"
+#else
+namespace tavrine::platform {
+
+inline void assignIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t newX, std::uint32_t& x,
+                          std::uint32_t newY, std::uint32_t& y,
+                          std::uint32_t& belowCount) noexcept {
+    const bool isBelow = a < b;
+    x = isBelow ? newX : x;
+    y = isBelow ? newY : y;
+    belowCount += isBelow ? 1 : 0;
+}
+
+inline void assignIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t newX, std::uint32_t& x,
+                          std::uint32_t newY, std::uint32_t& y, std::uint32_t newZ,
+                          std::uint32_t& z, std::uint32_t& belowCount) noexcept {
+    const bool isBelow = a < b;
+    x = isBelow ? newX : x;
+    y = isBelow ? newY : y;
+    z = isBelow ? newZ : z;
+    belowCount += isBelow ? 1 : 0;
+}
+
+}  // namespace tavrine::platform
+#endif

@@ -23,74 +23,39 @@ std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
     MoveToFrontCursor cursor(table);
     std::uint8_t* const end = record + n;
     std::uint8_t* at = record;
-    for (; at != end && !encoder.hopeless(); ++at) {
+    for (; at != end && !encoder.cannotBeShorter(); ++at) {
         const std::uint32_t position = cursor.encodeByte(*at);
         *at = static_cast<std::uint8_t>(position);
         encoder.encode(position);
     }
-    if (at == end && !encoder.hopeless()) return encoder.finish();
+    if (at == end && !encoder.cannotBeShorter()) return encoder.finish();
     // The record is stored: move-to-front runs on through the rest of it.
     encoder.abandon();
     for (; at != end; ++at) *at = static_cast<std::uint8_t>(cursor.encodeByte(*at));
     return n;
 }
 
-namespace {
-
-enum class Stretch { goesOn, endOfBlock };
-
-// Decodes while the normalisation runs free and room is left: the tests of
-// the careful loop below reduce to two per symbol. Returns at the first
-// symbol past that, or after the end-of-block symbol.
-Stretch decodeFreely(RangeDecoder& decoder, MoveToFrontCursor& cursor, std::uint8_t* record,
-                     std::uint32_t capacity, std::uint32_t& written) noexcept {
-    constexpr auto kFree = RangeDecoder::Normalize::free;
-    constexpr auto kDone = RangeDecoder::Normalize::done;
-    do {
-        std::uint32_t symbol = 0;
-        if (decoder.zeroDominates()) {
-            // Runs of symbol 0 repeat the value in front and leave the table be.
-            if (decoder.decodeZero<kFree>()) {
-                record[written++] = cursor.front();
-                continue;
-            }
-            // decodeZero has normalised, and the input may no longer run free.
-            symbol = decoder.decodeNext<kDone>();
-        } else {
-            symbol = decoder.decodeNext<kFree>();
-        }
-        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) return Stretch::endOfBlock;
-        record[written++] = cursor.decodePosition(symbol);
-    } while (written != capacity && decoder.inputAhead());
-    return Stretch::goesOn;
-}
-
-}  // namespace
-
+// One loop for the whole payload; its only test of the input's end is inside
+// decoder.normalize() (range_decoder.h).
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
     MoveToFrontCursor cursor(table);
     std::uint32_t written = 0;
-    while (decoder.hasInput()) {
-        if (written == capacity) {
+    while (decoder.normalize()) {
+        if (written == capacity) [[unlikely]] {
             // Full: only the end-of-block symbol may still come.
-            if (decoder.decode().symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+            if (decoder.endOfBlockNext()) break;
             coder.abandonDecode(decoder);
             return false;
         }
-        if (decoder.runsFree()) {
-            if (decodeFreely(decoder, cursor, record, capacity, written) == Stretch::endOfBlock) {
-                break;
-            }
-            continue;
-        }
-        if (decoder.zeroDominates() && decoder.decodeZero()) {
+        // Runs of symbol 0 repeat the value in front and leave the table be.
+        if (decoder.zeroDominates() && decoder.tryDecodeZero()) {
             record[written++] = cursor.front();
             continue;
         }
-        const std::uint32_t symbol = decoder.decodeNext();
+        const std::uint32_t symbol = decoder.decodeSymbol();
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
         record[written++] = cursor.decodePosition(symbol);
     }

@@ -1,57 +1,30 @@
 #include "transform/block_sort.h"
 
-#include <array>
 #include <cassert>
+
+#include "transform/sort_common.h"
 
 namespace tavrine {
 
 namespace {
 
-constexpr std::uint32_t kByteValues = 256;
-
 std::uint32_t readPrimaryIndex(const std::uint8_t* record) noexcept {
     return static_cast<std::uint32_t>(record[0]) | (static_cast<std::uint32_t>(record[1]) << 8);
 }
 
-// The inverse sort cuts the last column into this many stripes and ranks the
-// bytes of all stripes side by side: each stripe has its own counters, so a
-// run of equal bytes, common in a last column, makes four independent chains
-// of increments instead of one.
-constexpr std::uint32_t kStripes = 4;
-using Counters = std::array<std::uint32_t, kByteValues>;
-
-struct Stripes {
-    std::array<std::uint32_t, kStripes + 1> begin;  // stripe q is [begin[q], begin[q+1])
-    std::array<Counters, kStripes> next;            // counts, then the next row per byte value
-};
-
-void countStripes(Stripes& stripes, const std::uint8_t* lastColumn, std::uint32_t m) noexcept {
-    for (std::uint32_t q = 0; q <= kStripes; ++q) {
-        stripes.begin[q] = static_cast<std::uint32_t>(std::uint64_t{m} * q / kStripes);
-    }
-    for (Counters& counters : stripes.next) counters.fill(0);
-    const std::uint32_t shortest = m / kStripes;  // stripes are this long or one longer
-    for (std::uint32_t j = 0; j < shortest; ++j) {
-        for (std::uint32_t q = 0; q < kStripes; ++q) {
-            ++stripes.next[q][lastColumn[stripes.begin[q] + j]];
-        }
-    }
-    for (std::uint32_t q = 0; q < kStripes; ++q) {
-        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
-            ++stripes.next[q][lastColumn[i]];
-        }
-    }
-}
-
-// Turns the counts into first rows: the rotations starting with byte b take
-// the rows of bucket b in last-column order, so stripe q's first b goes to the
-// row after all smaller bytes and after the b's of the stripes before it.
-void firstRows(Stripes& stripes) noexcept {
+// The inverse sort cuts the last column into stripes (sort_common.h) and
+// ranks the bytes of all stripes side by side: a run of equal bytes, common
+// in a last column, makes independent chains of increments instead of one.
+// This turns each stripe's counts into its first rows: the rotations starting
+// with byte b take the rows of bucket b in last-column order, so stripe q's
+// first b goes to the row after all smaller bytes and after the b's of the
+// stripes before it.
+void firstRows(StripeCounts& stripes) noexcept {
     std::uint32_t row = 0;
     for (std::uint32_t b = 0; b < kByteValues; ++b) {
-        for (Counters& counters : stripes.next) {
-            const std::uint32_t count = counters[b];
-            counters[b] = row;
+        for (ByteCounts& counts : stripes.count) {
+            const std::uint32_t count = counts[b];
+            counts[b] = row;
             row += count;
         }
     }
@@ -78,23 +51,14 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
     // The k-th occurrence of byte b in the last column precedes the rotation
     // of the k-th row of bucket b. Every slot of both tables is written
     // exactly once, so the walks read only written slots.
-    Stripes stripes;
-    countStripes(stripes, lastColumn, m);
-    firstRows(stripes);
-    const auto link = [&](std::uint32_t q, std::uint32_t i) {
-        const std::uint32_t k = stripes.next[q][lastColumn[i]]++;
+    StripeCounts stripes;
+    countInStripes(stripes, lastColumn, m);
+    firstRows(stripes);  // from here on, stripes.count holds the next row per byte value
+    forEachSideBySide(stripes, [&](std::uint32_t q, std::uint32_t i) {
+        const std::uint32_t k = stripes.count[q][lastColumn[i]]++;
         successor[k] = static_cast<std::uint16_t>(i);
         predecessor[i] = static_cast<std::uint16_t>(k);
-    };
-    const std::uint32_t shortest = m / kStripes;
-    for (std::uint32_t j = 0; j < shortest; ++j) {
-        for (std::uint32_t q = 0; q < kStripes; ++q) link(q, stripes.begin[q] + j);
-    }
-    for (std::uint32_t q = 0; q < kStripes; ++q) {
-        for (std::uint32_t i = stripes.begin[q] + shortest; i < stripes.begin[q + 1]; ++i) {
-            link(q, i);
-        }
-    }
+    });
 
     // The primary row holds rotation 0, the block itself. Going forwards, the
     // row of rotation k + 1 has byte k in the last column; going backwards,

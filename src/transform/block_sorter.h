@@ -1,11 +1,12 @@
 // The production forward block sort: the same record as the plain reference
 // sort for every block, ties included, in O(n log n) time.
 //
-// A primitive block has one sorted order of rotations, found by the rotation
-// sort. A periodic block (a shorter string u repeated) has identical rotations,
-// and their mutual order is the one the reference's stable sorts leave; the
-// sorter replays the reference's steps for those blocks with each comparison
-// answered in O(1) from the ranks of the rotations of u.
+// The block's shape picks the sort. A primitive block has one sorted order of
+// rotations, found by the rotation sort (rotation_sort.h). A periodic block (a
+// shorter string u repeated) has identical rotations, whose mutual order is
+// the one the reference's stable sorts leave; the periodic sort
+// (periodic_sort.h) builds its record from u's and follows the tie rules for
+// rotation 0 alone.
 //
 // The working tables belong to the sorter and are reused from block to block:
 // they are obtained on the first sort, sized for that block, and obtained again

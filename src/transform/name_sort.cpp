@@ -10,7 +10,8 @@ namespace {
 constexpr RotationStart kEmpty = 0xFFFF;
 static_assert(kLongestNameString <= kEmpty, "every start must differ from the empty mark");
 
-// The type of each rotation, and whether it is leftmost ascending, as bits.
+// The type of each rotation (L or S), and whether it is leftmost ascending
+// (LMS), as bits.
 constexpr std::uint8_t kDescending = 0;
 constexpr std::uint8_t kAscending = 1;
 constexpr std::uint8_t kLeftmostAscending = 2;
@@ -145,26 +146,19 @@ void sortRotationsOfNames(const Name* names, std::uint32_t n, std::uint32_t alph
     }
 
     // Names of the substrings, by rank, at slot s / 2 (the rotations are at
-    // least two apart); while two are equal, the string of them decides.
+    // least two apart); while two are equal, the reduced string decides.
     Name* nameAt = arenas.starts.take(n / 2 + 1);
-    std::uint32_t name = 0;
-    nameAt[sorted[0] / 2] = 0;
-    for (std::uint32_t j = 1; j < count; ++j) {
-        name += sameSubstring(text, sorted[j - 1], sorted[j]) ? 0 : 1;
-        nameAt[sorted[j] / 2] = static_cast<Name>(name);
-    }
-    if (name + 1 < count) {
+    const auto sameLmsSubstring = [&text](std::uint32_t s, std::uint32_t t) {
+        return sameSubstring(text, s, t);
+    };
+    const std::uint32_t nameCount = nameBySubstring(sorted, count, sameLmsSubstring, nameAt);
+    if (nameCount < count) {
         Name* reduced = arenas.starts.take(2 * static_cast<std::size_t>(count) + 1);
         RotationStart* positionOf = arenas.starts.take(count + 1);
         RotationStart* reducedRows = arenas.starts.take(count + 1);
-        k = 0;
-        for (std::uint32_t s = 0; s < n; ++s) {
-            reduced[k] = nameAt[s / 2];
-            positionOf[k] = static_cast<RotationStart>(s);
-            k += text.leftmostAscending(s);
-        }
-        std::copy_n(reduced, count, reduced + count);
-        sortRotationsOfNames(reduced, count, name + 1, reducedRows, arenas);
+        const auto marked = [&text](std::uint32_t s) { return text.leftmostAscending(s); };
+        buildReducedString(n, nameAt, marked, count, reduced, positionOf);
+        sortRotationsOfNames(reduced, count, nameCount, reducedRows, arenas);
         for (std::uint32_t j = 0; j < count; ++j) sorted[j] = positionOf[reducedRows[j]];
     }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "transform/broken_period_sort.h"
+#include "transform/induced_placement.h"
 #include "transform/induced_sort.h"
 #include "transform/seed_scan.h"
 #include "transform/seed_sort.h"

@@ -1,31 +1,21 @@
-// Sorting the rotations of a block, the core of the forward block sort.
+// Sorting the rotations of a primitive block, the core of the forward block
+// sort.
 //
 // A primitive block (one that is not a shorter string repeated) has n distinct
 // rotations and therefore exactly one sorted order, which sortPrimitiveRotations
 // finds in O(n log n) time whatever the block holds. Only the seed rotations
-// (ascending ones whose successor is descending, at most n / 2) are sorted
-// directly; two induced passes place all others. The seeds are sorted by
-// comparison within a fixed budget of work, or by induction in linear time
-// for the blocks that would exceed it.
+// (B*-type suffixes, seed_scan.h; at most n / 2) are sorted directly; two
+// induced passes place all others (induced_placement.h). The seeds are sorted
+// by comparison within a fixed budget of work (seed_sort.h), or by induction in
+// linear time for the blocks that would exceed it (induced_sort.h).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "transform/sort_common.h"
+
 namespace tavrine {
-
-constexpr std::uint32_t kByteValues = 256;
-
-// Bytes after the doubled block that word-wise comparisons may read; they
-// continue the block cyclically.
-constexpr std::uint32_t kDoubledPadding = 16;
-
-// The start of a rotation; blocks have at most 65536 bytes, so 16 bits hold it.
-using RotationStart = std::uint16_t;
-
-// start[b] = number of block bytes below b; bucket b is rows start[b] .. start[b+1]-1.
-using BucketStarts = std::array<std::uint32_t, kByteValues + 1>;
 
 // Working memory of the rotation sorts for blocks of up to n bytes. A block
 // has at most n / 2 seeds; their sort keys take 2n words. The induced sort
@@ -56,15 +46,20 @@ struct RotationWorkspace {
 // Sorts the n rotations of a primitive block and returns the row of rotation
 // 0, 1 <= n <= 65536. When ws.lastColumn is set, writes the last column and
 // leaves ws.rows in no useful order; otherwise writes the sorted order into
-// ws.rows[0 .. n-1]. ws.rows[n] is scratch either way.
+// ws.rows[0 .. n-1]. ws.rows[n] is scratch either way. Tries, in this order,
+// the broken-period sort (broken_period_sort.h), the comparison method and
+// the induction method below; each of the first two gives up cheaply on the
+// blocks it does not suit.
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
-// The two methods behind sortPrimitiveRotations, exposed for tests and
-// benchmarks; they differ only in how they sort the seeds. The comparison
-// sort returns kSortAbandoned, with the rows unusable, when it would exceed
-// its budget of work or meets long repeats; the induced sort takes linear
-// time whatever the block holds.
+// What a method that gives up returns, with the rows unusable.
 constexpr std::uint32_t kSortAbandoned = UINT32_MAX;
+
+// The two general methods behind sortPrimitiveRotations, exposed for tests and
+// benchmarks; they differ only in how they sort the seeds. The comparison
+// method returns kSortAbandoned when it would exceed its budget of work or
+// meets long repeats; the induction method takes linear time whatever the
+// block holds.
 std::uint32_t sortPrimitiveRotationsByComparison(const RotationWorkspace& ws,
                                                  std::uint32_t n) noexcept;
 std::uint32_t sortPrimitiveRotationsByInduction(const RotationWorkspace& ws,

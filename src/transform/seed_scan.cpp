@@ -1,11 +1,12 @@
 #include "transform/seed_scan.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include "platform/target.h"
+
+#if TAVRINE_X86_SSE2
+#include "transform/x86/pair_masks_sse2.h"
 #endif
 
 namespace tavrine {
@@ -15,11 +16,6 @@ namespace {
 // The block is scanned 64 positions at a time, as bit masks: bit k of a mask
 // stands for position base + k.
 constexpr std::uint32_t kWordPositions = 64;
-
-struct PairMasks {
-    std::uint64_t below;  // d[i] < d[i+1]
-    std::uint64_t equal;  // d[i] = d[i+1]
-};
 
 // Compares the pairs at the first `count` positions from p; reads p[0 .. count].
 PairMasks comparePairs(const std::uint8_t* p, std::uint32_t count) noexcept {
@@ -33,20 +29,8 @@ PairMasks comparePairs(const std::uint8_t* p, std::uint32_t count) noexcept {
 
 // The same for a whole word of positions; reads p[0 .. 64].
 PairMasks compareWordOfPairs(const std::uint8_t* p) noexcept {
-#if defined(__SSE2__)
-    constexpr std::uint32_t kLanes = 16;
-    // Bytes compare as signed numbers; flipping the top bit orders them as unsigned.
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-    PairMasks masks{0, 0};
-    for (std::uint32_t lane = 0; lane < kWordPositions; lane += kLanes) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + lane));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + lane + 1));
-        const __m128i below = _mm_cmplt_epi8(_mm_xor_si128(here, flip), _mm_xor_si128(next, flip));
-        const __m128i equal = _mm_cmpeq_epi8(here, next);
-        masks.below |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(below))) << lane;
-        masks.equal |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(equal))) << lane;
-    }
-    return masks;
+#if TAVRINE_X86_SSE2
+    return x86::compareWordOfPairs(p);
 #else
     return comparePairs(p, kWordPositions);
 #endif
@@ -71,24 +55,6 @@ std::uint64_t descendingPositions(PairMasks masks, std::uint32_t count, bool nex
     return descending;
 }
 
-// Bucket starts by a histogram in four interleaved tables: runs of equal
-// bytes then make four independent chains of increments instead of one.
-constexpr std::uint32_t kHistograms = 4;
-
-BucketStarts countBuckets(const std::uint8_t* d, std::uint32_t n) noexcept {
-    std::array<std::array<std::uint32_t, kByteValues>, kHistograms> count{};
-    std::uint32_t i = 0;
-    for (; i + kHistograms <= n; i += kHistograms) {
-        for (std::uint32_t h = 0; h < kHistograms; ++h) ++count[h][d[i + h]];
-    }
-    for (; i < n; ++i) ++count[0][d[i]];
-    BucketStarts start{};
-    for (std::uint32_t b = 0; b < kByteValues; ++b) {
-        start[b + 1] = start[b] + count[0][b] + count[1][b] + count[2][b] + count[3][b];
-    }
-    return start;
-}
-
 // Whether rotation 0 is descending: decided by the first pair of different bytes.
 bool firstRotationDescending(const std::uint8_t* d) noexcept {
     std::uint32_t i = 0;
@@ -100,7 +66,7 @@ bool firstRotationDescending(const std::uint8_t* d) noexcept {
 
 SeedScan findSeeds(const std::uint8_t* d, std::uint32_t n, RotationStart* seeds) noexcept {
     SeedScan scan{};
-    scan.start = countBuckets(d, n);
+    scan.start = bucketStarts(d, n);
 
     // Words from the end of the block down, each handing the type of its
     // first position to the word before; rotation n is rotation 0.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cstring>
 #include <utility>
 
 namespace tavrine {
@@ -20,7 +21,7 @@ constexpr std::uint32_t kDigitBits = 8;
 constexpr std::uint32_t kDigitMask = kByteValues - 1;
 
 std::uint64_t seedKey(const std::uint8_t* d, std::uint32_t s) noexcept {
-    return (loadBigEndianWord(d + s) & ~kStartMask) | s;
+    return (loadWord(d + s) & ~kStartMask) | s;
 }
 
 // Digit 0 is the last radix byte, digit kRadixBytes - 1 the first.
@@ -103,14 +104,6 @@ KeyArray radixSortKeys(KeyArray keys, KeyArray spare, std::uint32_t count,
     return keys;
 }
 
-// Seeds that agree on their first `depth` bytes, rows first .. last-1 of the
-// sorted seeds.
-struct Group {
-    std::uint32_t first;
-    std::uint32_t last;
-    std::uint32_t depth;
-};
-
 // Writes the seeds in key order and lists the groups of two or more that
 // agree on all radix bytes, as (first, last) pairs; returns how many. A group
 // starts where a key's prefix equals the next one but not the one before, and
@@ -155,8 +148,6 @@ TieBudget comparisonBudget(std::uint32_t n) noexcept {
 // Groups larger than this are probed before any is sorted.
 constexpr std::uint32_t kProbedGroup = 16;
 
-constexpr std::uint32_t kWordBytes = 8;
-
 // Before sorting, how deep each large group will go is estimated from how
 // far pairs of its seeds, half the group apart, agree after the radix
 // bytes, probed up to kProbeWords words for one pair per kRowsPerProbe rows.
@@ -166,22 +157,24 @@ constexpr std::uint32_t kWordBytes = 8;
 constexpr std::uint32_t kProbeWords = 64;
 constexpr std::uint32_t kRowsPerProbe = 32;
 
-std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t) noexcept {
+// Words on which rotations s and t agree from `depth` on, up to kProbeWords.
+std::uint32_t commonWords(const std::uint8_t* d, std::uint32_t s, std::uint32_t t,
+                          std::uint32_t depth) noexcept {
     std::uint32_t words = 0;
-    for (std::size_t offset = kRadixBytes; words < kProbeWords; offset += kWordBytes, ++words) {
-        if (loadBigEndianWord(d + s + offset) != loadBigEndianWord(d + t + offset)) break;
+    for (std::size_t offset = depth; words < kProbeWords; offset += kWordBytes, ++words) {
+        if (loadWord(d + s + offset) != loadWord(d + t + offset)) break;
     }
     return words;
 }
 
 // Seeds the group is expected to carry deeper, word by word.
 std::int64_t estimateDeeperSeeds(const std::uint8_t* d, const RotationStart* seeds, Group g) noexcept {
-    const std::uint32_t size = g.last - g.first;
+    const std::uint32_t size = g.size();
     const std::uint32_t probes = 1 + size / kRowsPerProbe;
     std::int64_t agreed = 0;
     for (std::uint32_t k = 0; k < probes; ++k) {
         const std::uint32_t row = static_cast<std::uint32_t>(static_cast<std::uint64_t>(size / 2) * k / probes);
-        agreed += commonWords(d, seeds[g.first + row], seeds[g.first + row + size / 2]);
+        agreed += commonWords(d, seeds[g.first + row], seeds[g.first + row + size / 2], g.depth);
     }
     return static_cast<std::int64_t>(size) * agreed / probes;
 }
@@ -200,17 +193,17 @@ bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, Rotatio
     std::uint32_t* groups = sorted.words() == keys.words() ? spare.words() : keys.words();
     const std::uint32_t groupCount = unpackKeys(sorted, count, seeds, groups);
 
+    const TiedGroups tied{groups, groupCount, kRadixBytes};
+
     std::int64_t estimate = 0;
-    for (std::uint32_t g = 0; g < groupCount; ++g) {
-        const Group group{groups[2 * static_cast<std::size_t>(g)],
-                          groups[2 * static_cast<std::size_t>(g) + 1], kRadixBytes};
-        if (group.last - group.first > kProbedGroup) estimate += estimateDeeperSeeds(doubled, seeds, group);
+    for (std::uint32_t g = 0; g < tied.count; ++g) {
+        if (tied[g].size() > kProbedGroup) estimate += estimateDeeperSeeds(doubled, seeds, tied[g]);
     }
     const TieBudget budget = comparisonBudget(n);
     if (estimate > budget.deeper) return false;
     // The sorted keys are done with, and their array takes the tie sort's work.
-    assert(tieSortWorkWords(groupCount) <= 2 * static_cast<std::size_t>(count));
-    return sortTiedGroups(doubled, n, seeds, {groups, groupCount, kRadixBytes}, budget, sorted.words());
+    assert(tieSortWorkWords(tied.count) <= 2 * static_cast<std::size_t>(count));
+    return sortTiedGroups(doubled, n, seeds, tied, budget, sorted.words());
 }
 
 }  // namespace tavrine

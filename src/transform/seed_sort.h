@@ -1,32 +1,15 @@
-// Sorting the seed rotations of a primitive block by comparison: a radix sort
-// on their first bytes, then word-wise comparisons within the groups that
-// agree there, all within a budget of work proportional to the block.
+// Sorting the seed rotations (B*-type suffixes, seed_scan.h) of a primitive
+// block by comparison: a radix sort on their first bytes, then word-wise
+// comparisons within the groups that agree there (tie_sort.h), all within a
+// budget of work proportional to the block.
 #pragma once
 
-#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "transform/rotation_sort.h"
+#include "transform/sort_common.h"
 
 namespace tavrine {
-
-// The 8 bytes at p as a big-endian number: numbers compare as the strings do.
-inline std::uint64_t loadBigEndianWord(const std::uint8_t* p) noexcept {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    if constexpr (std::endian::native == std::endian::little) {
-#if defined(__GNUC__) || defined(__clang__)
-        v = __builtin_bswap64(v);
-#else
-        v = ((v & 0x00000000000000FFull) << 56) | ((v & 0x000000000000FF00ull) << 40) |
-            ((v & 0x0000000000FF0000ull) << 24) | ((v & 0x00000000FF000000ull) << 8) |
-            ((v & 0x000000FF00000000ull) >> 8) | ((v & 0x0000FF0000000000ull) >> 24) |
-            ((v & 0x00FF000000000000ull) >> 40) | ((v & 0xFF00000000000000ull) >> 56);
-#endif
-    }
-    return v;
-}
 
 // Words of workspace that sortSeedsByComparison needs for `count` seeds.
 constexpr std::size_t seedSortWorkWords(std::uint32_t count) noexcept {

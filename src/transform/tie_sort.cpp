@@ -4,21 +4,12 @@
 #include <array>
 #include <utility>
 
-#include "transform/seed_sort.h"
+#include "platform/branchless.h"
+#include "transform/sort_common.h"
 
 namespace tavrine {
 
 namespace {
-
-constexpr std::uint32_t kWordBytes = 8;
-
-// Groups of seeds that agree on their first `depth` bytes: rows first ..
-// last-1 of the sorted seeds.
-struct Group {
-    std::uint32_t first;
-    std::uint32_t last;
-    std::uint32_t depth;
-};
 
 // Sorting networks for 2 .. kNetworkInputs inputs: Batcher's odd-even merge
 // sort for kNetworkInputs, with every compare-exchange that touches an input
@@ -51,13 +42,9 @@ struct NetworkInputs {
     // Orders inputs low and high by word. The exchange goes by mask: GCC
     // makes branches of conditional swaps and even of std::min and std::max.
     void compareExchange(std::uint32_t low, std::uint32_t high) noexcept {
-        const std::uint64_t swap = 0 - static_cast<std::uint64_t>(word[high] < word[low]);
-        const std::uint64_t words = (word[low] ^ word[high]) & swap;
-        word[low] ^= words;
-        word[high] ^= words;
-        const auto starts = static_cast<std::uint32_t>((start[low] ^ start[high]) & swap);
-        start[low] ^= starts;
-        start[high] ^= starts;
+        const auto swap = platform::maskIf<std::uint64_t>(word[high] < word[low]);
+        platform::exchangeByMask(swap, word[low], word[high]);
+        platform::exchangeByMask(static_cast<std::uint32_t>(swap), start[low], start[high]);
     }
 
     // Whether two neighbours among the first `size` have the same word.
@@ -106,7 +93,7 @@ struct Network {
         NetworkInputs<kSize> in;
         for (std::uint32_t k = 0; k < kSize; ++k) {
             in.start[k] = k < size ? seeds[k] : 0;
-            in.word[k] = k < size ? loadBigEndianWord(d + in.start[k] + depth) : ~std::uint64_t{0};
+            in.word[k] = k < size ? loadWord(d + in.start[k] + depth) : ~std::uint64_t{0};
         }
         run(in, std::make_index_sequence<kComparators.size()>{});
         for (std::uint32_t k = 0; k < size; ++k) seeds[k] = static_cast<RotationStart>(in.start[k]);
@@ -158,26 +145,31 @@ public:
 
 private:
     std::uint64_t wordAt(std::uint32_t row, std::uint32_t depth) const noexcept {
-        return loadBigEndianWord(d_ + seeds_[row] + depth);
+        return loadWord(d_ + seeds_[row] + depth);
     }
 
     std::uint64_t medianWord(Group g) const noexcept {
         const std::uint64_t a = wordAt(g.first, g.depth);
-        const std::uint64_t b = wordAt(g.first + (g.last - g.first) / 2, g.depth);
+        const std::uint64_t b = wordAt(g.first + g.size() / 2, g.depth);
         const std::uint64_t c = wordAt(g.last - 1, g.depth);
         return std::max(std::min(a, b), std::min(std::max(a, b), c));
     }
 
     // Splits the group into the seeds whose word at g.depth is below, equal
     // to and above the median of three; the equal part agrees on 8 more bytes.
-    // Two passes without branches on the data, each moving the seeds below
-    // (then equal to) the pivot to the front of the rows in order.
+    // Two passes without branches on the data: the seeds below the pivot
+    // gathered at the front of the rows, then those equal to it behind them.
     std::array<Group, 3> partition(Group g) noexcept;
-    std::uint32_t moveToFront(std::uint32_t first, std::uint32_t last, std::uint32_t depth,
-                              std::uint64_t pivot, bool below) noexcept;
+
+    enum class Gather { belowPivot, equalToPivot };
+    // Moves the seeds of rows first .. last-1 whose word at `depth` is below
+    // (or equal to) the pivot to the front of those rows; returns the row
+    // after them.
+    std::uint32_t gatherToFront(std::uint32_t first, std::uint32_t last, std::uint32_t depth,
+                                std::uint64_t pivot, Gather which) noexcept;
 
     bool push(Group g) noexcept {
-        if (g.last - g.first < 2) return true;
+        if (g.size() < 2) return true;
         if (pendingCount_ == kPendingGroups) return false;
         pending_[pendingCount_++] = g;
         return true;
@@ -194,13 +186,15 @@ private:
     TieBudget budget_;  // what is still allowed
 };
 
-std::uint32_t ComparisonSort::moveToFront(std::uint32_t first, std::uint32_t last, std::uint32_t depth,
-                                          std::uint64_t pivot, bool below) noexcept {
+std::uint32_t ComparisonSort::gatherToFront(std::uint32_t first, std::uint32_t last,
+                                            std::uint32_t depth, std::uint64_t pivot,
+                                            Gather which) noexcept {
+    const bool below = which == Gather::belowPivot;
     RotationStart* seeds = seeds_;
     std::uint32_t front = first;
     for (std::uint32_t i = first; i < last; ++i) {
         const RotationStart s = seeds[i];
-        const std::uint64_t word = loadBigEndianWord(d_ + s + depth);
+        const std::uint64_t word = loadWord(d_ + s + depth);
         // Always exchanged: rows front .. i-1 hold seeds that stay behind,
         // so the seed at i either joins the front part or swaps with one of them.
         seeds[i] = seeds[front];
@@ -211,10 +205,10 @@ std::uint32_t ComparisonSort::moveToFront(std::uint32_t first, std::uint32_t las
 }
 
 std::array<Group, 3> ComparisonSort::partition(Group g) noexcept {
-    budget_.words -= 2 * static_cast<std::int64_t>(g.last - g.first);
+    budget_.words -= 2 * static_cast<std::int64_t>(g.size());
     const std::uint64_t pivot = medianWord(g);
-    const std::uint32_t equal = moveToFront(g.first, g.last, g.depth, pivot, true);
-    const std::uint32_t above = moveToFront(equal, g.last, g.depth, pivot, false);
+    const std::uint32_t equal = gatherToFront(g.first, g.last, g.depth, pivot, Gather::belowPivot);
+    const std::uint32_t above = gatherToFront(equal, g.last, g.depth, pivot, Gather::equalToPivot);
     budget_.deeper -= above - equal;
     return {Group{g.first, equal, g.depth}, Group{equal, above, g.depth + kWordBytes},
             Group{above, g.last, g.depth}};
@@ -242,12 +236,11 @@ bool ComparisonSort::sortGroup(Group g) noexcept {
         // A group that reaches depth n holds identical rotations, which a
         // primitive block has not; it can only come of a broken invariant.
         if (g.depth >= n_) return false;
-        const std::uint32_t size = g.last - g.first;
+        const std::uint32_t size = g.size();
         if (size > kNetworkInputs) {
             std::array<Group, 3> parts = partition(g);
-            std::sort(parts.begin(), parts.end(), [](const Group& x, const Group& y) {
-                return x.last - x.first > y.last - y.first;
-            });
+            std::sort(parts.begin(), parts.end(),
+                      [](const Group& x, const Group& y) { return x.size() > y.size(); });
             // The smallest part goes on top of the stack, to keep it short.
             if (!push(parts[0]) || !push(parts[1]) || !push(parts[2])) return false;
         } else {
@@ -283,15 +276,11 @@ std::uint32_t classOf(std::uint32_t size) noexcept {
 
 ClassStarts orderBySize(TiedGroups groups, std::uint32_t* order) noexcept {
     std::array<std::uint32_t, kClasses> count{};
-    const auto sizeOf = [&groups](std::uint32_t g) {
-        return groups.bounds[2 * static_cast<std::size_t>(g) + 1] - groups.bounds[2 * static_cast<std::size_t>(g)];
-    };
-    for (std::uint32_t g = 0; g < groups.count; ++g) ++count[classOf(sizeOf(g))];
-    ClassStarts start{};
-    for (std::uint32_t c = 0; c < kClasses; ++c) start[c + 1] = start[c] + count[c];
+    for (std::uint32_t g = 0; g < groups.count; ++g) ++count[classOf(groups[g].size())];
+    const ClassStarts start = startsFromCounts(count);
     std::array<std::uint32_t, kClasses> next;
     std::copy_n(start.begin(), kClasses, next.begin());
-    for (std::uint32_t g = 0; g < groups.count; ++g) order[next[classOf(sizeOf(g))]++] = g;
+    for (std::uint32_t g = 0; g < groups.count; ++g) order[next[classOf(groups[g].size())]++] = g;
     return start;
 }
 
@@ -302,10 +291,9 @@ bool sortClass(const std::uint8_t* d, RotationStart* seeds, TiedGroups groups,
                const std::uint32_t* order, std::uint32_t begin, std::uint32_t end,
                ComparisonSort& sorter) noexcept {
     for (std::uint32_t k = begin; k < end; ++k) {
-        const std::size_t g = order[k];
-        const Group group{groups.bounds[2 * g], groups.bounds[2 * g + 1], groups.depth};
+        const Group group = groups[order[k]];
         // A constant for the exact networks, so that their padding folds away.
-        const std::uint32_t size = kSize <= kExactNetwork ? kSize : group.last - group.first;
+        const std::uint32_t size = kSize <= kExactNetwork ? kSize : group.size();
         sorter.charge(size);
         if (Network<kSize>::sort(d, seeds + group.first, size, groups.depth) &&
             !sorter.sortEqualRuns(group)) {
@@ -341,8 +329,7 @@ bool sortTiedGroups(const std::uint8_t* doubled, std::uint32_t n, RotationStart*
         return false;
     }
     for (std::uint32_t k = classStart[kClasses - 1]; k < classStart[kClasses]; ++k) {
-        const std::size_t g = order[k];
-        if (!sorter.sortGroup({groups.bounds[2 * g], groups.bounds[2 * g + 1], groups.depth})) return false;
+        if (!sorter.sortGroup(groups[order[k]])) return false;
     }
     return sorter.withinBudget();
 }

@@ -1,0 +1,36 @@
+// The decoder's value-to-symbol table of the byte symbols: entry v is the
+// symbol s with cumFreq[s] <= v < cumFreq[s + 1], for every v below
+// cumFreq[256]; values from there on belong to the end-of-block symbol. One
+// load in place of the bucket lookup and binary search of modelFindSymbol;
+// valid until the model's next full rebuild.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "entropy/coder_constants.h"
+#include "entropy/frequency_model.h"
+
+namespace tavrine {
+
+class ByteSymbolIndex {
+public:
+    // A rebuild costs about as much as searching a few hundred symbols, so
+    // the table is kept only while the model's periods run at least
+    // kIndexedInterval updates; the shorter early periods search instead.
+    static constexpr std::int32_t kIndexedInterval = 576;
+    static bool worthKeeping(const FrequencyModel& model) noexcept {
+        return model.interval >= kIndexedInterval;
+    }
+
+    void rebuild(const FrequencyModel& model) noexcept;
+    std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }
+
+private:
+    // The fill stores sixteen entries at a time and may run up to fifteen
+    // past the last symbol's interval.
+    static constexpr std::uint32_t kFillWidth = 16;
+    std::array<std::uint8_t, coding::kTotal + kFillWidth> entries_;
+};
+
+}  // namespace tavrine

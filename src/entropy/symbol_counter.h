@@ -1,0 +1,75 @@
+// The model as the inline coding steps see it: its counters that change with
+// every symbol, held in locals between period ends (the table pointers change
+// only in modelInit), and the entries of the coding table that the decoder
+// tests against every symbol. count() is modelUpdate, exactly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "entropy/byte_symbol_index.h"
+#include "entropy/coder_constants.h"
+#include "entropy/frequency_model.h"
+
+namespace tavrine {
+
+// The model's period end, as modelUpdate would run it, followed by a rebuild
+// of `index` (when given) if the coding table changed and the periods are long
+// enough for the index to be worth keeping; periods only grow, so from the
+// first such rebuild on the index stays current.
+void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept;
+
+class SymbolCounter {
+public:
+    // `index` is the decoder's table, kept current at period ends; null when encoding.
+    SymbolCounter(FrequencyModel* model, ByteSymbolIndex* index) noexcept
+        : model_(model), index_(index), cumFreq_(model->cumFreq), accumFreq_(model->accumFreq) {
+        load();
+    }
+
+    // modelUpdate(symbol).
+    void count(std::uint32_t symbol) noexcept {
+        if (untilRescale_ <= 0) [[unlikely]] {
+            model_->untilRescale = untilRescale_;
+            rescaleModel(model_, index_);
+            load();
+        }
+        --untilRescale_;
+        accumFreq_[symbol] = static_cast<std::uint16_t>(accumFreq_[symbol] + step_);
+    }
+
+    // Hands the counters back to the model.
+    void store() const noexcept { model_->untilRescale = untilRescale_; }
+
+    const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
+    // The index is given and kept current: the model's periods are long.
+    bool indexed() const noexcept { return indexed_; }
+    // cumFreq[1], cumFreq[2], cumFreq[3]: where symbols 0, 1 and 2 end.
+    std::uint32_t top(std::uint32_t symbol) const noexcept { return tops_[symbol]; }
+    // Symbol 0 takes most of the table: long runs of it are the rule.
+    bool zeroDominates() const noexcept { return tops_[0] >= kDominantZeroTop; }
+    std::uint32_t endOfBlockBase() const noexcept { return endOfBlockBase_; }  // cumFreq[256]
+
+private:
+    static constexpr std::uint32_t kDominantZeroTop = coding::kTotal * 3 / 4;
+
+    void load() noexcept {
+        untilRescale_ = model_->untilRescale;
+        step_ = model_->step;
+        for (std::uint32_t s = 0; s < tops_.size(); ++s) tops_[s] = cumFreq_[s + 1];
+        endOfBlockBase_ = cumFreq_[kEndOfBlock];
+        indexed_ = index_ != nullptr && ByteSymbolIndex::worthKeeping(*model_);
+    }
+
+    FrequencyModel* model_;
+    ByteSymbolIndex* index_;
+    const std::uint16_t* cumFreq_;
+    std::uint16_t* accumFreq_;
+    std::int32_t untilRescale_ = 0;
+    std::int32_t step_ = 0;
+    std::array<std::uint32_t, 3> tops_{};
+    std::uint32_t endOfBlockBase_ = 0;
+    bool indexed_ = false;
+};
+
+}  // namespace tavrine

@@ -1,0 +1,41 @@
+// Hints to the compiler for the hot loops, each with a portable meaning.
+#pragma once
+
+#include <cstdint>
+
+// Keeps a function with a hot loop out of line: inlined into a caller with
+// state of its own, the loop's pointers no longer fit the registers and are
+// reloaded from the stack on every step.
+#if defined(__GNUC__) || defined(__clang__)
+#define TAVRINE_NOINLINE [[gnu::noinline]]
+#elif defined(_MSC_VER)
+#define TAVRINE_NOINLINE __declspec(noinline)
+#else
+#define TAVRINE_NOINLINE
+#endif
+
+namespace tavrine::platform {
+
+// Marks a point no execution reaches (std::unreachable arrives with C++23).
+// The compiler may drop the tests that lead only here.
+[[noreturn]] inline void unreachable() noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_unreachable();
+#elif defined(_MSC_VER)
+    __assume(false);
+#endif
+}
+
+// Makes `value` be computed where this call stands, on every path that passes
+// here, instead of being sunk into the one branch that uses it: a slow value
+// (a division) then runs while the branch is still being decided. Without
+// GNU inline assembly it is only a point in the code.
+inline void computeBeforeBranch(std::uint32_t& value) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    __asm__ volatile("" : "+r"(value));
+#else
+    static_cast<void>(value);
+#endif
+}
+
+}  // namespace tavrine::platform

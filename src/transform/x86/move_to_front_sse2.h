@@ -1,0 +1,169 @@
+// Move-to-front's steps with SSE2: the search and shift of the table behind
+// the front sixteen entries at a time, and VectorFrontCursor, which keeps the
+// front in a vector register. Included by transform/move_to_front.h, after
+// MoveToFrontTable, when platform/target.h selects it.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <array>
+#include <bit>
+#include <cstdint>
+
+namespace tavrine {
+
+namespace x86 {
+
+constexpr std::uint32_t kVectorFrontEntries = 16;
+
+// As portable::shiftBehindFront (transform/move_to_front.h), in 16-byte pieces.
+inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position) noexcept {
+    constexpr std::uint32_t kPiece = 16;
+    for (std::uint32_t end = position; end > kVectorFrontEntries; end -= kPiece) {
+        const __m128i piece =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + end - kPiece));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(entries + end - kPiece + 1), piece);
+    }
+}
+
+// As portable::findBeyondFront, with `wanted` holding the value in
+// every lane, sixteen entries at a time.
+inline std::uint32_t findBeyondFront(const std::uint8_t* entries, __m128i wanted) noexcept {
+    for (std::uint32_t at = kVectorFrontEntries;; at += kVectorFrontEntries) {
+        const __m128i piece = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + at));
+        const auto hits =
+            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(piece, wanted)));
+        if (hits != 0) return at + static_cast<std::uint32_t>(std::countr_zero(hits));
+    }
+}
+
+inline std::uint32_t findBeyondFront(const std::uint8_t* entries, std::uint8_t value) noexcept {
+    return findBeyondFront(entries, _mm_set1_epi8(static_cast<char>(value)));
+}
+
+// Row p selects the lanes 0 .. p of the front vector.
+using LaneMask = std::array<std::uint8_t, kVectorFrontEntries>;
+constexpr std::array<LaneMask, kVectorFrontEntries> makeLaneMasks() noexcept {
+    std::array<LaneMask, kVectorFrontEntries> masks{};
+    for (std::uint32_t p = 0; p < kVectorFrontEntries; ++p) {
+        for (std::uint32_t lane = 0; lane <= p; ++lane) masks[p][lane] = 0xFF;
+    }
+    return masks;
+}
+alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kThroughLane =
+    makeLaneMasks();
+
+// Row p holds the bit counts that shift lane p of the front down to lane 0:
+// one for the low 8 lanes, one for the high 8 (a count of 64 clears the half
+// that does not hold lane p).
+struct LaneShift {
+    std::uint64_t low, unusedLow, high, unusedHigh;
+};
+constexpr std::array<LaneShift, kVectorFrontEntries> makeLaneShifts() noexcept {
+    std::array<LaneShift, kVectorFrontEntries> shifts{};
+    for (std::uint32_t p = 0; p < kVectorFrontEntries; ++p) {
+        shifts[p].low = std::uint64_t{8} * p;
+        shifts[p].high = p >= 8 ? std::uint64_t{8} * (p - 8) : 64;
+    }
+    return shifts;
+}
+alignas(16) inline constexpr std::array<LaneShift, kVectorFrontEntries> kLaneShift =
+    makeLaneShifts();
+
+}  // namespace x86
+
+// The same steps with the first 16 entries in a vector register, lane i
+// holding position i.
+class VectorFrontCursor {
+public:
+    explicit VectorFrontCursor(MoveToFrontTable& table) noexcept
+        : entries_(table.entries_.data()), first_(table.entries_[0]) {
+        front_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries_));
+    }
+
+    ~VectorFrontCursor() { _mm_storeu_si128(reinterpret_cast<__m128i*>(entries_), front_); }
+
+    VectorFrontCursor(const VectorFrontCursor&) = delete;
+    VectorFrontCursor& operator=(const VectorFrontCursor&) = delete;
+
+    std::uint32_t encodeByte(std::uint8_t value) noexcept {
+        first_ = value;
+        const __m128i wanted = _mm_set1_epi8(static_cast<char>(value));
+        const __m128i equal = _mm_cmpeq_epi8(front_, wanted);
+        const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(equal));
+        if (hits != 0) [[likely]] {
+            // The new front depends on the old one through vector operations
+            // alone: the position goes to the caller, not into the move.
+            front_ = blendThroughLane(throughEqualLane(equal), _mm_cvtsi32_si128(value));
+            return static_cast<std::uint32_t>(std::countr_zero(hits));
+        }
+        const std::uint32_t position = x86::findBeyondFront(entries_, wanted);
+        moveBeyondFront(position, value);
+        return position;
+    }
+
+    std::uint8_t front() const noexcept { return first_; }
+
+    std::uint8_t decodePosition(std::uint32_t position) noexcept {
+        if (position < kFrontEntries) [[likely]] {
+            // Lane `position` shifted down to lane 0, without leaving the register.
+            const auto* shift = reinterpret_cast<const __m128i*>(&x86::kLaneShift[position]);
+            const __m128i low = _mm_srl_epi64(front_, _mm_load_si128(shift));
+            const __m128i high =
+                _mm_srl_epi64(_mm_srli_si128(front_, 8), _mm_load_si128(shift + 1));
+            const __m128i value = _mm_and_si128(_mm_or_si128(low, high), _mm_cvtsi32_si128(0xFF));
+            front_ = frontWithValueFirst(position, value);
+            first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(value));
+            return first_;
+        }
+        first_ = entries_[position];
+        moveBeyondFront(position, first_);
+        return first_;
+    }
+
+private:
+    static constexpr std::uint32_t kFrontEntries = x86::kVectorFrontEntries;
+
+    // The front with lanes 0 .. position-1 moved up one lane and `value`
+    // (lane 0 of its vector, the other lanes zero) in lane 0; the lanes behind
+    // `position` keep their entries. One blend, also for position 0.
+    __m128i frontWithValueFirst(std::uint32_t position, __m128i value) const noexcept {
+        return blendThroughLane(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(x86::kThroughLane[position].data())),
+            value);
+    }
+
+    // The same with the lanes 0 .. position selected by `take`.
+    __m128i blendThroughLane(__m128i take, __m128i value) const noexcept {
+        const __m128i moved = _mm_or_si128(_mm_slli_si128(front_, 1), value);
+        return _mm_or_si128(_mm_and_si128(take, moved), _mm_andnot_si128(take, front_));
+    }
+
+    // Lanes 0 .. p set, from a vector whose only set lane is p. Within each
+    // 64-bit half, x | (x - 1) sets the bytes up to and including the set
+    // one, and all bytes of a half without it; the high half is then cleared
+    // when the set lane lies in the low half: then not both of its 32-bit
+    // lanes, moved up into the high half, are zero.
+    static __m128i throughEqualLane(__m128i equal) noexcept {
+        const __m128i upTo = _mm_or_si128(equal, _mm_add_epi64(equal, _mm_set1_epi32(-1)));
+        const __m128i zeroWords = _mm_cmpeq_epi32(_mm_slli_si128(equal, 8), _mm_setzero_si128());
+        const __m128i zeroHalves =
+            _mm_and_si128(zeroWords, _mm_shuffle_epi32(zeroWords, _MM_SHUFFLE(2, 3, 0, 1)));
+        return _mm_and_si128(upTo, zeroHalves);
+    }
+
+    // Moves `value` from `position` >= 16 to the front: the table's entries
+    // 16 .. position-1 move back one place, the front's last lane leaves the
+    // register for entry 16, and the front moves up one lane.
+    void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
+        x86::shiftBehindFront(entries_, position);
+        entries_[kFrontEntries] = static_cast<std::uint8_t>(_mm_extract_epi16(front_, 7) >> 8);
+        front_ = _mm_or_si128(_mm_slli_si128(front_, 1), _mm_cvtsi32_si128(value));
+    }
+
+    std::uint8_t* entries_;  // the table; its entries 0..15 are stale while the cursor lives
+    std::uint8_t first_;     // the value at position 0
+    __m128i front_;
+};
+
+}  // namespace tavrine
