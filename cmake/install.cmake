@@ -21,5 +21,15 @@ install(FILES ${PROJECT_BINARY_DIR}/tavrineConfig.cmake
   ${PROJECT_BINARY_DIR}/tavrineConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavrine)
 
+# tavrine.pc finds the prefix from its own place, which lies one directory
+# below the library directory: two levels up from lib/pkgconfig, three from
+# Debian's lib/<multiarch>/pkgconfig.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(TAVRINE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH tavrine_pc_up "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+  string(REGEX REPLACE "/$" "" tavrine_pc_up "${tavrine_pc_up}")
+  set(TAVRINE_PC_PREFIX "\${pcfiledir}/${tavrine_pc_up}")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tavrine.pc.in ${PROJECT_BINARY_DIR}/tavrine.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tavrine.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -25,10 +25,10 @@
  * header and needs no variant.
  *
  * Threads: on Linux and other platforms with a thread-safe C allocator, calls
- * may overlap freely; each call owns all of its working memory. The 32-bit
- * Windows module TavrineEncode.dll takes its working memory from a private,
- * unserialised heap: a host calls its ZOLT_Encode and ZOLT_Decode from one
- * thread at a time. The query functions are safe from any thread.
+ * may overlap freely; each call owns all of its working memory. The Windows
+ * module TavrineEncode.dll (32- and 64-bit) takes its working memory from a
+ * private, unserialised heap: a host calls its ZOLT_Encode and ZOLT_Decode
+ * from one thread at a time. The query functions are safe from any thread.
  */
 #ifndef TAVRINE_H
 #define TAVRINE_H

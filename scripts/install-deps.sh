@@ -7,8 +7,9 @@
 set -euo pipefail
 
 # What building and the native tests need, and what the other stages of the
-# test suite add (clang-tidy, the Windows cross-build and wine, sanitizers,
-# fuzzing, the benchmarks' peers).
+# test suite add (clang-tidy, the Windows cross-builds, wine and the tools that
+# write and link the Microsoft-format import library, the ARM64 and s390x
+# cross compilers, sanitizers, fuzzing, the benchmarks' peers).
 build_packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libxxhash-dev groff-base
@@ -17,12 +18,14 @@ full_packages=(
   "${build_packages[@]}"
   libbenchmark-dev libbz2-dev libzstd-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 llvm-14 lld-14
   wine wine32:i386 wine64
+  g++-aarch64-linux-gnu g++-s390x-linux-gnu
 )
 # Installed without recommends: qemu-user-static would bring binfmt-support,
 # and no emulator is to be registered for i386 binaries (windows/run-wine.sh
-# calls qemu itself where the kernel cannot execute 32-bit code).
+# calls qemu itself where the kernel cannot execute 32-bit code; the cross
+# builds run their tests through qemu-aarch64-static and qemu-s390x-static).
 bare_packages=(qemu-user-static)
 
 case "${1:-all}" in

@@ -32,8 +32,7 @@ struct WorkedStream {
 };
 
 TEST(WorkedStreams, EncodeByteForByteAndDecodeBack) {
-    Bytes abTimes16;
-    for (int i = 0; i < 16; ++i) abTimes16.insert(abTimes16.end(), {'a', 'b'});
+    const Bytes abTimes16 = ascii("abababababababababababababababab");
     const WorkedStream cases[] = {
         {"abc", ascii("abc"), 0, "09 00 03 00 00 00 63 62 63"},
         {"abc", ascii("abc"), 5, "09 00 03 00 00 00 63 62 63"},

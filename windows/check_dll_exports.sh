@@ -1,14 +1,21 @@
 #!/bin/sh
-# The module is a PE32 i386 DLL named TavrineEncode.dll that exports the eleven
-# functions by undecorated name at their fixed ordinals, and needs nothing but
-# Windows system DLLs.
+# The module is a PE32 i386 DLL (PE32+ x86-64 for a 64-bit build) named
+# TavrineEncode.dll that exports the eleven functions by undecorated name at
+# their fixed ordinals, and needs nothing but Windows system DLLs.
+# Usage: check_dll_exports.sh DLL [32|64]   (OBJDUMP: the MinGW objdump)
 set -eu
 dll=$1
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-dump=$("$objdump" -p "$dll")
+bits=${2:-32}
 fail() { echo "$*" >&2; exit 1; }
+case $bits in
+  32) format=pei-i386 triplet=i686-w64-mingw32 ;;
+  64) format=pei-x86-64 triplet=x86_64-w64-mingw32 ;;
+  *) fail "the width is 32 or 64, not '$bits'" ;;
+esac
+objdump=${OBJDUMP:-$triplet-objdump}
+dump=$("$objdump" -p "$dll")
 
-echo "$dump" | grep -q 'file format pei-i386' || fail "not a PE32 i386 image"
+echo "$dump" | grep -q "file format $format\$" || fail "not a $bits-bit image ($format)"
 echo "$dump" | grep -q 'Name.*TavrineEncode.dll' || fail "export directory is not named TavrineEncode.dll"
 echo "$dump" | grep -q 'Ordinal Base[[:space:]]*1' || fail "ordinal base is not 1"
 

@@ -1,7 +1,8 @@
 #!/bin/sh
-# The module's streams (written by host_codec) equal the native library's
-# streams for every listed file, byte for byte, in both variants.
-# Usage: compare_streams.sh STREAM_DUMP LISTFILE DLL_STREAM_DIR
+# Another build's streams (the Windows module's, written by host_codec, or a
+# cross build's) equal the native library's streams for every listed file,
+# byte for byte, in both variants.
+# Usage: compare_streams.sh STREAM_DUMP LISTFILE STREAM_DIR
 set -eu
 dump=$1
 list=$2
@@ -15,7 +16,7 @@ while IFS= read -r path; do
   for variant in 0 5; do
     "$dump" "$variant" "$path" "$scratch/native"
     if ! cmp -s "$scratch/native" "$dir/$name.v$variant"; then
-      echo "$name, variant $variant: the module's stream differs from the native one" >&2
+      echo "$name, variant $variant: the stream differs from the native library's" >&2
       cmp "$scratch/native" "$dir/$name.v$variant" >&2 || true
       exit 1
     fi

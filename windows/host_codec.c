@@ -25,6 +25,13 @@ static EncodeFn encode;
 static DecodedLengthFn decodedLength;
 static DecodeFn decode;
 
+/* An export by ordinal, to be cast to its own type: GetProcAddress's FARPROC
+ * returns INT_PTR, which on x86-64 no export's int result matches. */
+typedef void (*AnyFn)(void);
+static AnyFn byOrdinal(HMODULE module, WORD ordinal) {
+    return (AnyFn)GetProcAddress(module, (LPCSTR)(ULONG_PTR)ordinal);
+}
+
 struct Progress {
     uint32_t reports;
     uint32_t lastDone;
@@ -121,10 +128,10 @@ int main(int argc, char **argv) {
         fprintf(stderr, "cannot load %s (error %lu)\n", argv[1], (unsigned long)GetLastError());
         return 1;
     }
-    maxLength = (MaxLengthFn)GetProcAddress(module, (LPCSTR)(ULONG_PTR)13);
-    encode = (EncodeFn)GetProcAddress(module, (LPCSTR)(ULONG_PTR)14);
-    decodedLength = (DecodedLengthFn)GetProcAddress(module, (LPCSTR)(ULONG_PTR)17);
-    decode = (DecodeFn)GetProcAddress(module, (LPCSTR)(ULONG_PTR)18);
+    maxLength = (MaxLengthFn)byOrdinal(module, 13);
+    encode = (EncodeFn)byOrdinal(module, 14);
+    decodedLength = (DecodedLengthFn)byOrdinal(module, 17);
+    decode = (DecodeFn)byOrdinal(module, 18);
     if (!maxLength || !encode || !decodedLength || !decode) {
         fprintf(stderr, "an export is missing\n");
         return 1;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs a 32-bit Windows program under Debian's 32-bit wine, for the tests of
-# the Windows module.
+# Runs a Windows program under Debian's wine, for the tests of the Windows
+# module: 32-bit programs under the 32-bit wine, 64-bit ones under wine64.
 #
 #   run-wine.sh --init                    prepare wine and its prefix, then stop
 #   run-wine.sh program.exe [arguments]   run a program (preparing first if needed)
@@ -11,21 +11,37 @@
 # under qemu-i386 user-mode emulation. Either way the program and the module
 # are the unmodified 32-bit images, executed instruction by instruction as
 # i386 code. 64-bit wine is no way out there: its WoW64 mode needs the 32-bit
-# code segment, which such a kernel does not offer either.
+# code segment, which such a kernel does not offer either. 64-bit programs run
+# under the 64-bit loader as it is, in a 64-bit prefix of their own.
 #
 # Environment:
+#   TAVRINE_WINE_BITS   32 (default) or 64: the width of the programs to run
 #   TAVRINE_WINE_DIR    state: the wine prefix and the emulation tree
-#                       (default ${TMPDIR:-/tmp}/tavrine-wine-<uid>)
+#                       (default ${TMPDIR:-/tmp}/tavrine-wine<bits>-<uid>)
 #   TAVRINE_WINE_ROUTE  native, qemu or auto (default): auto takes native when
-#                       the 32-bit loader runs natively
+#                       the 32-bit loader runs natively; 64-bit is always native
 #   WINE32_LOADER       the 32-bit wine loader (default /usr/lib/wine/wine)
+#   WINE64_LOADER       the 64-bit wine loader (default /usr/lib/wine/wine64)
 #   WINEDEBUG           passed on (default -all)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-state=${TAVRINE_WINE_DIR:-${TMPDIR:-/tmp}/tavrine-wine-$(id -u)}
-loader=${WINE32_LOADER:-/usr/lib/wine/wine}
+bits=${TAVRINE_WINE_BITS:-32}
 route=${TAVRINE_WINE_ROUTE:-auto}
+case $bits in
+  32)
+    loader=${WINE32_LOADER:-/usr/lib/wine/wine}
+    state=${TAVRINE_WINE_DIR:-${TMPDIR:-/tmp}/tavrine-wine-$(id -u)}
+    ;;
+  64)
+    loader=${WINE64_LOADER:-/usr/lib/wine/wine64}
+    state=${TAVRINE_WINE_DIR:-${TMPDIR:-/tmp}/tavrine-wine64-$(id -u)}
+    ;;
+  *)
+    echo "run-wine: TAVRINE_WINE_BITS must be 32 or 64, not '$bits'" >&2
+    exit 1
+    ;;
+esac
 tree=$state/i386
 # The first start of a prefix is slow under emulation; a boot that hangs ends
 # here rather than at the test's timeout.
@@ -37,8 +53,12 @@ die() {
 }
 
 [ $# -gt 0 ] || die "usage: run-wine.sh --init | program.exe [arguments]"
-[ -f "$loader" ] ||
-  die "no 32-bit wine loader at $loader (Debian: dpkg --add-architecture i386; apt-get install wine wine32:i386)"
+if [ "$bits" = 64 ]; then
+  [ -f "$loader" ] || die "no 64-bit wine loader at $loader (Debian: apt-get install wine wine64)"
+else
+  [ -f "$loader" ] ||
+    die "no 32-bit wine loader at $loader (Debian: dpkg --add-architecture i386; apt-get install wine wine32:i386)"
+fi
 wineserver=$(dirname "$loader")/wineserver
 [ -x "$wineserver" ] || die "no wineserver next to $loader"
 
@@ -49,13 +69,14 @@ runs_natively() {
 }
 
 case $route in
-  auto) if runs_natively; then route=native; else route=qemu; fi ;;
-  native | qemu) ;;
+  auto) if [ "$bits" = 64 ] || runs_natively; then route=native; else route=qemu; fi ;;
+  native) ;;
+  qemu) [ "$bits" = 32 ] || die "64-bit programs run natively only" ;;
   *) die "TAVRINE_WINE_ROUTE must be native, qemu or auto, not '$route'" ;;
 esac
 
 export WINEPREFIX="$state/prefix"
-export WINEARCH=win32
+export WINEARCH=win$bits
 export WINEDEBUG="${WINEDEBUG:--all}"
 # The tests need no services, desktop or menus; a crash ends the process at
 # once instead of waiting for a debugger; no browser or .NET runtime is
