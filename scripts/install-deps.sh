@@ -12,7 +12,7 @@ set -euo pipefail
 # cross compilers, sanitizers, fuzzing, the benchmarks' peers).
 build_packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libxxhash-dev groff-base
+  libgtest-dev libgmock-dev groff-base
 )
 full_packages=(
   "${build_packages[@]}"
