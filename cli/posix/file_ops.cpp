@@ -1,3 +1,6 @@
+// The tool's files on POSIX systems: unnamed files (O_TMPFILE) linked into
+// place, hidden temporary files where the file system has none, owners and
+// permissions kept, signals that remove what is unfinished.
 #include "file_ops.h"
 
 #include <dirent.h>
@@ -15,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string_view>
 
 #include "byte_io.h"
 
@@ -83,28 +85,45 @@ mode_t defaultPermissions() noexcept {
     return kReadWriteForAll & ~mask;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) noexcept {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+FileTime timeOf(const struct timespec& time) noexcept { return FileTime{time.tv_sec, time.tv_nsec}; }
+
+struct timespec timespecOf(const FileTime& time) noexcept {
+    struct timespec converted {};
+    converted.tv_sec = static_cast<time_t>(time.seconds);
+    converted.tv_nsec = static_cast<long>(time.nanoseconds);
+    return converted;
 }
 
-bool sameSizeAndTime(const struct stat& a, const struct stat& b) noexcept {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+FileInfo infoOf(const struct stat& status) noexcept {
+    FileInfo info;
+    info.kind = S_ISREG(status.st_mode)   ? FileInfo::Kind::regular
+                : S_ISDIR(status.st_mode) ? FileInfo::Kind::directory
+                                          : FileInfo::Kind::other;
+    info.size = static_cast<std::uint64_t>(status.st_size);
+    info.device = static_cast<std::uint64_t>(status.st_dev);
+    info.fileNumber = static_cast<std::uint64_t>(status.st_ino);
+    info.modified = timeOf(status.st_mtim);
+    info.accessed = timeOf(status.st_atim);
+    info.permissions = static_cast<std::uint32_t>(status.st_mode & kPermissionBits);
+    info.owner = static_cast<std::uint32_t>(status.st_uid);
+    info.group = static_cast<std::uint32_t>(status.st_gid);
+    return info;
 }
 
-// Six letters or digits for a temporary name that linkat() then claims
-// atomically: only collisions matter, not secrecy.
+bool sameFile(const struct stat& a, const FileInfo& b) noexcept {
+    return static_cast<std::uint64_t>(a.st_dev) == b.device && static_cast<std::uint64_t>(a.st_ino) == b.fileNumber;
+}
+
+bool sameSizeAndTime(const struct stat& a, const FileInfo& b) noexcept {
+    return static_cast<std::uint64_t>(a.st_size) == b.size && a.st_mtim.tv_sec == b.modified.seconds &&
+           a.st_mtim.tv_nsec == b.modified.nanoseconds;
+}
+
+// A tail for a temporary name that linkat() then claims atomically.
 std::string randomTail(int attempt) {
-    constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    constexpr std::size_t kTailLength = 6;
-    auto state = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                 (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(attempt);
-    std::string tail;
-    for (std::size_t i = 0; i < kTailLength; ++i) {
-        state = state * 6364136223846793005u + 1442695040888963407u;  // a 64-bit LCG step
-        tail += kAlphabet[(state >> 33) % kAlphabet.size()];
-    }
-    return tail;
+    return temporaryTail(
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(attempt));
 }
 
 // Gives an unnamed file (O_TMPFILE) the name `path`; 0 or an errno value.
@@ -169,8 +188,10 @@ InputFile openInput(const std::string& path, bool followLinks) {
     input.fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | noFollow));
     if (input.fd.get() < 0 && errno == ELOOP && !followLinks) throw FileError(path, "is a symbolic link -- skipped");
     if (input.fd.get() < 0) throw FileError(path, describeError(errno));
-    if (::fstat(input.fd.get(), &input.info) != 0) throw FileError(path, describeError(errno));
-    if (S_ISDIR(input.info.st_mode)) throw FileError(path, "is a directory -- skipped (-r goes through directories)");
+    struct stat status {};
+    if (::fstat(input.fd.get(), &status) != 0) throw FileError(path, describeError(errno));
+    if (S_ISDIR(status.st_mode)) throw FileError(path, "is a directory -- skipped (-r goes through directories)");
+    input.info = infoOf(status);
     return input;
 }
 
@@ -209,11 +230,11 @@ std::vector<DirectoryEntry> readDirectory(const std::string& path) {
 }
 
 std::optional<std::string> changeWhileRead(const InputFile& input, std::uint64_t bytesRead) {
-    if (!S_ISREG(input.info.st_mode)) return std::nullopt;
+    if (!input.info.isRegular()) return std::nullopt;
     struct stat now {};
     if (::fstat(input.fd.get(), &now) != 0) return "cannot be checked after reading: " + describeError(errno);
-    const auto sizeWhenOpened = static_cast<std::uint64_t>(input.info.st_size);
-    if (bytesRead != sizeWhenOpened || !sameSizeAndTime(input.info, now)) {
+    const std::uint64_t sizeWhenOpened = input.info.size;
+    if (bytesRead != sizeWhenOpened || !sameSizeAndTime(now, input.info)) {
         return "changed while it was read (" + std::to_string(sizeWhenOpened) + " bytes when opened, " +
                std::to_string(bytesRead) + " read, " + std::to_string(now.st_size) +
                " now): the output may not match it";
@@ -298,7 +319,7 @@ void OutputFile::createBeside() {
     armCleanup(temporary_);
 }
 
-void OutputFile::commit(const struct stat* source) {
+void OutputFile::commit(const FileInfo* source) {
     const int fd = fd_.get();
     if (kind_ == Kind::inPlace) {
         // Pipes and character devices have nothing to flush, and say so with EINVAL.
@@ -311,13 +332,13 @@ void OutputFile::commit(const struct stat* source) {
         // As gzip, bzip2 and zstd do: the group, then the owner, each where
         // permitted; a failure only leaves the output to whoever made it.
         // Before fchmod(), since a change of owner clears set-user-ID bits.
-        (void)::fchown(fd, static_cast<uid_t>(-1), source->st_gid);
-        (void)::fchown(fd, source->st_uid, static_cast<gid_t>(-1));
+        (void)::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(source->group));
+        (void)::fchown(fd, static_cast<uid_t>(source->owner), static_cast<gid_t>(-1));
     }
-    const mode_t mode = source != nullptr ? (source->st_mode & kPermissionBits) : defaultPermissions();
+    const mode_t mode = source != nullptr ? static_cast<mode_t>(source->permissions) : defaultPermissions();
     if (::fchmod(fd, mode) != 0) throw FileError(target_, describeError(errno));
     if (source != nullptr) {
-        const struct timespec times[2] = {source->st_atim, source->st_mtim};
+        const struct timespec times[2] = {timespecOf(source->accessed), timespecOf(source->modified)};
         ::futimens(fd, times);  // keeping the times is a courtesy, not a condition
     }
     if (::fsync(fd) != 0) throw FileError(target_, describeError(errno));
@@ -376,14 +397,6 @@ void OutputFile::renameIntoPlace() {
     if (error != 0) throw FileError(target_, describeError(error));
 }
 
-std::string temporaryName(const std::string& targetName, const std::string& tail, std::size_t nameMax) {
-    const std::size_t fixed = 2 + tail.size();  // the leading dot and the dot before the tail
-    const std::size_t room = nameMax > fixed ? nameMax - fixed : 0;
-    std::string name(1, '.');
-    name.append(targetName, 0, room).append(1, '.').append(tail);
-    return name;
-}
-
 bool makeStandardDescriptorsValid() noexcept {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -406,18 +419,6 @@ void installSignalCleanup() noexcept {
         sigemptyset(&action.sa_mask);
         ::sigaction(signalNumber, &action, nullptr);
     }
-}
-
-bool hasSuffix(const std::string& path, const std::string& suffix) noexcept {
-    return path.size() >= suffix.size() &&
-           path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::optional<std::string> stripSuffix(const std::string& path, const std::string& suffix) {
-    if (!hasSuffix(path, suffix)) return std::nullopt;
-    std::string stripped = path.substr(0, path.size() - suffix.size());
-    if (stripped.empty() || stripped.back() == '/') return std::nullopt;
-    return stripped;
 }
 
 }  // namespace tavrine::tool
