@@ -17,7 +17,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -34,7 +33,7 @@ public:
         if (threads <= 1) return;
         workers_.reserve(threads);
         for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this](const std::stop_token& stop) { runTasks(stop); });
+            workers_.emplace_back([this] { runTasks(); });
         }
     }
 
@@ -46,8 +45,9 @@ public:
         {
             const std::lock_guard lock(mutex_);
             queue_.clear();
+            stopping_ = true;
         }
-        for (auto& worker : workers_) worker.request_stop();
+        workAvailable_.notify_all();
     }
 
     std::size_t limit() const noexcept { return limit_; }
@@ -109,12 +109,13 @@ private:
         slot.done = true;
     }
 
-    void runTasks(const std::stop_token& stop) {
+    void runTasks() {
         for (;;) {
             std::pair<std::uint64_t, Task> job;
             {
                 std::unique_lock lock(mutex_);
-                if (!workAvailable_.wait(lock, stop, [this] { return !queue_.empty(); })) return;
+                workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;  // stopping: the destructor dropped what was pending
                 job = std::move(queue_.front());
                 queue_.pop_front();
             }
@@ -134,7 +135,11 @@ private:
     std::uint64_t submitted_ = 0;  // producer thread only
     std::uint64_t taken_ = 0;      // written by the producer under mutex_
     std::mutex mutex_;
-    std::condition_variable_any workAvailable_;
+    // A flag under mutex_ rather than the threads' stop tokens: waiting on a
+    // stop token takes condition_variable_any, which under MinGW's winpthreads
+    // runtime was seen to lose the wake-up of a new pool's threads.
+    bool stopping_ = false;
+    std::condition_variable workAvailable_;
     std::condition_variable resultReady_;
     std::deque<std::pair<std::uint64_t, Task>> queue_;
     std::deque<Slot> slots_;  // slots_[i] belongs to task number taken_ + i
