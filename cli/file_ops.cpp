@@ -22,7 +22,7 @@ std::string temporaryTail(std::uint64_t seed) {
     std::string tail;
     for (std::size_t i = 0; i < kTailLength; ++i) {
         state = state * 6364136223846793005u + 1442695040888963407u;  // a 64-bit LCG step
-        tail += kAlphabet[(state >> 33) % kAlphabet.size()];
+        tail += kAlphabet[static_cast<std::size_t>((state >> 33) % kAlphabet.size())];
     }
     return tail;
 }
