@@ -12,10 +12,12 @@
 #   names      a drive-letter path with backslashes, names outside every ANSI
 #              code page (Greek, Japanese, Cyrillic, accents) as arguments,
 #              in messages and listings, below a directory that -r goes through
-#   interrupt  Ctrl-C removes the temporary file of an unfinished output:
+#   interrupt  Ctrl-C removes the temporary file of an unfinished output,
 #              sent as wine delivers a terminal's Ctrl-C (SIGINT to the wine
-#              process), and as Windows sends it (GenerateConsoleCtrlEvent in
-#              the console of a pseudo-terminal, console_interrupt.exe)
+#              process)
+#   console_interrupt  the same, sent as Windows sends it
+#              (GenerateConsoleCtrlEvent in the console of a pseudo-terminal,
+#              console_interrupt.exe)
 # Usage: tool_test.sh CASE RUN_WINE TOOL_DIR NATIVE_TAVRINE SAMPLES WORKDIR THREADS [CONSOLE_INTERRUPT]
 #   THREADS: the -T of the runs that compare with the native tool (2, or 1
 #   where wine runs under emulation, which does not run threads reliably)
@@ -159,21 +161,25 @@ case_interrupt() {
   exec 3>&-
   [ $status -ne 0 ] || fail "a compression ended by Ctrl-C reported success"
   [ "$(ls -A | LC_ALL=C sort | tr '\n' ' ')" = "err.txt slow " ] || fail "Ctrl-C left files behind: $(ls -A)"
-  rm slow
+  echo "Ctrl-C as SIGINT to wine: the tool ended and left nothing behind"
+}
 
+case_console_interrupt() {
   # As Windows sends it, from a program in the same console.
   [ -n "$console_interrupt" ] || fail "no console_interrupt program given"
   command -v script >/dev/null || fail "'script' (util-linux) is missing: no pseudo-terminal for a console"
   local command
   command=$(printf '%q ' "$run_wine" "$console_interrupt" "$(windows_path "$tool_dir/tavrine.exe")" out.tvr host.log)
-  status=0
-  script -qec "$command" /dev/null </dev/null >console.txt 2>&1 || status=$?
+  # The verdict is the program's log, written after every check: the status
+  # that reaches us through script and wine's console was seen to be lost now
+  # and then after a verdict of success.
+  script -qec "$command" /dev/null </dev/null >console.txt 2>&1 || true
   [ -f host.log ] || fail "console_interrupt did not run: $(tail -c 2000 console.txt)"
-  [ $status -eq 0 ] || fail "GenerateConsoleCtrlEvent: $(cat host.log)"
-  echo "Ctrl-C as SIGINT to wine and as CTRL_C_EVENT in a console: the tool ended and left nothing behind"
+  grep -q '^ok:' host.log || fail "GenerateConsoleCtrlEvent: $(cat host.log)"
+  echo "Ctrl-C as CTRL_C_EVENT in a console: the tool ended and left nothing behind"
 }
 
 case "$case_name" in
-  files | pipes | names | interrupt) "case_$case_name" ;;
+  files | pipes | names | interrupt | console_interrupt) "case_$case_name" ;;
   *) fail "unknown case" ;;
 esac
