@@ -18,7 +18,8 @@ full_packages=(
   "${build_packages[@]}"
   libbenchmark-dev libbz2-dev libzstd-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 llvm-14 lld-14
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  llvm-14 lld-14 bsdutils
   wine wine32:i386 wine64
   g++-aarch64-linux-gnu g++-s390x-linux-gnu
 )
