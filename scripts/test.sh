@@ -100,14 +100,14 @@ windows() {
   step "32-bit Windows module (MinGW, tests under wine)"
   require i686-w64-mingw32-g++ i686-w64-mingw32-g++-posix wine "${msvc_host_tools[@]}"
   windows_build 32
-  ctest --test-dir build-win --output-on-failure --no-tests=error --timeout 1500
+  ctest --test-dir build-win -j "$jobs" --output-on-failure --no-tests=error --timeout 1500
 }
 
 windows64() {
   step "64-bit Windows module (MinGW-w64, tests under wine64)"
   require x86_64-w64-mingw32-g++ x86_64-w64-mingw32-g++-posix wine script "${msvc_host_tools[@]}"
   windows_build 64
-  ctest --test-dir build-win64 --output-on-failure --no-tests=error --timeout 1500
+  ctest --test-dir build-win64 -j "$jobs" --output-on-failure --no-tests=error --timeout 1500
 }
 
 # Under emulation the suite runs without its four slowest tests, each of which
