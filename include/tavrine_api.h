@@ -54,7 +54,8 @@ typedef enum tavrine_status {
     TAVRINE_BAD_ARGUMENT = 6,     /* a null pointer, an unknown variant, a misused object */
     TAVRINE_TOO_LARGE = 7,        /* beyond what the call or the format can state */
     TAVRINE_IO_ERROR = 8,         /* a read or write callback (or descriptor) failed */
-    TAVRINE_UNKNOWN_FORMAT = 9    /* not a .tvr file, or a version or feature this library does not read */
+    TAVRINE_UNKNOWN_FORMAT = 9,   /* not a .tvr file, or a version or feature this library does not read */
+    TAVRINE_MEMORY_LIMIT = 10     /* a .tvr segment needs more memory than the settings allow */
 } tavrine_status;
 
 /* A short lower-case text for a status ("corrupt data"); never NULL. */
@@ -225,6 +226,8 @@ TAVRINE_API uint64_t tavrine_decoder_offset(const tavrine_decoder *decoder) ZOLT
 #define TAVRINE_TVR_MIN_SEGMENT_SIZE 4096u
 #define TAVRINE_TVR_DEFAULT_SEGMENT_SIZE 1048576u
 #define TAVRINE_TVR_MAX_SEGMENT_SIZE 67108864u
+/* What the decompressor's segments may hold at once by default: 512 MiB. */
+#define TAVRINE_TVR_DEFAULT_MEMORY_LIMIT 536870912u
 
 /* Reads up to capacity bytes into buffer; returns the count, 0 at the end of
  * the input, or TAVRINE_READ_FAILED. */
@@ -245,9 +248,14 @@ typedef struct tavrine_tvr_settings {
                                    worker threads, and the bytes are the same for any count */
     tavrine_tvr_progress progress; /* may be NULL */
     void *progress_user;
+    uint64_t memory_limit;      /* reading: bytes the segments being decoded may hold at once,
+                                   their stored and decoded bytes; 0: no limit. Fewer segments
+                                   are decoded at once to stay within it, and a segment that
+                                   needs more on its own is refused (TAVRINE_MEMORY_LIMIT) */
 } tavrine_tvr_settings;
 
-/* Variant 5, the default segment size, one thread, no progress. */
+/* Variant 5, the default segment size, one thread, no progress, a memory
+ * limit of TAVRINE_TVR_DEFAULT_MEMORY_LIMIT. */
 TAVRINE_API void tavrine_tvr_settings_init(tavrine_tvr_settings *settings) ZOLT_NOTHROW;
 
 /* What a .tvr call did, and why it failed. */
@@ -269,12 +277,16 @@ TAVRINE_API tavrine_status tavrine_tvr_compress(tavrine_read_function read, void
                                                 const tavrine_tvr_settings *settings,
                                                 tavrine_tvr_report *report) ZOLT_NOTHROW;
 
-/* Decodes every member of a .tvr input; settings gives the threads and the
- * progress (NULL: defaults). Only segments whose checksums match are
+/* Decodes every member of a .tvr input; settings gives the threads, the
+ * memory limit and the progress (NULL: defaults). Only segments whose checksums match are
  * written, in order, and TAVRINE_OK comes only after every member's content
  * checksum and end frame have been verified. Any bytes at all are safe to
  * pass: damage gives TAVRINE_CORRUPT, a cut TAVRINE_TRUNCATED, foreign data
- * TAVRINE_UNKNOWN_FORMAT, each with fault_offset and a message. */
+ * TAVRINE_UNKNOWN_FORMAT, each with fault_offset and a message; a segment
+ * that needs more memory than settings->memory_limit TAVRINE_MEMORY_LIMIT,
+ * with the frame's offset. With fewer segments than threads (or than the
+ * memory limit lets run at once), each segment's blocks are inverse sorted
+ * on its share of the threads. */
 TAVRINE_API tavrine_status tavrine_tvr_decompress(tavrine_read_function read, void *reader,
                                                   tavrine_write_function write, void *writer,
                                                   const tavrine_tvr_settings *settings,
