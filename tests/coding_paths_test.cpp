@@ -452,6 +452,31 @@ TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
 }
 #endif
 
+// The fused decoding pass's cursor, through its short step for positions
+// below 16 (every other time) and its general step, against the plain table:
+// the values, the front it reports and the table it leaves.
+TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
+    MoveToFrontTable decodeTable;
+    PlainMoveToFront plainEncoder;
+    PlainMoveToFront plainDecoder;
+    int input = 0;
+    for (const Bytes& bytes : moveToFrontInputs()) {
+        const std::string where = "input " + std::to_string(input++);
+        {
+            tavrine::MoveToFrontDecodeCursor decoder(decodeTable);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                const std::uint32_t position = plainEncoder.encode(bytes[i]);
+                const std::uint8_t value = position < 16 && i % 2 == 0
+                                               ? decoder.decodeInFront(position)
+                                               : decoder.decodePosition(position);
+                ASSERT_EQ(value, plainDecoder.decode(position)) << where << " byte " << i;
+                ASSERT_EQ(decoder.front(), value) << where << " byte " << i;
+            }
+        }
+        EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries()) << where;
+    }
+}
+
 TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     // Any byte is a valid position; decoding random positions must stay a
     // permutation and agree with the plain table whatever the table holds.

@@ -36,12 +36,15 @@ std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
 }
 
 // One loop for the whole payload; its only test of the input's end is inside
-// decoder.normalize() (range_decoder.h).
+// decoder.normalize() (range_decoder.h). The symbols that decodeSymbol
+// compares for take move-to-front's short step, on a branch that follows the
+// decoder's own; the others its general one.
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
+    static_assert(RangeDecoder::kComparedSymbols <= 16, "decodeInFront takes positions below 16");
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
-    MoveToFrontCursor cursor(table);
+    MoveToFrontDecodeCursor cursor(table);
     std::uint32_t written = 0;
     while (decoder.normalize()) {
         if (written == capacity) [[unlikely]] {
@@ -56,6 +59,10 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
             continue;
         }
         const std::uint32_t symbol = decoder.decodeSymbol();
+        if (symbol < RangeDecoder::kComparedSymbols) {
+            record[written++] = cursor.decodeInFront(symbol);
+            continue;
+        }
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
         record[written++] = cursor.decodePosition(symbol);
     }
