@@ -33,12 +33,17 @@ BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_
     const std::uint32_t len = header.decodedLength;
     const std::uint32_t n = len + kRecordOverhead;
     const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
-    if (payloadLength == n) {
+    std::uint16_t* table = inverseSortTable(len);
+    // A coded record is counted and ranked while it is decoded, for the inverse sort.
+    RecordByteCounts counts;
+    const bool coded = payloadLength != n;
+    if (!coded) {
         moveToFront_.MoveToFrontDecode(record, payload, static_cast<std::int32_t>(n));
         coder_.initModel();
     } else {
         std::uint32_t count = 0;
-        if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record, n, count)) {
+        if (!decodeRecordRanked(moveToFront_, coder_, payload, payloadLength, record, n, count,
+                                recordRankSlots(table, len), counts)) {
             return BlockVerdict::overrun;
         }
         if (count != n) return BlockVerdict::corrupt;
@@ -47,7 +52,11 @@ BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_
     // The inverse sort starts its walk at the primary index's row.
     const std::uint32_t primaryIndex = readLittleEndian16(record);
     if (primaryIndex >= len) return BlockVerdict::corrupt;
-    InverseBlockSort(out, record, n, inverseSortTable(len));
+    if (coded) {
+        InverseBlockSortRanked(out, record, n, table, counts);
+    } else {
+        InverseBlockSort(out, record, n, table);
+    }
     return BlockVerdict::decoded;
 }
 
