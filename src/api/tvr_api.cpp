@@ -23,6 +23,7 @@ tavrine_tvr_settings defaultSettings() noexcept {
     settings.variant = TAVRINE_VARIANT_RANGE_CODED;
     settings.segment_size = TAVRINE_TVR_DEFAULT_SEGMENT_SIZE;
     settings.threads = 1;
+    settings.memory_limit = TAVRINE_TVR_DEFAULT_MEMORY_LIMIT;
     return settings;
 }
 
@@ -100,7 +101,7 @@ tavrine_status decompressTvr(container::ByteSource& source, container::ByteSink&
         return TAVRINE_BAD_ARGUMENT;
     }
     return containerCall(report, [&] {
-        const container::DecompressSettings decompress{threadCount(settings)};
+        const container::DecompressSettings decompress{threadCount(settings), settings.memory_limit};
         recordStats(report,
                     container::decompressTvr(source, sink, decompress, progressOf(settings)));
     });

@@ -16,6 +16,10 @@ namespace tavrine::container {
 
 struct DecompressSettings {
     unsigned threads = 1;
+    // Bytes the buffers of segments in flight (stored and decoded bytes) may
+    // hold at once; 0: no limit. A segment that needs more on its own is
+    // refused (TAVRINE_MEMORY_LIMIT).
+    std::uint64_t memoryLimit = 0;
 };
 
 // Decodes every member of the input into the sink; stats count compressed
