@@ -824,7 +824,7 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
     std::mt19937 rng(37);
     std::vector<std::uint16_t> table;
     std::vector<Bytes> records;
-    for (const std::size_t m : {41u, 255u, 4097u, 8192u, 32774u, 65536u}) {
+    for (const std::size_t m : {41u, 255u, 256u, 4097u, 8192u, 32774u, 65536u}) {
         for (const unsigned alphabet : {2u, 256u}) {
             Bytes record =
                 tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
