@@ -183,6 +183,16 @@ void checkEndCounts(const EndFrame& end, const MemberTally& tally, std::uint64_t
     }
 }
 
+// The end frame just read against the member before it: its counts and its
+// content checksum.
+void checkMemberEnd(const FrameParser& parser, const MemberTally& tally,
+                    const StreamingChecksum& content) {
+    checkEndCounts(parser.end(), tally, parser.frameStart());
+    if (parser.end().checksum != content.digest()) {
+        throw corrupted(parser.frameStart(), "content checksum mismatch");
+    }
+}
+
 class Decompressor {
 public:
     Decompressor(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
@@ -214,10 +224,7 @@ private:
             submitSegment();
         }
         drain();
-        checkEndCounts(parser_.end(), tally_, parser_.frameStart());
-        if (parser_.end().checksum != content_->digest()) {
-            throw corrupted(parser_.frameStart(), "content checksum mismatch");
-        }
+        checkMemberEnd(parser_, tally_, *content_);
     }
 
     void submitSegment() {
@@ -294,6 +301,95 @@ TvrListing listTvr(ByteSource& source) {
     }
     listing.compressedSize = parser.consumed();
     return listing;
+}
+
+struct TvrSegmentReader::State {
+    enum class Place { beforeMember, inMember, afterEndFrame, finished };
+
+    State(ByteSource& source, const DecompressSettings& settings)
+        : parser(source), pool(settings.threads) {}
+
+    // Reads frames while the pool has room, so that up to its limit of
+    // segments decode while the caller works. Damage to the framing is kept
+    // until the segments before it are out.
+    void readAhead() {
+        while (place == Place::inMember && !framingFailure && !pool.full()) {
+            try {
+                if (parser.nextFrame() == FrameParser::Frame::end) {
+                    place = Place::afterEndFrame;
+                    return;
+                }
+            } catch (...) {
+                framingFailure = std::current_exception();
+                return;
+            }
+            pool.submit([stream = parser.takeStream(), frame = parser.segment(),
+                         segmentPlace = SegmentPlace{parser.segmentNumber(), parser.frameStart()}] {
+                return decodeSegment(stream, frame, segmentPlace);
+            });
+        }
+    }
+
+    std::vector<std::uint8_t> deliver(std::vector<std::uint8_t> decoded) {
+        content->update(decoded);
+        ++tally.segments;
+        tally.decodedSize += decoded.size();
+        ++stats.segments;
+        stats.bytesOut += decoded.size();
+        return decoded;
+    }
+
+    // Moves past an end frame or a member header; false once the input ended.
+    bool advance() {
+        switch (place) {
+            case Place::afterEndFrame:
+                checkMemberEnd(parser, tally, *content);
+                ++stats.members;
+                place = Place::beforeMember;
+                return true;
+            case Place::beforeMember:
+                if (!parser.nextMember()) {
+                    place = Place::finished;
+                    return false;
+                }
+                tally = MemberTally{};
+                content.emplace();
+                place = Place::inMember;
+                return true;
+            case Place::inMember:  // readAhead() left it only for a segment or a failure
+            case Place::finished: break;
+        }
+        return false;
+    }
+
+    FrameParser parser;
+    TransferStats stats;
+    MemberTally tally;
+    std::optional<StreamingChecksum> content;  // of the member being read
+    Place place = Place::beforeMember;
+    std::exception_ptr framingFailure;
+    OrderedPool<std::vector<std::uint8_t>> pool;  // last: its threads stop before the rest goes
+};
+
+TvrSegmentReader::TvrSegmentReader(ByteSource& source, const DecompressSettings& settings)
+    : state_(std::make_unique<State>(source, settings)) {}
+
+TvrSegmentReader::~TvrSegmentReader() = default;
+
+std::vector<std::uint8_t> TvrSegmentReader::next() {
+    State& state = *state_;
+    for (;;) {
+        state.readAhead();
+        if (!state.pool.idle()) return state.deliver(state.pool.takeNext());
+        if (state.framingFailure) std::rethrow_exception(state.framingFailure);
+        if (!state.advance()) return {};
+    }
+}
+
+TransferStats TvrSegmentReader::stats() const noexcept {
+    TransferStats stats = state_->stats;
+    stats.bytesIn = state_->parser.consumed();
+    return stats;
 }
 
 }  // namespace tavrine::container
