@@ -12,7 +12,15 @@
 // worst-case section compares the encode speed on highly repetitive inputs
 // with the corpus-average encode speed of the same round.
 //
-// Usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] [FILE...]
+// A second table does the same with threads (--threads N, 2 by default): the
+// library's streaming coders with N threads on one stream against the same
+// with one thread and against zstd level 3 with N workers (ZSTD_c_nbWorkers);
+// and, as whole processes on the same files, the tavrine program with -TN
+// against itself with -T1 and against lbzip2 -nN (compression and
+// decompression), each pair timed in the same round.
+//
+// Usage: tavrine-bench [--rounds N] [--min-ms M] [--threads N] [--tool PATH]
+//                      [--corpus DIR | --no-corpus] [FILE...]
 #include <bzlib.h>
 #include <zstd.h>
 
@@ -29,11 +37,14 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "heap_counter.h"
+#include "process_timer.h"
 #include "support/data_generator.h"
 #include "tavrine.h"
+#include "tavrine_api.h"
 
 namespace {
 
@@ -59,6 +70,8 @@ struct Options {
     double minSeconds = 0.02;  // per timed sample, reached by repeating the call
     std::string corpus = defaultCorpus();  // empty: the generated samples
     bool useCorpus = true;
+    unsigned threads = 2;  // of the second table; 0 or 1: no second table
+    std::string tool = TAVRINE_TOOL_PATH;  // the tavrine program; empty: not timed
     std::vector<std::string> files;
 };
 
@@ -168,6 +181,10 @@ struct Input {
     std::size_t repetitions = 1;  // calls per timed sample
     std::array<std::size_t, kOpCount> peakHeap{};
     PerOp seconds;  // per call, one entry per round
+    // The input as a file, and its .tvr and .bz2 forms, for the programs.
+    std::string path, tvrPath, bz2Path;
+    std::size_t threadRepetitions = 1;
+    std::array<std::vector<double>, 12> threadSeconds;  // per ThreadOp
 };
 
 Bytes readWhole(const std::string& path) {
@@ -191,7 +208,8 @@ std::vector<Input> corpusInputs(const std::string& root) {
     for (const std::string& name : names) {
         Input input;
         input.name = name;
-        input.data = readWhole(std::string(root).append("/").append(name));
+        input.path = std::string(root).append("/").append(name);
+        input.data = readWhole(input.path);
         input.inCorpus = true;
         input.worstCase = name == "artificial/aaa.txt" || name == "artificial/alphabet.txt";
         inputs.push_back(std::move(input));
@@ -466,6 +484,275 @@ void printTables(const std::vector<Input>& inputs, const Options& options) {
     }
 }
 
+// ---------------------------------------------------------------- threads
+
+// The operations of the thread table; the library's run in this process on
+// the input in memory, the programs' as processes on the files.
+enum ThreadOp : std::size_t {
+    kStreamEncodeN,
+    kStreamEncode1,
+    kZstdCompressN,
+    kStreamDecodeN,
+    kStreamDecode1,
+    kZstdDecompress1,
+    kToolCompressN,
+    kToolCompress1,
+    kLbzipCompressN,
+    kToolDecompressN,
+    kToolDecompress1,
+    kLbzipDecompressN,
+    kThreadOpCount
+};
+static_assert(kThreadOpCount == std::tuple_size_v<decltype(Input::threadSeconds)>);
+
+constexpr const char* kThreadOpNames[kThreadOpCount] = {
+    "tav TN", "tav T1", "zstd TN", "tav -d TN", "tav -d T1", "zstd -d",
+    "tool TN", "tool T1", "lbz2 TN", "tool -d TN", "tool -d T1", "lbz2 -d TN"};
+
+struct ThreadComparison {
+    ThreadOp tavrine;
+    ThreadOp peer;
+    const char* label;
+};
+constexpr ThreadComparison kThreadComparisons[] = {
+    {kStreamEncodeN, kStreamEncode1, "enc TN/T1"},   {kStreamDecodeN, kStreamDecode1, "dec TN/T1"},
+    {kStreamEncodeN, kZstdCompressN, "enc/zstd"},    {kStreamDecodeN, kZstdDecompress1, "dec/zstd"},
+    {kToolCompressN, kToolCompress1, "tool TN/T1"},  {kToolDecompressN, kToolDecompress1, "tool -d"},
+    {kToolCompressN, kLbzipCompressN, "enc/lbz2"},   {kToolDecompressN, kLbzipDecompressN, "dec/lbz2"},
+};
+
+// The streaming calls on one stream: input in pieces of a mebibyte, output
+// straight into the output buffer.
+constexpr std::size_t kStreamPiece = kMebibyte;
+
+std::size_t streamEncode(unsigned threads, const Bytes& in, Bytes& out) {
+    tavrine_encoder* encoder = nullptr;
+    if (tavrine_encoder_create(5, &encoder) != TAVRINE_OK ||
+        tavrine_encoder_set_threads(encoder, threads) != TAVRINE_OK) {
+        fail("no streaming encoder");
+    }
+    tavrine_out_buffer window{out.data(), out.size(), 0};
+    for (std::size_t at = 0;;) {
+        const std::size_t n = std::min(kStreamPiece, in.size() - at);
+        const bool last = at + n == in.size();
+        tavrine_in_buffer piece{in.data() + at, n, 0};
+        std::size_t remaining = 0;
+        do {
+            if (tavrine_encode_stream(encoder, &window, &piece, last ? TAVRINE_END : TAVRINE_CONTINUE,
+                                      &remaining) != TAVRINE_OK) {
+                fail("streaming encoding failed");
+            }
+        } while (piece.pos < piece.size || (last && remaining != 0));
+        at += n;
+        if (last) break;
+    }
+    tavrine_encoder_free(encoder);
+    return window.pos;
+}
+
+std::size_t streamDecode(unsigned threads, const Bytes& stream, Bytes& out) {
+    tavrine_decoder* decoder = nullptr;
+    if (tavrine_decoder_create(&decoder) != TAVRINE_OK ||
+        tavrine_decoder_set_threads(decoder, threads) != TAVRINE_OK) {
+        fail("no streaming decoder");
+    }
+    tavrine_out_buffer window{out.data(), out.size(), 0};
+    for (std::size_t at = 0;;) {
+        const std::size_t n = std::min(kStreamPiece, stream.size() - at);
+        const bool last = at + n == stream.size();
+        tavrine_in_buffer piece{stream.data() + at, n, 0};
+        std::size_t remaining = 0;
+        do {
+            if (tavrine_decode_stream(decoder, &window, &piece, last ? TAVRINE_END : TAVRINE_CONTINUE,
+                                      &remaining) != TAVRINE_OK) {
+                fail("streaming decoding failed");
+            }
+        } while (piece.pos < piece.size || remaining != 0);
+        at += n;
+        if (last) break;
+    }
+    tavrine_decoder_free(decoder);
+    return window.pos;
+}
+
+// zstd with its own worker threads, as its program's -T option runs it.
+std::size_t zstdCompressOnWorkers(unsigned threads, const Bytes& in, Bytes& out) {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    if (context == nullptr ||
+        ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, kZstdLevel)) != 0 ||
+        ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_nbWorkers, static_cast<int>(threads))) != 0) {
+        fail("zstd cannot use worker threads (a libzstd without multithreading?)");
+    }
+    const std::size_t length = ZSTD_compress2(context, out.data(), out.size(), in.data(), in.size());
+    ZSTD_freeCCtx(context);
+    if (ZSTD_isError(length) != 0) fail("zstd compression failed");
+    return length;
+}
+
+// Runs a program on the input's files; fails the run when it does not succeed.
+double runProgram(const std::vector<std::string>& argv, const std::string& name) {
+    const double seconds = bench::timeProcess(argv, {});
+    if (seconds < 0) fail(name + ": " + argv[0] + " failed");
+    return seconds;
+}
+
+// A timed operation of the thread table: seconds for `repetitions` calls.
+double timeThreadOp(ThreadOp op, unsigned threads, const Options& options, Input& input,
+                    std::size_t repetitions) {
+    const std::string n = std::to_string(threads);
+    const auto repeat = [&](const std::function<void()>& call) {
+        const auto start = Clock::now();
+        for (std::size_t r = 0; r < repetitions; ++r) call();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    const auto program = [&](std::vector<std::string> argv) {
+        double seconds = 0;
+        for (std::size_t r = 0; r < repetitions; ++r) seconds += runProgram(argv, input.name);
+        return seconds;
+    };
+    switch (op) {
+        case kStreamEncodeN: return repeat([&] { streamEncode(threads, input.data, input.out); });
+        case kStreamEncode1: return repeat([&] { streamEncode(1, input.data, input.out); });
+        case kZstdCompressN: return repeat([&] { zstdCompressOnWorkers(threads, input.data, input.out); });
+        case kStreamDecodeN: return repeat([&] { streamDecode(threads, input.tavrineStream, input.out); });
+        case kStreamDecode1: return repeat([&] { streamDecode(1, input.tavrineStream, input.out); });
+        case kZstdDecompress1: return repeat([&] { zstdDecompress(input.zstdStream, input.out); });
+        case kToolCompressN: return program({options.tool, "-q", "-T" + n, "-c", input.path});
+        case kToolCompress1: return program({options.tool, "-q", "-T1", "-c", input.path});
+        case kLbzipCompressN: return program({"lbzip2", "-n" + n, "-c", input.path});
+        case kToolDecompressN: return program({options.tool, "-q", "-T" + n, "-dc", input.tvrPath});
+        case kToolDecompress1: return program({options.tool, "-q", "-T1", "-dc", input.tvrPath});
+        case kLbzipDecompressN: return program({"lbzip2", "-n" + n, "-dc", input.bz2Path});
+        case kThreadOpCount: break;
+    }
+    fail("unknown operation");
+}
+
+// Writes what the programs read: the input where it is no file already, its
+// .tvr and .bz2 forms; checks the threaded round trips.
+void prepareThreads(Input& input, unsigned threads, const Options& options,
+                    const std::filesystem::path& scratch, std::size_t index) {
+    const std::string stem = (scratch / ("input-" + std::to_string(index))).string();
+    if (input.path.empty()) {
+        input.path = stem;
+        std::ofstream(input.path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(input.data.data()), static_cast<std::streamsize>(input.data.size()));
+    }
+    input.tvrPath = stem + ".tvr";
+    input.bz2Path = stem + ".bz2";
+    if (bench::timeProcess({options.tool, "-q", "-c", input.path}, {}, input.tvrPath) < 0 ||
+        bench::timeProcess({"lbzip2", "-c", input.path}, {}, input.bz2Path) < 0) {
+        fail(input.name + ": the programs could not compress it");
+    }
+    const std::size_t length = streamEncode(threads, input.data, input.out);
+    if (length != input.tavrineStream.size() ||
+        !std::equal(input.tavrineStream.begin(), input.tavrineStream.end(), input.out.begin())) {
+        fail(input.name + ": the stream with threads differs");
+    }
+    if (streamDecode(threads, input.tavrineStream, input.out) != input.data.size() ||
+        !std::equal(input.data.begin(), input.data.end(), input.out.begin())) {
+        fail(input.name + ": decoding with threads did not give the input back");
+    }
+    double slowest = 0;
+    for (std::size_t op = 0; op < kThreadOpCount; ++op) {
+        slowest = std::max(slowest, timeThreadOp(static_cast<ThreadOp>(op), threads, options, input, 1));
+    }
+    input.threadRepetitions =
+        slowest >= options.minSeconds
+            ? 1
+            : static_cast<std::size_t>(options.minSeconds / std::max(slowest, 1e-7)) + 1;
+}
+
+void runThreadRound(std::vector<Input>& inputs, unsigned threads, const Options& options) {
+    for (Input& input : inputs) {
+        for (std::size_t op = 0; op < kThreadOpCount; ++op) {
+            const double elapsed =
+                timeThreadOp(static_cast<ThreadOp>(op), threads, options, input, input.threadRepetitions);
+            input.threadSeconds[op].push_back(elapsed / static_cast<double>(input.threadRepetitions));
+        }
+    }
+}
+
+void printThreadTable(const std::vector<Input>& inputs, unsigned threads, const Options& options) {
+    std::printf(
+        "\nWith threads: N = %u. tav: the streaming calls on one stream (pieces of 1 MiB), zstd -3\n"
+        "with N workers (its decoder has one thread); tool: the tavrine program and lbzip2 -nN\n"
+        "as whole processes on the file. Speeds in MB/s of uncompressed data; multiples:\n"
+        "median of %d paired rounds.\n\n",
+        threads, options.rounds);
+    std::printf("| %-22s | %9s |", "file", "bytes");
+    for (const char* name : kThreadOpNames) std::printf(" %10s |", name);
+    for (const ThreadComparison& c : kThreadComparisons) std::printf(" %10s |", c.label);
+    std::printf("\n|------------------------|-----------|");
+    for (std::size_t op = 0; op < kThreadOpCount + std::size(kThreadComparisons); ++op) {
+        std::printf("------------|");
+    }
+    std::printf("\n");
+    std::array<std::vector<double>, kThreadOpCount> summed;
+    for (auto& perOp : summed) perOp.assign(static_cast<std::size_t>(options.rounds), 0.0);
+    std::size_t corpusBytes = 0;
+    const auto printRowOf = [](const std::string& name, std::size_t bytes,
+                               const std::array<std::vector<double>, kThreadOpCount>& seconds) {
+        std::printf("| %-22s | %9zu |", name.c_str(), bytes);
+        for (std::size_t op = 0; op < kThreadOpCount; ++op) {
+            std::printf(" %10.1f |", megabytesPerSecond(bytes, median(seconds[op])));
+        }
+        for (const ThreadComparison& c : kThreadComparisons) {
+            std::printf(" %9.2fx |", median(speedRatios(seconds[c.tavrine], seconds[c.peer])));
+        }
+        std::printf("\n");
+    };
+    for (const Input& input : inputs) {
+        printRowOf(input.name, input.data.size(), input.threadSeconds);
+        if (!input.inCorpus) continue;
+        corpusBytes += input.data.size();
+        for (std::size_t op = 0; op < kThreadOpCount; ++op) {
+            for (std::size_t r = 0; r < input.threadSeconds[op].size(); ++r) {
+                summed[op][r] += input.threadSeconds[op][r];
+            }
+        }
+    }
+    if (corpusBytes == 0) return;
+    printRowOf("corpus (summed times)", corpusBytes, summed);
+
+    std::printf("\nWorst cases with N threads: tav TN encode speed over its corpus-average speed of the\n"
+                "same round\n\n");
+    std::printf("| %-22s | %9s | %8s |\n", "input", "MB/s", "vs avg");
+    std::printf("|------------------------|-----------|----------|\n");
+    for (const Input& input : inputs) {
+        if (!input.worstCase) continue;
+        std::vector<double> ratios;
+        const auto& own = input.threadSeconds[kStreamEncodeN];
+        for (std::size_t r = 0; r < own.size(); ++r) {
+            const double average = megabytesPerSecond(corpusBytes, summed[kStreamEncodeN][r]);
+            if (average > 0) ratios.push_back(megabytesPerSecond(input.data.size(), own[r]) / average);
+        }
+        std::printf("| %-22s | %9.1f | %7.2fx |\n", input.name.c_str(),
+                    megabytesPerSecond(input.data.size(), median(own)), median(ratios));
+    }
+}
+
+// The whole thread table: inputs prepared, rounds run, the table printed,
+// the scratch files removed.
+void measureThreads(std::vector<Input>& inputs, const Options& options) {
+    if (options.tool.empty() || !bench::programAvailable(options.tool)) {
+        fail("no tavrine program to time (--tool PATH)");
+    }
+    if (!bench::programAvailable("lbzip2")) fail("lbzip2 is not installed (Debian: lbzip2)");
+    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "tavrine-bench-XXXXXX";
+    std::string pattern = scratch.string();
+    if (mkdtemp(pattern.data()) == nullptr) fail("cannot make a scratch directory");
+    scratch = pattern;
+    for (std::size_t i = 0; i < inputs.size(); ++i) prepareThreads(inputs[i], options.threads, options, scratch, i);
+    runThreadRound(inputs, options.threads, options);  // warm-up, not counted
+    for (Input& input : inputs) {
+        for (auto& perOp : input.threadSeconds) perOp.clear();
+    }
+    for (int round = 0; round < options.rounds; ++round) runThreadRound(inputs, options.threads, options);
+    std::filesystem::remove_all(scratch);
+    printThreadTable(inputs, options.threads, options);
+}
+
 Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -479,10 +766,14 @@ Options parseOptions(int argc, char** argv) {
             options.corpus = argv[++i];
         } else if (arg == "--no-corpus") {
             options.useCorpus = false;
+        } else if (arg == "--threads" && hasValue) {
+            options.threads = static_cast<unsigned>(std::max(0, std::atoi(argv[++i])));
+        } else if (arg == "--tool" && hasValue) {
+            options.tool = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
             fail(
-                "usage: tavrine-bench [--rounds N] [--min-ms M] [--corpus DIR | --no-corpus] "
-                "[FILE...]");
+                "usage: tavrine-bench [--rounds N] [--min-ms M] [--threads N] [--tool PATH] "
+                "[--corpus DIR | --no-corpus] [FILE...]");
         } else {
             options.files.push_back(arg);
         }
@@ -504,6 +795,7 @@ int main(int argc, char** argv) {
     for (const std::string& path : options.files) {
         Input input;
         input.name = std::filesystem::path(path).filename().string();
+        input.path = path;
         input.data = readWhole(path);
         inputs.push_back(std::move(input));
     }
@@ -522,5 +814,6 @@ int main(int argc, char** argv) {
     }
     for (int round = 0; round < options.rounds; ++round) runRound(inputs);
     printTables(inputs, options);
+    if (options.threads >= 2) measureThreads(inputs, options);
     return 0;
 }

@@ -335,6 +335,10 @@ Files:
 
 Format:
   -T, --threads=N        worker threads, 0 to 256; 0 = all cores (the default)
+      --memory=SIZE      decompressing: what the segments being decoded may
+                         hold at once (default 512M); fewer are decoded at
+                         once to stay within it, and a file whose segment
+                         needs more is refused
       --variant=0|5      5: range-coded blocks (the default); 0: block-sorted
       --segment-size=SIZE
                          input bytes per independent segment, 4K to 64M

@@ -21,6 +21,10 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFileFailed = 1;
 constexpr int kExitUsage = 2;
 
+// What decompression may hold for segments by default: 512 MiB, ample for
+// any file the tool writes (64 MiB segments need about 130 MiB each).
+constexpr std::uint64_t kDefaultMemoryLimit = std::uint64_t{512} << 20;
+
 struct ToolOptions {
     Mode mode = Mode::compress;
     bool toStdout = false;
@@ -35,9 +39,8 @@ struct ToolOptions {
     unsigned threads = 1;          // resolved: at least 1
     std::uint8_t variant = 5;
     std::uint32_t segmentSize = 0;  // resolved to the default when not given
-    // --memory: what decompression may hold at once. Parsed and kept here;
-    // the decompressor does not yet take a limit.
-    std::optional<std::uint64_t> memoryLimit;
+    // --memory: what the segments being decompressed may hold at once.
+    std::uint64_t memoryLimit = kDefaultMemoryLimit;
     std::vector<std::string> files;  // "-" is standard input; empty means standard input
 };
 

@@ -28,18 +28,23 @@ struct DecoderRelease {
     void operator()(tavrine_decoder* decoder) const noexcept { tavrine_decoder_free(decoder); }
 };
 
-std::unique_ptr<tavrine_encoder, EncoderRelease> makeEncoder(std::uint8_t variant) {
+// Threads that cannot be started leave the coder on the tool's thread.
+std::unique_ptr<tavrine_encoder, EncoderRelease> makeEncoder(std::uint8_t variant, unsigned threads) {
     tavrine_encoder* encoder = nullptr;
     const tavrine_status status = tavrine_encoder_create(variant, &encoder);
     if (status == TAVRINE_BAD_ARGUMENT) throw CodecError("variant " + std::to_string(variant) + " is not supported");
     if (status != TAVRINE_OK) throw std::bad_alloc();
-    return std::unique_ptr<tavrine_encoder, EncoderRelease>(encoder);
+    std::unique_ptr<tavrine_encoder, EncoderRelease> owned(encoder);
+    tavrine_encoder_set_threads(encoder, threads);
+    return owned;
 }
 
-std::unique_ptr<tavrine_decoder, DecoderRelease> makeDecoder() {
+std::unique_ptr<tavrine_decoder, DecoderRelease> makeDecoder(unsigned threads) {
     tavrine_decoder* decoder = nullptr;
     if (tavrine_decoder_create(&decoder) != TAVRINE_OK) throw std::bad_alloc();
-    return std::unique_ptr<tavrine_decoder, DecoderRelease>(decoder);
+    std::unique_ptr<tavrine_decoder, DecoderRelease> owned(decoder);
+    tavrine_decoder_set_threads(decoder, threads);
+    return owned;
 }
 
 std::string damaged(const std::string& what) { return kNotAStream + what + kCorruptedSuffix; }
@@ -47,9 +52,9 @@ std::string damaged(const std::string& what) { return kNotAStream + what + kCorr
 }  // namespace
 
 TransferStats compressRaw(ByteSource& source, ByteSink& sink, std::uint8_t variant,
-                          const ProgressFunction& progress, std::uint64_t knownSize) {
+                          const ProgressFunction& progress, std::uint64_t knownSize, unsigned threads) {
     if (knownSize > kMaxRawInput) throw CodecError(kTooLarge);
-    const auto encoder = makeEncoder(variant);
+    const auto encoder = makeEncoder(variant, threads);
     std::vector<std::uint8_t> input(kPiece);
     std::vector<std::uint8_t> output(kPiece);
     TransferStats stats;
@@ -78,8 +83,9 @@ TransferStats compressRaw(ByteSource& source, ByteSink& sink, std::uint8_t varia
     return stats;
 }
 
-TransferStats decompressRaw(ByteSource& source, ByteSink& sink, const ProgressFunction& progress) {
-    const auto decoder = makeDecoder();
+TransferStats decompressRaw(ByteSource& source, ByteSink& sink, const ProgressFunction& progress,
+                            unsigned threads) {
+    const auto decoder = makeDecoder(threads);
     std::vector<std::uint8_t> input(kPiece);
     std::vector<std::uint8_t> output(kPiece);
     TransferStats stats;

@@ -20,14 +20,18 @@ namespace tavrine::tool {
 // The largest input --raw compresses: the source length of ZOLT_Encode.
 constexpr std::uint64_t kMaxRawInput = 0xFFFFFFFFu;
 
-// `knownSize` is the input's size when known beforehand, else 0. Throws
+// `knownSize` is the input's size when known beforehand, else 0; `threads`
+// (2 or more) sort the blocks on that many threads, the same bytes. Throws
 // CodecError for input past kMaxRawInput bytes, FileError, std::bad_alloc.
 TransferStats compressRaw(ByteSource& source, ByteSink& sink, std::uint8_t variant,
-                          const ProgressFunction& progress = {}, std::uint64_t knownSize = 0);
+                          const ProgressFunction& progress = {}, std::uint64_t knownSize = 0,
+                          unsigned threads = 1);
 
-// Throws FormatError when the stream holds a block that does not decode or
-// ends inside a block, FileError, std::bad_alloc.
-TransferStats decompressRaw(ByteSource& source, ByteSink& sink, const ProgressFunction& progress = {});
+// `threads` (2 or more) run the inverse sorts on that many threads. Throws
+// FormatError when the stream holds a block that does not decode or ends
+// inside a block, FileError, std::bad_alloc.
+TransferStats decompressRaw(ByteSource& source, ByteSink& sink, const ProgressFunction& progress = {},
+                            unsigned threads = 1);
 
 struct RawListing {
     std::uint64_t codedBlocks = 0;

@@ -235,12 +235,14 @@ private:
     TransferStats code(const Input& input, ByteSource& source, ByteSink& sink, ProgressMeter& meter) const {
         const ProgressFunction progress = [&meter](const TransferStats& stats) { meter.show(stats); };
         if (options_.mode == Mode::compress) {
-            if (input.raw) return compressRaw(source, sink, options_.variant, progress, input.knownSize());
+            if (input.raw) {
+                return compressRaw(source, sink, options_.variant, progress, input.knownSize(), options_.threads);
+            }
             const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
             return compressToTvr(source, sink, settings, progress);
         }
-        if (input.raw) return decompressRaw(source, sink, progress);
-        return decompressTvr(source, sink, DecompressSettings{options_.threads}, progress);
+        if (input.raw) return decompressRaw(source, sink, progress, options_.threads);
+        return decompressTvr(source, sink, DecompressSettings{options_.threads, options_.memoryLimit}, progress);
     }
 
     void transfer(Input& input) {

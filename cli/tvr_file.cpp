@@ -74,6 +74,7 @@ void raise(tavrine_status status, const tavrine_tvr_report& report, const Endpoi
         case TAVRINE_OUT_OF_MEMORY: throw std::bad_alloc();
         case TAVRINE_TOO_LARGE:
             throw CodecError("the input has too many segments for one file; use a larger --segment-size");
+        case TAVRINE_MEMORY_LIMIT: throw CodecError(report.message + std::string("; a larger --memory allows it"));
         default: throw CodecError(tavrine_status_text(status));
     }
 }
@@ -103,7 +104,8 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
 TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
                             const ProgressFunction& progress) {
     Endpoints ends{&source, &sink, &progress, nullptr};
-    const tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    given.memory_limit = settings.memoryLimit;
     tavrine_tvr_report report;
     raise(tavrine_tvr_decompress(&readFrom, &ends, &writeTo, &ends, &given, &report), report, ends);
     return statsOf(report);

@@ -20,6 +20,7 @@ struct CompressSettings {
 
 struct DecompressSettings {
     unsigned threads = 1;
+    std::uint64_t memoryLimit = 0;  // what the segments being decoded may hold; 0: no limit
 };
 
 struct TransferStats {

@@ -2,7 +2,8 @@
 // into output windows of random sizes: it must reach the one-shot decoder's
 // verdict, with the same bytes on success, the same block at fault and the
 // bytes of the blocks before it on failure, and never write outside the
-// window it is given. The first four input bytes seed the piece sizes; the
+// window it is given, with worker threads or without. The first four input
+// bytes seed the piece sizes (and, by their top bit, two worker threads); the
 // rest is the stream.
 #include <cstdint>
 #include <cstdlib>
@@ -43,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     tavrine_decoder* decoder = nullptr;
     require(tavrine_decoder_create(&decoder) == TAVRINE_OK);
+    require(tavrine_decoder_set_threads(decoder, (seed >> 31) != 0 ? 2 : 1) == TAVRINE_OK);
     Pieces pieces{seed};
     std::vector<std::uint8_t> decoded;
     std::vector<std::uint8_t> window;

@@ -121,10 +121,13 @@ inline std::vector<std::uint8_t> decode(bytes_view stream) {
 // buffers of their own.
 class Encoder {
 public:
-    explicit Encoder(std::uint32_t variant = TAVRINE_VARIANT_RANGE_CODED) {
+    // threads: worker threads that sort the blocks (tavrine_encoder_set_threads);
+    // 0 or 1: none.
+    explicit Encoder(std::uint32_t variant = TAVRINE_VARIANT_RANGE_CODED, std::uint32_t threads = 1) {
         tavrine_encoder* encoder = nullptr;
         detail::check(tavrine_encoder_create(variant, &encoder));
         encoder_.reset(encoder);
+        if (threads > 1) detail::check(tavrine_encoder_set_threads(encoder, threads));
     }
 
     // Returns what tavrine_encode_stream leaves in *remaining.
@@ -169,10 +172,13 @@ private:
 // the bytes of every block before the one at fault.
 class Decoder {
 public:
-    Decoder() {
+    // threads: worker threads for the inverse sorts (tavrine_decoder_set_threads);
+    // 0 or 1: none.
+    explicit Decoder(std::uint32_t threads = 1) {
         tavrine_decoder* decoder = nullptr;
         detail::check(tavrine_decoder_create(&decoder));
         decoder_.reset(decoder);
+        if (threads > 1) detail::check(tavrine_decoder_set_threads(decoder, threads));
     }
 
     std::size_t run(tavrine_out_buffer& out, tavrine_in_buffer& in, tavrine_directive directive) {

@@ -54,7 +54,8 @@ typedef enum tavrine_status {
     TAVRINE_BAD_ARGUMENT = 6,     /* a null pointer, an unknown variant, a misused object */
     TAVRINE_TOO_LARGE = 7,        /* beyond what the call or the format can state */
     TAVRINE_IO_ERROR = 8,         /* a read or write callback (or descriptor) failed */
-    TAVRINE_UNKNOWN_FORMAT = 9    /* not a .tvr file, or a version or feature this library does not read */
+    TAVRINE_UNKNOWN_FORMAT = 9,   /* not a .tvr file, or a version or feature this library does not read */
+    TAVRINE_MEMORY_LIMIT = 10     /* a .tvr segment needs more memory than the settings allow */
 } tavrine_status;
 
 /* A short lower-case text for a status ("corrupt data"); never NULL. */
@@ -123,6 +124,9 @@ typedef struct tavrine_out_buffer {
     size_t pos;
 } tavrine_out_buffer;
 
+/* The most worker threads that any call or object takes. */
+#define TAVRINE_MAX_THREADS 256u
+
 typedef enum tavrine_directive {
     TAVRINE_CONTINUE = 0, /* more input follows */
     TAVRINE_FLUSH = 1,    /* encoder: end the current block with the input so far */
@@ -135,7 +139,8 @@ typedef enum tavrine_directive {
  * receiver can decode everything given so far; the stream stays valid, but
  * its block boundaries then differ from ZOLT_Encode's. It holds one block of
  * input and one of output besides the block sort's tables (about 230 KB of
- * heap in all), whatever the length. */
+ * heap in all), whatever the length; with worker threads (see
+ * tavrine_encoder_set_threads) about 250 KB more per thread. */
 typedef struct tavrine_encoder tavrine_encoder;
 
 /* Creates an encoder for variant 0 or 5 (TAVRINE_BAD_ARGUMENT otherwise). */
@@ -144,6 +149,19 @@ TAVRINE_API tavrine_status tavrine_encoder_create(uint32_t variant,
 
 /* NULL is allowed. */
 TAVRINE_API void tavrine_encoder_free(tavrine_encoder *encoder) ZOLT_NOTHROW;
+
+/* Worker threads for one stream, in the manner of zstd's nbWorkers: with
+ * threads from 2 to TAVRINE_MAX_THREADS, that many threads of the encoder's
+ * own sort the next blocks while the calling thread codes the sorted ones in
+ * order; 0 or 1 (the default): everything on the calling thread. The stream
+ * is the same bytes for every count. Only before the first input
+ * (TAVRINE_BAD_ARGUMENT after it, or for more than TAVRINE_MAX_THREADS);
+ * TAVRINE_OUT_OF_MEMORY when the threads cannot be started, and the encoder
+ * then goes on without them. With threads, a call with TAVRINE_CONTINUE
+ * returns while blocks may still be sorted; TAVRINE_FLUSH and TAVRINE_END
+ * wait for them. */
+TAVRINE_API tavrine_status tavrine_encoder_set_threads(tavrine_encoder *encoder,
+                                                       uint32_t threads) ZOLT_NOTHROW;
 
 /* Takes input from in (may be NULL: no input) and writes stream bytes to out,
  * as far as either allows. *remaining (may be NULL) is 0 once the directive
@@ -160,13 +178,28 @@ TAVRINE_API tavrine_status tavrine_encode_stream(tavrine_encoder *encoder, tavri
  * accepts (any length here), gives the same bytes, and refuses the others
  * at the same block. Decoded bytes come out block by block, as each block
  * arrives complete; it holds one block of stream and one of output (about
- * 170 KB of heap in all), whatever the length. */
+ * 170 KB of heap in all), whatever the length; with worker threads (see
+ * tavrine_decoder_set_threads) about 200 KB more per thread. */
 typedef struct tavrine_decoder tavrine_decoder;
 
 TAVRINE_API tavrine_status tavrine_decoder_create(tavrine_decoder **decoder) ZOLT_NOTHROW;
 
 /* NULL is allowed. */
 TAVRINE_API void tavrine_decoder_free(tavrine_decoder *decoder) ZOLT_NOTHROW;
+
+/* Worker threads for one stream: with threads from 2 to TAVRINE_MAX_THREADS,
+ * the calling thread range decodes each block's record while that many
+ * threads of the decoder's own run the inverse block sorts of the blocks
+ * before it; 0 or 1 (the default): everything on the calling thread. The
+ * output, the verdicts and the offsets are the same for every count. Only
+ * before the first input, as for the encoder. With threads, a block comes out
+ * once its inverse sort is done: a call with TAVRINE_CONTINUE returns once it
+ * has taken its input, delivering the blocks that are done, and *remaining
+ * counts decoded bytes only when out ran out of room; TAVRINE_FLUSH (as
+ * TAVRINE_END) waits for every block given so far, and *remaining then
+ * counts all decoded bytes not yet delivered. */
+TAVRINE_API tavrine_status tavrine_decoder_set_threads(tavrine_decoder *decoder,
+                                                       uint32_t threads) ZOLT_NOTHROW;
 
 /* Takes stream bytes from in (may be NULL) and writes decoded bytes to out.
  * *remaining (may be NULL) counts decoded bytes held back for want of room
@@ -176,7 +209,7 @@ TAVRINE_API void tavrine_decoder_free(tavrine_decoder *decoder) ZOLT_NOTHROW;
  * inside a block gives TAVRINE_TRUNCATED. A block that no encoder writes
  * gives TAVRINE_CORRUPT, after the bytes of the blocks before it have been
  * delivered. Failures stay: every later call returns them. TAVRINE_FLUSH
- * means the same as TAVRINE_CONTINUE here. */
+ * means the same as TAVRINE_CONTINUE here, but for a decoder with threads. */
 TAVRINE_API tavrine_status tavrine_decode_stream(tavrine_decoder *decoder, tavrine_out_buffer *out,
                                                  tavrine_in_buffer *in, tavrine_directive directive,
                                                  size_t *remaining) ZOLT_NOTHROW;
@@ -193,7 +226,8 @@ TAVRINE_API uint64_t tavrine_decoder_offset(const tavrine_decoder *decoder) ZOLT
 #define TAVRINE_TVR_MIN_SEGMENT_SIZE 4096u
 #define TAVRINE_TVR_DEFAULT_SEGMENT_SIZE 1048576u
 #define TAVRINE_TVR_MAX_SEGMENT_SIZE 67108864u
-#define TAVRINE_MAX_THREADS 256u
+/* What the decompressor's segments may hold at once by default: 512 MiB. */
+#define TAVRINE_TVR_DEFAULT_MEMORY_LIMIT 536870912u
 
 /* Reads up to capacity bytes into buffer; returns the count, 0 at the end of
  * the input, or TAVRINE_READ_FAILED. */
@@ -214,9 +248,14 @@ typedef struct tavrine_tvr_settings {
                                    worker threads, and the bytes are the same for any count */
     tavrine_tvr_progress progress; /* may be NULL */
     void *progress_user;
+    uint64_t memory_limit;      /* reading: bytes the segments being decoded may hold at once,
+                                   their stored and decoded bytes; 0: no limit. Fewer segments
+                                   are decoded at once to stay within it, and a segment that
+                                   needs more on its own is refused (TAVRINE_MEMORY_LIMIT) */
 } tavrine_tvr_settings;
 
-/* Variant 5, the default segment size, one thread, no progress. */
+/* Variant 5, the default segment size, one thread, no progress, a memory
+ * limit of TAVRINE_TVR_DEFAULT_MEMORY_LIMIT. */
 TAVRINE_API void tavrine_tvr_settings_init(tavrine_tvr_settings *settings) ZOLT_NOTHROW;
 
 /* What a .tvr call did, and why it failed. */
@@ -238,12 +277,16 @@ TAVRINE_API tavrine_status tavrine_tvr_compress(tavrine_read_function read, void
                                                 const tavrine_tvr_settings *settings,
                                                 tavrine_tvr_report *report) ZOLT_NOTHROW;
 
-/* Decodes every member of a .tvr input; settings gives the threads and the
- * progress (NULL: defaults). Only segments whose checksums match are
+/* Decodes every member of a .tvr input; settings gives the threads, the
+ * memory limit and the progress (NULL: defaults). Only segments whose checksums match are
  * written, in order, and TAVRINE_OK comes only after every member's content
  * checksum and end frame have been verified. Any bytes at all are safe to
  * pass: damage gives TAVRINE_CORRUPT, a cut TAVRINE_TRUNCATED, foreign data
- * TAVRINE_UNKNOWN_FORMAT, each with fault_offset and a message. */
+ * TAVRINE_UNKNOWN_FORMAT, each with fault_offset and a message; a segment
+ * that needs more memory than settings->memory_limit TAVRINE_MEMORY_LIMIT,
+ * with the frame's offset. With fewer segments than threads (or than the
+ * memory limit lets run at once), each segment's blocks are inverse sorted
+ * on its share of the threads. */
 TAVRINE_API tavrine_status tavrine_tvr_decompress(tavrine_read_function read, void *reader,
                                                   tavrine_write_function write, void *writer,
                                                   const tavrine_tvr_settings *settings,
@@ -279,8 +322,8 @@ TAVRINE_API tavrine_status tavrine_tvr_list(tavrine_read_function read, void *re
  * tavrine_tvr_decompress does. */
 typedef struct tavrine_tvr_reader tavrine_tvr_reader;
 
-/* Creates a reader; settings (may be NULL: one thread) gives the threads,
- * and its other fields are not used. Nothing is read before the first
+/* Creates a reader; settings (may be NULL: one thread) gives the threads
+ * and the memory limit, and its other fields are not used. Nothing is read before the first
  * tavrine_tvr_read. On failure *reader is NULL. */
 TAVRINE_API tavrine_status tavrine_tvr_reader_create(tavrine_read_function read, void *user,
                                                      const tavrine_tvr_settings *settings,

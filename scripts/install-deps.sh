@@ -17,7 +17,7 @@ build_packages=(
 )
 full_packages=(
   "${build_packages[@]}"
-  libbenchmark-dev libbz2-dev libzstd-dev
+  libbenchmark-dev libbz2-dev libzstd-dev lbzip2
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 llvm-14 lld-14
   wine wine32:i386 wine64

@@ -31,7 +31,7 @@ TEST(Version, MacrosAndStringAreTheProjectVersion) {
 
 TEST(Status, EveryStatusHasItsOwnText) {
     std::set<std::string> texts;
-    for (int status = TAVRINE_OK; status <= TAVRINE_UNKNOWN_FORMAT; ++status) {
+    for (int status = TAVRINE_OK; status <= TAVRINE_MEMORY_LIMIT; ++status) {
         const std::string text = tavrine_status_text(static_cast<tavrine_status>(status));
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(texts.insert(text).second) << text;

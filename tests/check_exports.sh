@@ -20,11 +20,13 @@ tavrine_decoded_length
 tavrine_decoder_create
 tavrine_decoder_free
 tavrine_decoder_offset
+tavrine_decoder_set_threads
 tavrine_encode
 tavrine_encode_bound
 tavrine_encode_stream
 tavrine_encoder_create
 tavrine_encoder_free
+tavrine_encoder_set_threads
 tavrine_status_text
 tavrine_tvr_compress
 tavrine_tvr_compress_fd

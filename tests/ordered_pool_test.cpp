@@ -1,10 +1,14 @@
-// The ordered pool: results in submission order whatever finishes first, a
-// bound on tasks in flight, failures surfacing in order.
+// The ordered pool: jobs back in submission order whatever finishes first, a
+// bound on jobs in flight, jobs (and what they hold) reused instead of made
+// anew, failures surfacing in order.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -13,78 +17,101 @@
 namespace tavrine::container {
 namespace {
 
-// Feeds `count` tasks through the pool the way the reader and writer do and
-// returns what came out, in order.
-template <typename Make>
-std::vector<int> runAll(OrderedPool<int>& pool, int count, Make make) {
+// A job that counts how many were ever made, as the reader's and writer's
+// jobs would allocate buffers.
+struct Job {
+    Job() { ++made; }
+    int value = 0;
+    static inline std::atomic<int> made{0};
+};
+
+// Feeds `count` jobs through the pool the way the reader and writer do;
+// work(i) is the work of job i, which starts out holding i. Returns the
+// values taken out, in order.
+std::vector<int> runAll(OrderedPool<Job>& pool, int count,
+                        const std::function<OrderedPool<Job>::Work(int)>& work) {
     std::vector<int> out;
     for (int i = 0; i < count; ++i) {
-        if (pool.full()) out.push_back(pool.takeNext());
-        pool.submit(make(i));
-        while (pool.nextReady()) out.push_back(pool.takeNext());
+        if (pool.full()) out.push_back(pool.takeNext().value);
+        pool.prepare().value = i;
+        pool.submit(work(i));
+        while (pool.nextReady()) out.push_back(pool.takeNext().value);
     }
-    while (!pool.idle()) out.push_back(pool.takeNext());
+    while (!pool.idle()) out.push_back(pool.takeNext().value);
     return out;
 }
 
-TEST(OrderedPool, ResultsComeInSubmissionOrderWhateverFinishesFirst) {
+TEST(OrderedPool, JobsComeBackInSubmissionOrderWhateverFinishesFirst) {
     std::mt19937 rng(7);
     std::vector<int> delays(200);
     for (auto& d : delays) d = static_cast<int>(rng() % 300);
     for (const unsigned threads : {1u, 2u, 4u}) {
-        OrderedPool<int> pool(threads);
+        OrderedPool<Job> pool(threads);
         const auto out = runAll(pool, 200, [&](int i) {
-            return [i, delay = delays[static_cast<std::size_t>(i)]] {
+            return [delay = delays[static_cast<std::size_t>(i)]](Job& job) {
                 std::this_thread::sleep_for(std::chrono::microseconds(delay));
-                return i;
+                job.value *= 3;
             };
         });
         ASSERT_EQ(out.size(), 200u);
-        for (int i = 0; i < 200; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], i) << threads;
+        for (int i = 0; i < 200; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], 3 * i) << threads;
     }
 }
 
-// Counts live task objects: a task holds its input until it has run.
-struct LiveCounter {
-    explicit LiveCounter(std::atomic<int>& live) : live_(live) { ++live_; }
-    LiveCounter(const LiveCounter&) = delete;
-    LiveCounter& operator=(const LiveCounter&) = delete;
-    ~LiveCounter() { --live_; }
-    std::atomic<int>& live_;
-};
-
-TEST(OrderedPool, TasksInFlightStayWithinTheLimitAndInputsGoOnceRun) {
+TEST(OrderedPool, AtMostLimitPlusOneJobsAreEverMadeAndTheyAreReused) {
     for (const unsigned threads : {1u, 3u}) {
-        OrderedPool<int> pool(threads);
+        Job::made = 0;
+        OrderedPool<Job> pool(threads);
         EXPECT_EQ(pool.limit(), threads == 1 ? 1u : threads + 1);
-        std::atomic<int> live{0};
-        int peak = 0;
-        const auto out = runAll(pool, 100, [&](int i) {
-            auto input = std::make_shared<LiveCounter>(live);
-            peak = std::max(peak, live.load());
-            return [input = std::move(input), i] { return i; };
+        std::set<const Job*> seen;
+        const auto out = runAll(pool, 100, [&seen](int) {
+            return [&seen](Job& job) {
+                static std::mutex guard;
+                const std::lock_guard lock(guard);
+                seen.insert(&job);
+            };
         });
         EXPECT_EQ(out.size(), 100u);
-        EXPECT_LE(static_cast<std::size_t>(peak), pool.limit()) << threads;
-        EXPECT_EQ(live.load(), 0);
+        EXPECT_LE(static_cast<std::size_t>(Job::made.load()), pool.limit() + 1) << threads;
+        EXPECT_EQ(seen.size(), static_cast<std::size_t>(Job::made.load())) << threads;
     }
 }
 
-TEST(OrderedPool, AFailureSurfacesAtItsTurnAfterTheResultsBeforeIt) {
+TEST(OrderedPool, SpareJobsAreTheTakenAndUnpreparedOnesNeverThoseInFlight) {
+    OrderedPool<Job> pool(2);
+    pool.prepare().value = 1;
+    pool.prepare().value = 2;
+    pool.prepare().value = 3;
+    EXPECT_TRUE(pool.full());
+    pool.unprepare();  // the one holding 3
+    pool.submit([](Job& job) { job.value += 10; });
+    pool.submit([](Job& job) { job.value += 10; });
+    const auto spares = [&pool] {
+        std::multiset<int> values;
+        pool.forEachSpareJob([&values](Job& job) { values.insert(job.value); });
+        return values;
+    };
+    EXPECT_EQ(spares(), std::multiset<int>{3});
+    EXPECT_EQ(pool.takeNext().value, 11);
+    EXPECT_EQ(spares(), (std::multiset<int>{3, 11}));
+    Job& reused = pool.prepare();  // a spare, with what it held
+    EXPECT_TRUE(reused.value == 3 || reused.value == 11);
+    EXPECT_EQ(pool.takeNext().value, 12);
+}
+
+TEST(OrderedPool, AFailureSurfacesAtItsTurnAfterTheJobsBeforeIt) {
     for (const unsigned threads : {1u, 3u}) {
-        OrderedPool<int> pool(threads);
-        std::vector<int> out;
+        OrderedPool<Job> pool(threads);
         bool failed = false;
         try {
-            out = runAll(pool, 20, [](int i) {
-                return [i]() -> int {
-                    if (i == 5 || i == 9) throw std::runtime_error("task " + std::to_string(i));
-                    return i;
+            runAll(pool, 20, [](int i) {
+                return [i](Job&) {
+                    if (i == 5 || i == 9) throw std::runtime_error("job " + std::to_string(i));
                 };
             });
         } catch (const std::runtime_error& error) {
             failed = true;
-            EXPECT_STREQ(error.what(), "task 5");
+            EXPECT_STREQ(error.what(), "job 5");
         }
         EXPECT_TRUE(failed);
     }
@@ -93,11 +120,12 @@ TEST(OrderedPool, AFailureSurfacesAtItsTurnAfterTheResultsBeforeIt) {
 TEST(OrderedPool, DestroyingItWithWorkPendingDropsTheRest) {
     std::atomic<int> ran{0};
     {
-        OrderedPool<int> pool(2);
+        OrderedPool<Job> pool(2);
         while (!pool.full()) {
-            pool.submit([&ran] {
+            pool.prepare();
+            pool.submit([&ran](Job&) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                return ++ran;
+                ++ran;
             });
         }
     }

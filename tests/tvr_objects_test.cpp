@@ -98,19 +98,21 @@ struct Outcome {
     tavrine_tvr_report report;
 };
 
-Outcome decompressWhole(const Bytes& file, std::uint32_t threads) {
+Outcome decompressWhole(const Bytes& file, std::uint32_t threads, std::uint64_t memoryLimit) {
     Memory in{file};
     Memory out;
-    const tavrine_tvr_settings s = settings(threads);
+    tavrine_tvr_settings s = settings(threads);
+    s.memory_limit = memoryLimit;
     Outcome outcome{};
     outcome.status = tavrine_tvr_decompress(&Memory::read, &in, &Memory::write, &out, &s, &outcome.report);
     outcome.content = out.bytes;
     return outcome;
 }
 
-Outcome readInPieces(const Bytes& file, std::uint32_t threads, std::size_t capacity) {
+Outcome readInPieces(const Bytes& file, std::uint32_t threads, std::uint64_t memoryLimit, std::size_t capacity) {
     Memory in{file};
-    const tavrine_tvr_settings s = settings(threads);
+    tavrine_tvr_settings s = settings(threads);
+    s.memory_limit = memoryLimit;
     tavrine_tvr_reader* reader = nullptr;
     EXPECT_EQ(tavrine_tvr_reader_create(&Memory::read, &in, &s, &reader), TAVRINE_OK);
     Outcome outcome{};
@@ -165,13 +167,20 @@ TEST(TvrReader, HandsOutWhatTheRunToCompletionCallWritesAndFailsAlike) {
         {"foreign", Bytes{0x1F, 0x8B, 8, 0}},
         {"empty input", Bytes{}},
     };
+    // Memory for every segment the threads hold, for about one segment at a
+    // time (a segment's stream and decoded bytes), and for none.
+    const struct {
+        std::uint32_t threads;
+        std::uint64_t memoryLimit;
+    } settingsCases[] = {{0, TAVRINE_TVR_DEFAULT_MEMORY_LIMIT}, {3, TAVRINE_TVR_DEFAULT_MEMORY_LIMIT},
+                         {3, 2 * kSegment}, {3, kSegment}};
     for (const auto& c : cases) {
-        for (const std::uint32_t threads : {0u, 3u}) {
-            const Outcome expected = decompressWhole(c.file, threads);
+        for (const auto [threads, memoryLimit] : settingsCases) {
+            const Outcome expected = decompressWhole(c.file, threads, memoryLimit);
             for (const std::size_t capacity : {std::size_t{1}, std::size_t{kSegment - 1}, std::size_t{1} << 20}) {
-                SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(threads) + " threads, capacity " +
-                             std::to_string(capacity));
-                const Outcome got = readInPieces(c.file, threads, capacity);
+                SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(threads) + " threads, memory limit " +
+                             std::to_string(memoryLimit) + ", capacity " + std::to_string(capacity));
+                const Outcome got = readInPieces(c.file, threads, memoryLimit, capacity);
                 EXPECT_EQ(got.status, expected.status);
                 EXPECT_EQ(got.content, expected.content);
                 EXPECT_EQ(got.report.fault_offset, expected.report.fault_offset);

@@ -30,21 +30,22 @@ Bytes compress(const Bytes& input, std::uint32_t segmentSize = kSmallSegment, un
     return sink.bytes();
 }
 
-Bytes decompress(const Bytes& file, unsigned threads = 1) {
+Bytes decompress(const Bytes& file, unsigned threads = 1, std::uint64_t memoryLimit = 0) {
     MemorySource source(file);
     VectorSink sink;
-    decompressTvr(source, sink, DecompressSettings{threads});
+    decompressTvr(source, sink, DecompressSettings{threads, memoryLimit});
     return sink.bytes();
 }
 
 // The message decompression fails with, and its status in brackets
 // ("decoded" when it succeeds); what it wrote goes to `written`.
-std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* written = nullptr) {
+std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* written = nullptr,
+                            std::uint64_t memoryLimit = 0) {
     MemorySource source(file);
     VectorSink sink;
     std::string message = "decoded";
     try {
-        decompressTvr(source, sink, DecompressSettings{threads});
+        decompressTvr(source, sink, DecompressSettings{threads, memoryLimit});
     } catch (const ContainerError& error) {
         message = error.what() + std::string(" [") + tavrine_status_text(error.status()) + "]";
     }
@@ -126,12 +127,55 @@ TEST(TvrRoundTrip, SizesAroundSegmentBoundariesBothVariantsAnyThreads) {
     }
 }
 
+// Fewer segments than threads (the threads then go into the segments'
+// blocks), as many, and more; whole segments and a short last one.
 TEST(TvrRoundTrip, OutputIsTheSameForAnyThreadCount) {
-    const Bytes input = test::generateSample(test::SampleKind::text, 152089);
-    const Bytes single = compress(input, kSmallSegment, 1);
-    EXPECT_EQ(compress(input, kSmallSegment, 2), single);
-    EXPECT_EQ(compress(input, kSmallSegment, 5), single);
-    EXPECT_EQ(decompress(single, 4), input);
+    const Bytes sample = test::generateSample(test::SampleKind::text, 152089);
+    const std::uint32_t segmentSize = 32u << 10;
+    for (const std::size_t size : {std::size_t{5000}, std::size_t{segmentSize}, 2 * std::size_t{segmentSize},
+                                   3 * std::size_t{segmentSize} - 1, sample.size()}) {
+        const Bytes input(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(size));
+        const Bytes single = compress(input, segmentSize, 1);
+        for (const unsigned threads : {2u, 3u, 5u, 8u}) {
+            EXPECT_EQ(compress(input, segmentSize, threads), single) << size << " bytes, " << threads << " threads";
+            EXPECT_EQ(decompress(single, threads), input) << size << " bytes, " << threads << " threads";
+        }
+    }
+}
+
+// What the segments of this file need: their stored streams and decoded bytes.
+std::vector<std::uint64_t> segmentNeeds(const Bytes& file) {
+    std::vector<std::uint64_t> needs;
+    for (const Bytes& frame : split(file).frames) {
+        const auto fields =
+            decodeSegmentFrame(std::span<const std::uint8_t, kSegmentFrameSize>(frame.data(), kSegmentFrameSize));
+        needs.push_back(std::uint64_t{fields->storedSize} + fields->decodedSize);
+    }
+    return needs;
+}
+
+TEST(TvrMemoryLimit, FewerSegmentsAtOnceAndASegmentThatNeedsMoreIsRefused) {
+    const Bytes input = text(7 * kSmallSegment + 300);
+    const Bytes file = compress(input);
+    const std::vector<std::uint64_t> needs = segmentNeeds(file);
+    const std::uint64_t need = *std::max_element(needs.begin(), needs.end());
+    // Room for one segment, for two, or for all: the same bytes with any threads.
+    for (const std::uint64_t limit : {need, 2 * need + 1, std::uint64_t{0}}) {
+        for (const unsigned threads : {1u, 2u, 6u}) {
+            EXPECT_EQ(decompress(file, threads, limit), input) << "limit " << limit << ", " << threads << " threads";
+        }
+    }
+    Bytes written;
+    const std::string error = decompressError(file, 4, &written, needs[0] - 1);
+    EXPECT_EQ(error, "segment 1 needs " + std::to_string(needs[0]) + " bytes of memory, more than the limit of " +
+                         std::to_string(needs[0] - 1) + " bytes [over the memory limit]");
+    EXPECT_TRUE(written.empty());
+
+    // A later segment that needs more: the ones before it come out first.
+    const Bytes larger = concat(compress(text(kSmallSegment)), compress(input, 4 * kSmallSegment));
+    const std::string later = decompressError(larger, 3, &written, need);
+    EXPECT_EQ(later.rfind("segment 2 needs ", 0), 0u) << later;
+    EXPECT_EQ(written, text(kSmallSegment));
 }
 
 TEST(TvrRoundTrip, EachSegmentIsTheCodecStreamOfItsPieceOfInput) {

@@ -18,6 +18,7 @@ class Status(enum.IntEnum):
     TOO_LARGE = 7  # more segments than a .tvr file can count
     IO_ERROR = 8
     UNKNOWN_FORMAT = 9  # not a .tvr file, or of a version this library does not read
+    MEMORY_LIMIT = 10  # a .tvr segment needs more memory than the reader may hold
 
 
 class TavrineError(ValueError):

@@ -26,6 +26,7 @@ TAVRINE_ENTRY const char* tavrine_status_text(tavrine_status status) noexcept {
         case TAVRINE_TOO_LARGE: return "too large";
         case TAVRINE_IO_ERROR: return "read or write error";
         case TAVRINE_UNKNOWN_FORMAT: return "unknown format";
+        case TAVRINE_MEMORY_LIMIT: return "over the memory limit";
     }
     return "unknown status";
 }

@@ -95,6 +95,19 @@ TAVRINE_ENTRY tavrine_status tavrine_encode_stream(tavrine_encoder* encoder,
     return status;
 }
 
+TAVRINE_ENTRY tavrine_status tavrine_encoder_set_threads(tavrine_encoder* encoder,
+                                                         uint32_t threads) noexcept {
+    if (encoder == nullptr || threads > TAVRINE_MAX_THREADS || encoder->coder.started()) {
+        return TAVRINE_BAD_ARGUMENT;
+    }
+    if (encoder->failure != TAVRINE_OK) return encoder->failure;
+    // Without its workers the encoder goes on, on the caller's thread.
+    return tavrine::api::guardedCall([&] {
+        encoder->coder.setThreads(threads);
+        return TAVRINE_OK;
+    });
+}
+
 TAVRINE_ENTRY tavrine_status tavrine_decoder_create(tavrine_decoder** decoder) noexcept {
     if (decoder == nullptr) return TAVRINE_BAD_ARGUMENT;
     *decoder = nullptr;
@@ -123,6 +136,18 @@ TAVRINE_ENTRY tavrine_status tavrine_decode_stream(tavrine_decoder* decoder,
     if (remaining != nullptr) *remaining = held;
     decoder->failure = status;
     return status;
+}
+
+TAVRINE_ENTRY tavrine_status tavrine_decoder_set_threads(tavrine_decoder* decoder,
+                                                         uint32_t threads) noexcept {
+    if (decoder == nullptr || threads > TAVRINE_MAX_THREADS || decoder->coder.started()) {
+        return TAVRINE_BAD_ARGUMENT;
+    }
+    if (decoder->failure != TAVRINE_OK) return decoder->failure;
+    return tavrine::api::guardedCall([&] {
+        decoder->coder.setThreads(threads);
+        return TAVRINE_OK;
+    });
 }
 
 TAVRINE_ENTRY uint64_t tavrine_decoder_offset(const tavrine_decoder* decoder) noexcept {

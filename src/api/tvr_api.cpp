@@ -23,6 +23,7 @@ tavrine_tvr_settings defaultSettings() noexcept {
     settings.variant = TAVRINE_VARIANT_RANGE_CODED;
     settings.segment_size = TAVRINE_TVR_DEFAULT_SEGMENT_SIZE;
     settings.threads = 1;
+    settings.memory_limit = TAVRINE_TVR_DEFAULT_MEMORY_LIMIT;
     return settings;
 }
 
@@ -88,7 +89,7 @@ container::CompressSettings compressSettingsOf(const tavrine_tvr_settings& setti
 }
 
 container::DecompressSettings decompressSettingsOf(const tavrine_tvr_settings& settings) noexcept {
-    return {threadCount(settings)};
+    return {threadCount(settings), settings.memory_limit};
 }
 
 container::ProgressFunction progressOf(const tavrine_tvr_settings& settings) {

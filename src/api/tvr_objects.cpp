@@ -88,7 +88,7 @@ struct tavrine_tvr_reader {
 
     tavrine::container::CallbackSource source;
     tavrine::container::TvrSegmentReader segments;  // reads from source
-    std::vector<std::uint8_t> segment;  // the verified segment being handed out
+    std::span<const std::uint8_t> segment;  // the verified segment being handed out (the reader's)
     std::size_t handed = 0;             // bytes of it handed out
     std::uint64_t handedOut = 0;        // bytes handed out in all
     bool ended = false;                 // the content is complete and verified
@@ -132,8 +132,9 @@ TAVRINE_ENTRY tavrine_status tavrine_tvr_read(tavrine_tvr_reader* reader, void* 
     // A failure after some bytes waits for the next call, as read(2) has it.
     while (filled < capacity && reader->handOut(into, filled) && !reader->ended) {
         const tavrine_status status = handleStep(reader->failure, [&] {
-            reader->segment = reader->segments.next();
+            reader->segment = {};  // the reader reuses its memory
             reader->handed = 0;
+            reader->segment = reader->segments.next();
             reader->ended = reader->segment.empty();
         });
         if (status != TAVRINE_OK) break;

@@ -1,22 +1,25 @@
-// Runs tasks on worker threads and hands their results back in the order the
-// tasks were submitted. At most `limit()` tasks are in flight (submitted and
-// not yet taken), which bounds the memory their inputs and results hold. A
-// task's exception is rethrown by takeNext() when its turn comes, so failures
-// surface in input order whatever the number of threads. With one thread the
-// tasks run inline in submit(), and no thread is started.
+// Runs jobs on worker threads and hands them back in the order they were
+// submitted. A job is an object the caller fills (a segment's input and the
+// buffers for its result), the work runs on it, and the caller takes it back
+// to write its result out; the pool then reuses it, buffers and all, for a
+// later job, so that segments cost no fresh memory once the first ones have
+// passed. At most `limit()` jobs are prepared or in flight (submitted and not
+// yet taken), so at most limit() + 1 jobs ever exist. A job's exception is
+// rethrown by takeNext() when its turn comes, so failures surface in input
+// order whatever the number of threads. With one thread the work runs inline
+// in submit(), and no thread is started.
 //
-// One producer thread calls submit(), full(), idle(), nextReady() and
-// takeNext(); the pool's own threads run the tasks.
+// One producer thread calls everything but the work; the pool's own threads
+// run the work, each on a job that nothing else touches meanwhile.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <stop_token>
 #include <thread>
 #include <utility>
@@ -24,24 +27,25 @@
 
 namespace tavrine::container {
 
-template <typename Result>
+template <typename Job>
 class OrderedPool {
 public:
-    using Task = std::function<Result()>;
+    using Work = std::function<void(Job&)>;
 
     explicit OrderedPool(unsigned threads)
         : limit_(threads <= 1 ? 1 : std::size_t{threads} + 1) {
         if (threads <= 1) return;
         workers_.reserve(threads);
         for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this](const std::stop_token& stop) { runTasks(stop); });
+            workers_.emplace_back([this](const std::stop_token& stop) { runJobs(stop); });
         }
     }
 
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
 
-    // Pending tasks are dropped; running ones finish before the threads join.
+    // Work not yet started is dropped; running work finishes before the
+    // threads join.
     ~OrderedPool() {
         {
             const std::lock_guard lock(mutex_);
@@ -51,93 +55,140 @@ public:
     }
 
     std::size_t limit() const noexcept { return limit_; }
-    bool full() const noexcept { return submitted_ - taken_ >= limit_; }
-    bool idle() const noexcept { return submitted_ == taken_; }
+    bool full() const noexcept { return inFlight_.size() + prepared_.size() >= limit_; }
+    // No submitted job waits to be taken.
+    bool idle() const noexcept { return inFlight_.empty(); }
 
-    // Precondition: !full().
-    void submit(Task task) {
-        const std::uint64_t sequence = submitted_;
+    // A job to fill for the next submit(): one taken back earlier, with the
+    // buffers it had, or a new one. Several may be prepared before they are
+    // submitted, in order. Precondition: !full().
+    Job& prepare() {
+        recycleTaken();
+        std::unique_ptr<Slot> slot;
+        if (spare_.empty()) {
+            slot = std::make_unique<Slot>();
+        } else {
+            slot = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        prepared_.push_back(std::move(slot));
+        return prepared_.back()->job;
+    }
+
+    // The job prepared last goes back unsubmitted (say, the input had ended).
+    void unprepare() noexcept {
+        spare_.push_back(std::move(prepared_.back()));
+        prepared_.pop_back();
+    }
+
+    // Runs `work` on the oldest prepared job.
+    void submit(Work work) {
+        std::unique_ptr<Slot> slot = std::move(prepared_.front());
+        prepared_.pop_front();
+        slot->done = false;
+        slot->error = nullptr;
+        Slot& submitted = *slot;
+        inFlight_.push_back(std::move(slot));
         if (workers_.empty()) {
-            slots_.emplace_back();
-            ++submitted_;
-            complete(slots_.back(), task);
+            complete(submitted, work);
             return;
         }
         {
             const std::lock_guard lock(mutex_);
-            slots_.emplace_back();
-            queue_.emplace_back(sequence, std::move(task));
-            ++submitted_;
+            queue_.emplace_back(&submitted, std::move(work));
         }
         workAvailable_.notify_one();
     }
 
     // Whether takeNext() would return without waiting.
     bool nextReady() {
+        if (inFlight_.empty()) return false;
         const std::lock_guard lock(mutex_);
-        return !slots_.empty() && slots_.front().done;
+        return inFlight_.front()->done;
     }
 
-    // The result of the oldest task not yet taken, waiting for it if needed;
-    // rethrows the exception the task ended with. Precondition: !idle().
-    Result takeNext() {
-        Slot slot;
+    // The oldest submitted job, once its work is done, waiting for it if
+    // needed; rethrows the exception the work ended with. The job is the
+    // caller's until the next call of takeNext(), prepare() or
+    // forEachSpareJob(), which may reuse it. Precondition: !idle().
+    Job& takeNext() {
+        recycleTaken();
         {
             std::unique_lock lock(mutex_);
-            resultReady_.wait(lock, [this] { return slots_.front().done; });
-            slot = std::move(slots_.front());
-            slots_.pop_front();
-            ++taken_;
+            resultReady_.wait(lock, [this] { return inFlight_.front()->done; });
         }
-        if (slot.error) std::rethrow_exception(slot.error);
-        return std::move(*slot.result);
+        taken_ = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        if (taken_->error) std::rethrow_exception(taken_->error);
+        return taken_->job;
+    }
+
+    // Calls visit(job) for every job that is neither prepared nor in flight,
+    // the one takeNext() gave last included (say, to release its buffers
+    // when memory runs short).
+    template <typename Visit>
+    void forEachSpareJob(Visit visit) {
+        recycleTaken();
+        for (auto& slot : spare_) visit(slot->job);
     }
 
 private:
     struct Slot {
-        std::optional<Result> result;
+        Job job;
         std::exception_ptr error;
-        bool done = false;
+        bool done = false;  // under mutex_ once submitted to a worker
     };
 
-    static void complete(Slot& slot, Task& task) {
+    static void complete(Slot& slot, Work& work) noexcept {
         try {
-            slot.result.emplace(task());
+            work(slot.job);
         } catch (...) {
             slot.error = std::current_exception();
         }
         slot.done = true;
     }
 
-    void runTasks(const std::stop_token& stop) {
+    void recycleTaken() {
+        if (taken_) spare_.push_back(std::move(taken_));
+    }
+
+    void runJobs(const std::stop_token& stop) {
         for (;;) {
-            std::pair<std::uint64_t, Task> job;
+            std::pair<Slot*, Work> next;
             {
                 std::unique_lock lock(mutex_);
                 if (!workAvailable_.wait(lock, stop, [this] { return !queue_.empty(); })) return;
-                job = std::move(queue_.front());
+                next = std::move(queue_.front());
                 queue_.pop_front();
             }
-            Slot finished;
-            complete(finished, job.second);
-            job.second = nullptr;  // frees the task's input before the result waits its turn
+            Slot& slot = *next.first;
+            std::exception_ptr error;
+            try {
+                next.second(slot.job);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            next.second = nullptr;  // frees what the work holds before the job waits its turn
             {
                 const std::lock_guard lock(mutex_);
-                // At most limit() tasks are in flight, so the index fits any size_t.
-                slots_[static_cast<std::size_t>(job.first - taken_)] = std::move(finished);
+                slot.error = std::move(error);
+                slot.done = true;
             }
             resultReady_.notify_all();
         }
     }
 
     const std::size_t limit_;
-    std::uint64_t submitted_ = 0;  // producer thread only
-    std::uint64_t taken_ = 0;      // written by the producer under mutex_
+    // The producer's own: the deques and vector themselves; a slot's fields
+    // are the worker's from submit() until done is set under mutex_.
+    std::deque<std::unique_ptr<Slot>> prepared_;
+    std::deque<std::unique_ptr<Slot>> inFlight_;
+    std::vector<std::unique_ptr<Slot>> spare_;
+    std::unique_ptr<Slot> taken_;
     std::mutex mutex_;
     std::condition_variable_any workAvailable_;
     std::condition_variable resultReady_;
-    std::deque<std::pair<std::uint64_t, Task>> queue_;
-    std::deque<Slot> slots_;  // slots_[i] belongs to task number taken_ + i
+    std::deque<std::pair<Slot*, Work>> queue_;
     std::vector<std::jthread> workers_;  // last: joined first, while the rest still exists
 };
 

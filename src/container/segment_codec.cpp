@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "stream/codec_context.h"
+#include "stream/stream_decoder.h"
+#include "stream/stream_encoder.h"
 #include "stream/stream_format.h"
 #include "tavrine.h"
 
@@ -12,38 +14,67 @@ namespace {
 
 constexpr std::size_t kMaxStreamInput = std::numeric_limits<std::uint32_t>::max();
 
-// Room for one more largest block than the input needs, as
-// ZOLT_GetMaximumEncodedLength gives it, for a segment's input.
-std::size_t encodeCapacity(std::size_t inputSize) noexcept {
-    const std::size_t blocks = inputSize / kBlockSize + (inputSize % kBlockSize != 0 ? 1 : 0);
-    return (blocks + 1) * kMaxEncodedBlock;
+// The streaming coders with worker threads, over whole buffers: the input
+// in one window, room for all of the output in the other.
+std::size_t encodeOnThreads(std::uint32_t variant, std::span<const std::uint8_t> input,
+                            std::span<std::uint8_t> output, unsigned threads) {
+    StreamEncoder encoder(variant);
+    encoder.setThreads(threads);
+    InputWindow in{input.data(), input.size(), 0};
+    OutputWindow out{output.data(), output.size(), 0};
+    // With room for the largest stream, one call takes all and ends.
+    encoder.encode(out, in, Directive::end);
+    return out.pos;
+}
+
+bool decodeOnThreads(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
+                     unsigned threads) {
+    StreamDecoder decoder;
+    decoder.setThreads(threads);
+    InputWindow in{stream.data(), stream.size(), 0};
+    OutputWindow out{output.data(), output.size(), 0};
+    std::size_t held = 0;
+    const CallStatus status = decoder.decode(out, in, Directive::end, held);
+    return status == CallStatus::ok && held == 0 && in.left() == 0 && out.left() == 0;
 }
 
 }  // namespace
 
+std::size_t largestStreamSize(std::size_t inputSize) noexcept {
+    const std::size_t blocks = inputSize / kBlockSize + (inputSize % kBlockSize != 0 ? 1 : 0);
+    return (blocks + 1) * kMaxEncodedBlock;
+}
+
 std::vector<std::uint8_t> encodeStream(std::uint32_t variant, std::span<const std::uint8_t> input) {
-    if (input.empty()) return {};
-    std::vector<std::uint8_t> stream(encodeCapacity(input.size()));
+    std::vector<std::uint8_t> stream(largestStreamSize(input.size()));
+    stream.resize(encodeStreamInto(variant, input, stream));
+    stream.shrink_to_fit();
+    return stream;
+}
+
+std::size_t encodeStreamInto(std::uint32_t variant, std::span<const std::uint8_t> input,
+                             std::span<std::uint8_t> output, unsigned threads) {
+    if (input.empty()) return 0;
+    if (threads >= 2) return encodeOnThreads(variant, input, output, threads);
     const EncodeCall call{variant,
-                          stream.data(),
+                          output.data(),
                           input.data(),
-                          static_cast<std::uint32_t>(std::min(stream.size(), kMaxStreamInput)),
+                          static_cast<std::uint32_t>(std::min(output.size(), kMaxStreamInput)),
                           static_cast<std::uint32_t>(input.size()),
                           nullptr,
                           nullptr,
                           nullptr};
     CodecContext context;
-    const CallOutcome outcome = context.runEncode(call);
     // With the capacity of the largest stream, only exhausted memory stops
     // the loop, and that is thrown.
-    stream.resize(outcome.produced);
-    stream.shrink_to_fit();
-    return stream;
+    return context.runEncode(call).produced;
 }
 
-bool decodeStream(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output) {
+bool decodeStream(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
+                  unsigned threads) {
     if (stream.size() > kMaxStreamInput || output.size() > kMaxStreamInput) return false;
     if (stream.empty()) return output.empty();
+    if (threads >= 2) return decodeOnThreads(stream, output, threads);
     const DecodeCall call{output.data(),
                           stream.data(),
                           static_cast<std::uint32_t>(output.size()),

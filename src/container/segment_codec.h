@@ -3,6 +3,7 @@
 // of known size, and read a stream's block headers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -15,9 +16,23 @@ namespace tavrine::container {
 // byte for byte what ZOLT_Encode writes. Throws std::bad_alloc.
 std::vector<std::uint8_t> encodeStream(std::uint32_t variant, std::span<const std::uint8_t> input);
 
+// Room that always suffices for the stream of inputSize bytes: one largest
+// block more than the input needs, as ZOLT_GetMaximumEncodedLength gives it.
+std::size_t largestStreamSize(std::size_t inputSize) noexcept;
+
+// The same stream written into `output`, which holds largestStreamSize()
+// bytes; returns its length. With threads >= 2 the blocks are sorted on that
+// many threads of its own (the same bytes). Throws std::bad_alloc, and
+// std::system_error when a thread cannot be started.
+std::size_t encodeStreamInto(std::uint32_t variant, std::span<const std::uint8_t> input,
+                             std::span<std::uint8_t> output, unsigned threads = 1);
+
 // Decodes `stream` into `output`; true only when it decodes completely to
-// exactly output.size() bytes. Throws std::bad_alloc.
-bool decodeStream(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output);
+// exactly output.size() bytes. With threads >= 2 the blocks are inverse
+// sorted on that many threads of its own (the same verdict and bytes).
+// Throws std::bad_alloc, and std::system_error when a thread cannot start.
+bool decodeStream(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
+                  unsigned threads = 1);
 
 // The decoded length the block headers of a stream announce (the module's
 // walk); nullopt when the headers do not tile the stream exactly.

@@ -3,19 +3,16 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "container/checksum.h"
 #include "container/ordered_pool.h"
+#include "container/segment_buffer.h"
 #include "container/segment_codec.h"
 #include "stream/stream_format.h"
 
 namespace tavrine::container {
 namespace {
-
-// Stored streams are read in pieces, so that a frame announcing a large
-// segment costs memory only as its bytes actually arrive.
-constexpr std::size_t kReadPiece = 1u << 20;
 
 ContainerError corrupted(std::uint64_t offset, const std::string& what) {
     return ContainerError(TAVRINE_CORRUPT, offset, what);
@@ -72,7 +69,6 @@ public:
             if (!frame) throw corrupted(frameStart_, "damaged frame of " + segmentName(segmentNumber_));
             checkSizes(*frame);
             segment_ = *frame;
-            readStream(frame->storedSize);
             return Frame::segment;
         }
         if (bytes[0] == kEndFrameKind) {
@@ -88,7 +84,9 @@ public:
     const FileHeader& header() const noexcept { return header_; }
     const SegmentFrame& segment() const noexcept { return segment_; }
     const EndFrame& end() const noexcept { return end_; }
-    std::vector<std::uint8_t> takeStream() noexcept { return std::move(stream_); }
+    // Reads the stored stream of the segment frame just read into `into`,
+    // which holds segment().storedSize bytes.
+    void readStream(std::span<std::uint8_t> into) { readExactly(into); }
     std::uint64_t segmentNumber() const noexcept { return segmentNumber_; }
     std::uint64_t frameStart() const noexcept { return frameStart_; }
     std::uint64_t consumed() const noexcept { return input_.consumed(); }
@@ -117,21 +115,10 @@ private:
         }
     }
 
-    void readStream(std::uint32_t size) {
-        stream_.clear();
-        while (stream_.size() < size) {
-            const std::size_t start = stream_.size();
-            const std::size_t piece = std::min<std::size_t>(size - start, kReadPiece);
-            stream_.resize(start + piece);
-            readExactly(std::span(stream_.data() + start, piece));
-        }
-    }
-
     CountingSource input_;
     FileHeader header_;
     SegmentFrame segment_;
     EndFrame end_;
-    std::vector<std::uint8_t> stream_;
     std::uint64_t frameStart_ = 0;
     std::uint64_t segmentNumber_ = 0;
     std::uint64_t members_ = 0;
@@ -143,24 +130,46 @@ struct SegmentPlace {
     std::uint64_t frameStart = 0;
 };
 
-std::vector<std::uint8_t> decodeSegment(const std::vector<std::uint8_t>& stream,
-                                        const SegmentFrame& frame, SegmentPlace place) {
-    const std::string name = segmentName(place.number);
-    if (frameCheck(stream) != frame.storedCheck) {
-        throw corrupted(place.frameStart, "checksum mismatch in " + name);
+// A segment on its way through the pool: its frame and stored stream, read
+// by the producer, and its decoded bytes, written by a worker. Its buffers
+// serve segment after segment.
+struct SegmentJob {
+    SegmentFrame frame;
+    SegmentPlace place;
+    SegmentBuffer stream;
+    SegmentBuffer decoded;
+
+    std::size_t heldBytes() const noexcept { return stream.capacity() + decoded.capacity(); }
+    void release() noexcept {
+        stream.release();
+        decoded.release();
     }
-    // The block headers must announce the frame's size before that much
-    // memory is spent on a stream that may be tiny.
+};
+
+// What a segment's buffers hold: its stored stream and its decoded bytes.
+std::uint64_t memoryOf(const SegmentFrame& frame) noexcept {
+    return std::uint64_t{frame.storedSize} + frame.decodedSize;
+}
+
+void decodeSegment(SegmentJob& job, unsigned threads) {
+    const std::string name = segmentName(job.place.number);
+    const std::span<const std::uint8_t> stream = job.stream.bytes();
+    if (frameCheck(stream) != job.frame.storedCheck) {
+        throw corrupted(job.place.frameStart, "checksum mismatch in " + name);
+    }
+    // The block headers must announce the frame's size before the decoded
+    // bytes' memory is touched for a stream that may be tiny.
     const auto announced = announcedLength(stream);
-    if (!announced || *announced != frame.decodedSize) {
-        throw corrupted(place.frameStart, name + " does not decode");
+    if (!announced || *announced != job.frame.decodedSize) {
+        throw corrupted(job.place.frameStart, name + " does not decode");
     }
-    std::vector<std::uint8_t> decoded(frame.decodedSize);
-    if (!decodeStream(stream, decoded)) throw corrupted(place.frameStart, name + " does not decode");
-    if (contentChecksum(decoded) != frame.checksum) {
-        throw corrupted(place.frameStart, "checksum mismatch in " + name);
+    job.decoded.resize(job.frame.decodedSize);
+    if (!decodeStream(stream, job.decoded.bytes(), threads)) {
+        throw corrupted(job.place.frameStart, name + " does not decode");
     }
-    return decoded;
+    if (contentChecksum(job.decoded.bytes()) != job.frame.checksum) {
+        throw corrupted(job.place.frameStart, "checksum mismatch in " + name);
+    }
 }
 
 // What the end frame must agree with.
@@ -193,11 +202,24 @@ void checkMemberEnd(const FrameParser& parser, const MemberTally& tally,
     }
 }
 
+// Decodes members segment by segment on the pool's threads. The stream and
+// decoded bytes of the segments read and not yet written out (with the spare
+// buffers of earlier ones) stay within the memory limit: when the next
+// segment would pass it, spare buffers are given back and finished segments
+// written out before it is read. At the start of each member as many
+// segments as threads are read before the first is decoded; when the member
+// has fewer, or the limit lets fewer be held at once, each segment's inverse
+// sorts run on its share of the threads.
 class Decompressor {
 public:
     Decompressor(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
                  const ProgressFunction& progress)
-        : parser_(source), sink_(sink), progress_(progress), pool_(settings.threads) {}
+        : parser_(source),
+          sink_(sink),
+          progress_(progress),
+          threads_(std::max(settings.threads, 1u)),
+          memoryLimit_(settings.memoryLimit == 0 ? UINT64_MAX : settings.memoryLimit),
+          pool_(settings.threads) {}
 
     TransferStats run() {
         while (parser_.nextMember()) decodeMember();
@@ -210,10 +232,12 @@ private:
     void decodeMember() {
         tally_ = MemberTally{};
         content_.emplace();
+        readingAhead_ = threads_ > 1;
         for (;;) {
             FrameParser::Frame frame{};
             try {
                 frame = parser_.nextFrame();
+                if (frame == FrameParser::Frame::segment) checkMemoryNeeded();
             } catch (...) {
                 // Segments before the damage come out first, and an earlier
                 // failure among them is the one to report.
@@ -221,26 +245,101 @@ private:
                 throw;
             }
             if (frame == FrameParser::Frame::end) break;
-            submitSegment();
+            takeSegment();
         }
         drain();
         checkMemberEnd(parser_, tally_, *content_);
     }
 
-    void submitSegment() {
+    void checkMemoryNeeded() const {
+        const std::uint64_t needed = memoryOf(parser_.segment());
+        if (needed <= memoryLimit_) return;
+        throw ContainerError(TAVRINE_MEMORY_LIMIT, parser_.frameStart(),
+                             segmentName(parser_.segmentNumber()) + " needs " + std::to_string(needed) +
+                                 " bytes of memory, more than the limit of " +
+                                 std::to_string(memoryLimit_) + " bytes");
+    }
+
+    // Reads the segment whose frame was just parsed into a job and submits
+    // it, or holds it back while reading ahead.
+    void takeSegment() {
+        const SegmentFrame& frame = parser_.segment();
+        const std::uint64_t needed = memoryOf(frame);
+        if (readingAhead_ && (readAhead_ == threads_ || !makeRoom(needed, false))) {
+            submitReadAhead(false);
+        }
+        if (!readingAhead_) makeRoom(needed, true);
         if (pool_.full()) emit(pool_.takeNext());
-        pool_.submit([stream = parser_.takeStream(), frame = parser_.segment(),
-                      place = SegmentPlace{parser_.segmentNumber(), parser_.frameStart()}] {
-            return decodeSegment(stream, frame, place);
-        });
+
+        SegmentJob& job = pool_.prepare();
+        held_ += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
+        job.stream.resize(frame.storedSize);
+        job.frame = frame;
+        job.place = SegmentPlace{parser_.segmentNumber(), parser_.frameStart()};
+        try {
+            parser_.readStream(job.stream.bytes());
+        } catch (...) {
+            pool_.unprepare();
+            drain();
+            throw;
+        }
+        if (readingAhead_) {
+            ++readAhead_;
+            return;
+        }
+        submit(threadsWithin_);
         while (pool_.nextReady()) emit(pool_.takeNext());
     }
 
+    // Brings the memory held down to what leaves room for `needed` more
+    // bytes: spare buffers first, then (when it may wait) segments written
+    // out in turn. False when that takes waiting and it may not.
+    bool makeRoom(std::uint64_t needed, bool mayWait) {
+        while (held_ + needed > memoryLimit_) {
+            if (releaseSpareBuffers()) continue;
+            if (!mayWait || pool_.idle()) return false;
+            emit(pool_.takeNext());
+        }
+        return true;
+    }
+
+    bool releaseSpareBuffers() {
+        const std::uint64_t before = held_;
+        pool_.forEachSpareJob([this](SegmentJob& job) {
+            held_ -= job.heldBytes();
+            job.release();
+        });
+        return held_ != before;
+    }
+
+    // Ends the reading ahead: the segments read so far are submitted. When
+    // fewer than threads are held at once (the member had no more, or the
+    // memory limit allowed no more), the threads are shared out among them,
+    // and among the member's later segments likewise.
+    void submitReadAhead(bool memberEnded) {
+        if (!readingAhead_) return;
+        readingAhead_ = false;
+        const unsigned segments = std::exchange(readAhead_, 0u);
+        const bool fewer = segments != 0 && segments < threads_;
+        if (fewer && !memberEnded) threadsWithin_ = threads_ / segments;
+        for (unsigned i = 0; i < segments; ++i) {
+            submit(fewer ? threads_ / segments + (i < threads_ % segments ? 1 : 0) : 1);
+        }
+    }
+
+    void submit(unsigned threads) {
+        pool_.submit([threads](SegmentJob& job) { decodeSegment(job, threads); });
+    }
+
+    // Every segment read goes out, or the first failure among them.
     void drain() {
+        submitReadAhead(true);
+        threadsWithin_ = 1;
         while (!pool_.idle()) emit(pool_.takeNext());
     }
 
-    void emit(const std::vector<std::uint8_t>& decoded) {
+    void emit(const SegmentJob& job) {
+        const std::span<const std::uint8_t> decoded = job.decoded.bytes();
         sink_.write(decoded);
         content_->update(decoded);
         ++tally_.segments;
@@ -256,10 +355,16 @@ private:
     FrameParser parser_;
     ByteSink& sink_;
     const ProgressFunction& progress_;
+    const unsigned threads_;
+    const std::uint64_t memoryLimit_;
     TransferStats stats_;
     MemberTally tally_;
     std::optional<StreamingChecksum> content_;  // of the member being decoded
-    OrderedPool<std::vector<std::uint8_t>> pool_;  // last: its threads stop before the rest goes
+    std::uint64_t held_ = 0;      // bytes in the buffers of every job the pool holds
+    bool readingAhead_ = false;   // segments are read but not yet submitted
+    unsigned readAhead_ = 0;      // the segments read ahead
+    unsigned threadsWithin_ = 1;  // for each segment after the reading ahead
+    OrderedPool<SegmentJob> pool_;  // last: its threads stop before the rest goes
 };
 
 }  // namespace
@@ -274,6 +379,7 @@ TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const Decompress
 TvrListing listTvr(ByteSource& source) {
     FrameParser parser(source);
     TvrListing listing;
+    SegmentBuffer buffer;  // one segment's stream at a time
     while (parser.nextMember()) {
         if (listing.members++ == 0) {
             listing.variant = parser.header().variant;
@@ -281,7 +387,10 @@ TvrListing listTvr(ByteSource& source) {
         }
         MemberTally tally;
         while (parser.nextFrame() == FrameParser::Frame::segment) {
-            const std::vector<std::uint8_t> stream = parser.takeStream();
+            buffer.reserve(parser.segment().storedSize);
+            buffer.resize(parser.segment().storedSize);
+            parser.readStream(buffer.bytes());
+            const std::span<const std::uint8_t> stream = buffer.bytes();
             const auto blocks = countBlocks(stream);
             const auto length = announcedLength(stream);
             if (!blocks || !length || *length != parser.segment().decodedSize) {
@@ -307,30 +416,79 @@ struct TvrSegmentReader::State {
     enum class Place { beforeMember, inMember, afterEndFrame, finished };
 
     State(ByteSource& source, const DecompressSettings& settings)
-        : parser(source), pool(settings.threads) {}
+        : parser(source),
+          memoryLimit(settings.memoryLimit == 0 ? UINT64_MAX : settings.memoryLimit),
+          pool(settings.threads) {}
 
-    // Reads frames while the pool has room, so that up to its limit of
-    // segments decode while the caller works. Damage to the framing is kept
-    // until the segments before it are out.
+    // Reads frames while the pool and the memory limit have room, so that up
+    // to the pool's limit of segments decode while the caller works. Damage
+    // to the framing is kept until the segments before it are out.
     void readAhead() {
-        while (place == Place::inMember && !framingFailure && !pool.full()) {
+        while (place == Place::inMember && !framingFailure) {
             try {
-                if (parser.nextFrame() == FrameParser::Frame::end) {
-                    place = Place::afterEndFrame;
-                    return;
+                if (!framePending) {
+                    if (pool.full()) return;
+                    if (parser.nextFrame() == FrameParser::Frame::end) {
+                        place = Place::afterEndFrame;
+                        return;
+                    }
+                    checkMemoryNeeded();
+                    framePending = true;
                 }
+                if (!makeRoom(memoryOf(parser.segment())) || pool.full()) return;
+                framePending = false;
+                submitSegment();
             } catch (...) {
                 framingFailure = std::current_exception();
                 return;
             }
-            pool.submit([stream = parser.takeStream(), frame = parser.segment(),
-                         segmentPlace = SegmentPlace{parser.segmentNumber(), parser.frameStart()}] {
-                return decodeSegment(stream, frame, segmentPlace);
-            });
         }
     }
 
-    std::vector<std::uint8_t> deliver(std::vector<std::uint8_t> decoded) {
+    void checkMemoryNeeded() const {
+        const std::uint64_t needed = memoryOf(parser.segment());
+        if (needed <= memoryLimit) return;
+        throw ContainerError(TAVRINE_MEMORY_LIMIT, parser.frameStart(),
+                             segmentName(parser.segmentNumber()) + " needs " + std::to_string(needed) +
+                                 " bytes of memory, more than the limit of " + std::to_string(memoryLimit) +
+                                 " bytes");
+    }
+
+    // Room for `needed` more bytes of buffers, spare buffers given back
+    // first; false while segments in flight hold the rest (they go out to
+    // the caller first). A lone segment always fits: checkMemoryNeeded().
+    bool makeRoom(std::uint64_t needed) {
+        while (held + needed > memoryLimit) {
+            const std::uint64_t before = held;
+            pool.forEachSpareJob([this](SegmentJob& job) {
+                held -= job.heldBytes();
+                job.release();
+            });
+            if (held == before) return pool.idle();
+        }
+        return true;
+    }
+
+    // Reads the stream of the segment frame just parsed into a job and
+    // submits it; a read that fails leaves no job behind.
+    void submitSegment() {
+        const SegmentFrame& frame = parser.segment();
+        SegmentJob& job = pool.prepare();
+        held += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
+        job.stream.resize(frame.storedSize);
+        job.frame = frame;
+        job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
+        try {
+            parser.readStream(job.stream.bytes());
+        } catch (...) {
+            pool.unprepare();
+            throw;
+        }
+        pool.submit([](SegmentJob& submitted) { decodeSegment(submitted, 1); });
+    }
+
+    std::span<const std::uint8_t> deliver(const SegmentJob& job) {
+        const std::span<const std::uint8_t> decoded = job.decoded.bytes();
         content->update(decoded);
         ++tally.segments;
         tally.decodedSize += decoded.size();
@@ -363,12 +521,15 @@ struct TvrSegmentReader::State {
     }
 
     FrameParser parser;
+    const std::uint64_t memoryLimit;
     TransferStats stats;
     MemberTally tally;
     std::optional<StreamingChecksum> content;  // of the member being read
     Place place = Place::beforeMember;
+    bool framePending = false;  // a segment frame is parsed, its stream not yet read
+    std::uint64_t held = 0;     // bytes in the buffers of every job the pool holds
     std::exception_ptr framingFailure;
-    OrderedPool<std::vector<std::uint8_t>> pool;  // last: its threads stop before the rest goes
+    OrderedPool<SegmentJob> pool;  // last: its threads stop before the rest goes
 };
 
 TvrSegmentReader::TvrSegmentReader(ByteSource& source, const DecompressSettings& settings)
@@ -376,7 +537,7 @@ TvrSegmentReader::TvrSegmentReader(ByteSource& source, const DecompressSettings&
 
 TvrSegmentReader::~TvrSegmentReader() = default;
 
-std::vector<std::uint8_t> TvrSegmentReader::next() {
+std::span<const std::uint8_t> TvrSegmentReader::next() {
     State& state = *state_;
     for (;;) {
         state.readAhead();

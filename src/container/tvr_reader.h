@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "container/byte_io.h"
@@ -18,6 +19,10 @@ namespace tavrine::container {
 
 struct DecompressSettings {
     unsigned threads = 1;
+    // Bytes the buffers of segments in flight (stored and decoded bytes) may
+    // hold at once; 0: no limit. A segment that needs more on its own is
+    // refused (TAVRINE_MEMORY_LIMIT).
+    std::uint64_t memoryLimit = 0;
 };
 
 // Decodes every member of the input into the sink; stats count compressed
@@ -43,10 +48,11 @@ struct TvrListing {
 TvrListing listTvr(ByteSource& source);
 
 // Decompression pulled by the caller, one segment at a time: next() reads
-// frames as far as the pool has room (so that up to `threads` segments decode
-// ahead) and returns the oldest segment's bytes once its checksums matched,
-// or an empty vector at the end of the input, and only once every member's
-// end frame and content checksum agreed. It fails as decompressTvr does, in
+// frames as far as the pool and the memory limit have room (so that up to
+// `threads` segments decode ahead) and returns the oldest segment's bytes once
+// its checksums matched, valid until the next call, or an empty span at the
+// end of the input, and only once every member's end frame and content
+// checksum agreed. It fails as decompressTvr does, in
 // input order: the segments before damage to the framing come out first. The
 // source must outlive the reader; after a throw the reader is done.
 class TvrSegmentReader {
@@ -56,7 +62,7 @@ public:
     TvrSegmentReader(const TvrSegmentReader&) = delete;
     TvrSegmentReader& operator=(const TvrSegmentReader&) = delete;
 
-    std::vector<std::uint8_t> next();
+    std::span<const std::uint8_t> next();
     // Input bytes read so far, the segments returned and their bytes, and
     // the members whose end was verified.
     TransferStats stats() const noexcept;

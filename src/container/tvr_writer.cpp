@@ -3,28 +3,32 @@
 #include <algorithm>
 #include <limits>
 #include <utility>
-#include <vector>
 
 #include "container/checksum.h"
 #include "container/ordered_pool.h"
+#include "container/segment_buffer.h"
 #include "container/segment_codec.h"
 
 namespace tavrine::container {
 namespace {
 
-struct EncodedSegment {
-    std::vector<std::uint8_t> stream;
+// A segment on its way through the pool: its input, read by the producer,
+// and its stream and frame, made by a worker. Its buffers serve segment
+// after segment.
+struct SegmentJob {
+    SegmentBuffer input;
+    SegmentBuffer stream;
     SegmentFrame frame;
 };
 
-EncodedSegment encodeSegment(std::uint8_t variant, const std::vector<std::uint8_t>& input) {
-    EncodedSegment segment;
-    segment.stream = encodeStream(variant, input);
-    segment.frame.storedSize = static_cast<std::uint32_t>(segment.stream.size());
-    segment.frame.decodedSize = static_cast<std::uint32_t>(input.size());
-    segment.frame.checksum = contentChecksum(input);
-    segment.frame.storedCheck = frameCheck(segment.stream);
-    return segment;
+void encodeSegment(std::uint8_t variant, unsigned threads, SegmentJob& job) {
+    const std::span<const std::uint8_t> input = job.input.bytes();
+    job.stream.reserve(largestStreamSize(input.size()));
+    job.stream.resize(encodeStreamInto(variant, input, job.stream.room(), threads));
+    job.frame.storedSize = static_cast<std::uint32_t>(job.stream.size());
+    job.frame.decodedSize = static_cast<std::uint32_t>(input.size());
+    job.frame.checksum = contentChecksum(input);
+    job.frame.storedCheck = frameCheck(job.stream.bytes());
 }
 
 class MemberWriter {
@@ -37,9 +41,9 @@ public:
         stats_.bytesOut += bytes.size();
     }
 
-    void putSegment(const EncodedSegment& segment) {
+    void putSegment(const SegmentJob& segment) {
         put(encodeSegmentFrame(segment.frame));
-        put(segment.stream);
+        put(segment.stream.bytes());
         stats_.bytesIn += segment.frame.decodedSize;
         ++stats_.segments;
         if (progress_ && !progress_(stats_)) {
@@ -55,22 +59,49 @@ private:
     TransferStats stats_;
 };
 
-// Counts one more segment of a member; a file counts at most 2^32 - 1.
-void countSegment(std::uint64_t& segmentCount, std::uint32_t segmentSize) {
-    if (++segmentCount > std::numeric_limits<std::uint32_t>::max()) {
-        throw ContainerError(TAVRINE_TOO_LARGE, (segmentCount - 1) * segmentSize,
-                             "the input has too many segments for one file");
-    }
-}
+// Cuts the input into segments, each read into a job of the pool.
+class SegmentReader {
+public:
+    SegmentReader(ByteSource& source, std::uint32_t segmentSize)
+        : source_(source), segmentSize_(segmentSize) {}
 
-// The end frame of a member whose segments are all written.
-EndFrame endFrameOf(std::uint64_t segmentCount, const TransferStats& written,
-                    const StreamingChecksum& content) {
-    EndFrame end;
-    end.segmentCount = static_cast<std::uint32_t>(segmentCount);
-    end.decodedSize = written.bytesIn;
-    end.checksum = content.digest();
-    return end;
+    // Prepares a job holding the next segment; false, with nothing prepared,
+    // once the input has ended.
+    bool readInto(OrderedPool<SegmentJob>& pool) {
+        if (ended_) return false;
+        SegmentJob& job = pool.prepare();
+        job.input.reserve(segmentSize_);
+        job.input.resize(readUpTo(source_, job.input.room().first(segmentSize_)));
+        ended_ = job.input.size() < segmentSize_;
+        if (job.input.size() == 0) {
+            pool.unprepare();
+            return false;
+        }
+        if (++segments_ > std::numeric_limits<std::uint32_t>::max()) {
+            throw ContainerError(TAVRINE_TOO_LARGE, (segments_ - 1) * segmentSize_,
+                                 "the input has too many segments for one file");
+        }
+        content_.update(job.input.bytes());
+        return true;
+    }
+
+    bool ended() const noexcept { return ended_; }
+    std::uint64_t segments() const noexcept { return segments_; }
+    std::uint64_t contentChecksum() const noexcept { return content_.digest(); }
+
+private:
+    ByteSource& source_;
+    const std::uint32_t segmentSize_;
+    StreamingChecksum content_;
+    std::uint64_t segments_ = 0;
+    bool ended_ = false;
+};
+
+// Worker threads for the i-th of `segments` segments when there are fewer
+// segments than threads: the threads are shared out among them.
+unsigned threadsWithin(unsigned threads, std::uint64_t segments, std::uint64_t i) noexcept {
+    const auto count = static_cast<unsigned>(segments);
+    return threads / count + (i < threads % count ? 1 : 0);
 }
 
 }  // namespace
@@ -80,26 +111,34 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     MemberWriter writer(sink, progress);
     writer.put(encodeHeader(FileHeader{settings.variant, settings.segmentSize}));
 
-    StreamingChecksum content;
-    std::uint64_t segmentCount = 0;
-    OrderedPool<EncodedSegment> pool(settings.threads);
-    for (;;) {
+    SegmentReader reader(source, settings.segmentSize);
+    OrderedPool<SegmentJob> pool(settings.threads);
+    const auto submit = [&pool, variant = settings.variant](unsigned threads) {
+        pool.submit([variant, threads](SegmentJob& job) { encodeSegment(variant, threads, job); });
+    };
+    // As many segments as threads are read before the first is submitted:
+    // an input of fewer segments than threads has its segments' blocks
+    // sorted on the threads that would otherwise have nothing to do.
+    const unsigned threads = std::max(settings.threads, 1u);
+    while (reader.segments() < threads && reader.readInto(pool)) {
+    }
+    const std::uint64_t first = reader.segments();
+    for (std::uint64_t i = 0; i < first; ++i) {
+        submit(reader.ended() && first < threads ? threadsWithin(threads, first, i) : 1);
+    }
+    while (!reader.ended()) {
         if (pool.full()) writer.putSegment(pool.takeNext());
-        std::vector<std::uint8_t> input(settings.segmentSize);
-        input.resize(readUpTo(source, input));
-        if (input.empty()) break;
-        countSegment(segmentCount, settings.segmentSize);
-        content.update(input);
-        const bool last = input.size() < settings.segmentSize;
-        pool.submit([variant = settings.variant, input = std::move(input)] {
-            return encodeSegment(variant, input);
-        });
+        if (!reader.readInto(pool)) break;
+        submit(1);
         while (pool.nextReady()) writer.putSegment(pool.takeNext());
-        if (last) break;
     }
     while (!pool.idle()) writer.putSegment(pool.takeNext());
 
-    writer.put(encodeEndFrame(endFrameOf(segmentCount, writer.stats(), content)));
+    EndFrame end;
+    end.segmentCount = static_cast<std::uint32_t>(reader.segments());
+    end.decodedSize = writer.stats().bytesIn;
+    end.checksum = reader.contentChecksum();
+    writer.put(encodeEndFrame(end));
     TransferStats stats = writer.stats();
     stats.members = 1;
     return stats;
@@ -110,16 +149,28 @@ struct TvrMemberWriter::State {
         : settings(given), progress(std::move(progressFunction)), writer(sink, progress),
           pool(given.threads) {}
 
+    // The job that gathers the next segment's input, prepared when the first
+    // byte of it comes; coded segments are written first when the pool is full.
+    SegmentJob& gatheringJob() {
+        if (gathering == nullptr) {
+            if (pool.full()) writer.putSegment(pool.takeNext());
+            gathering = &pool.prepare();
+            gathering->input.reserve(settings.segmentSize);
+            gathering->input.resize(0);
+        }
+        return *gathering;
+    }
+
     // The segment being gathered is complete, or the input ended: it goes to
     // the pool, and every segment coded meanwhile is written.
     void submitGathered() {
-        if (pool.full()) writer.putSegment(pool.takeNext());
-        countSegment(segmentCount, settings.segmentSize);
-        content.update(gathered);
-        pool.submit([variant = settings.variant, input = std::move(gathered)] {
-            return encodeSegment(variant, input);
-        });
-        gathered = {};
+        if (++segmentCount > std::numeric_limits<std::uint32_t>::max()) {
+            throw ContainerError(TAVRINE_TOO_LARGE, (segmentCount - 1) * settings.segmentSize,
+                                 "the input has too many segments for one file");
+        }
+        content.update(gathering->input.bytes());
+        gathering = nullptr;
+        pool.submit([variant = settings.variant](SegmentJob& job) { encodeSegment(variant, 1, job); });
         while (pool.nextReady()) writer.putSegment(pool.takeNext());
     }
 
@@ -133,11 +184,11 @@ struct TvrMemberWriter::State {
     const ProgressFunction progress;  // before writer, which refers to it
     MemberWriter writer;
     StreamingChecksum content;
-    std::vector<std::uint8_t> gathered;  // input of the next segment, below segmentSize bytes
+    SegmentJob* gathering = nullptr;  // prepared in the pool, below segmentSize bytes
     std::uint64_t segmentCount = 0;
     bool started = false;
     bool closed = false;
-    OrderedPool<EncodedSegment> pool;  // last: its threads stop before the rest goes
+    OrderedPool<SegmentJob> pool;  // last: its threads stop before the rest goes
 };
 
 TvrMemberWriter::TvrMemberWriter(ByteSink& sink, const CompressSettings& settings,
@@ -151,12 +202,12 @@ void TvrMemberWriter::write(std::span<const std::uint8_t> bytes) {
     state.startMember();
     const std::size_t segmentSize = state.settings.segmentSize;
     while (!bytes.empty()) {
-        if (state.gathered.empty()) state.gathered.reserve(segmentSize);
-        const std::size_t taken = std::min(segmentSize - state.gathered.size(), bytes.size());
-        state.gathered.insert(state.gathered.end(), bytes.begin(),
-                              bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+        SegmentBuffer& input = state.gatheringJob().input;
+        const std::size_t taken = std::min(segmentSize - input.size(), bytes.size());
+        std::copy_n(bytes.begin(), taken, input.room().begin() + static_cast<std::ptrdiff_t>(input.size()));
+        input.resize(input.size() + taken);
         bytes = bytes.subspan(taken);
-        if (state.gathered.size() == segmentSize) state.submitGathered();
+        if (input.size() == segmentSize) state.submitGathered();
     }
 }
 
@@ -164,10 +215,13 @@ void TvrMemberWriter::close() {
     State& state = *state_;
     if (state.closed) return;
     state.startMember();
-    if (!state.gathered.empty()) state.submitGathered();
+    if (state.gathering != nullptr) state.submitGathered();
     while (!state.pool.idle()) state.writer.putSegment(state.pool.takeNext());
-    state.writer.put(
-        encodeEndFrame(endFrameOf(state.segmentCount, state.writer.stats(), state.content)));
+    EndFrame end;
+    end.segmentCount = static_cast<std::uint32_t>(state.segmentCount);
+    end.decodedSize = state.writer.stats().bytesIn;
+    end.checksum = state.content.digest();
+    state.writer.put(encodeEndFrame(end));
     state.closed = true;
 }
 

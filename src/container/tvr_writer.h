@@ -1,8 +1,10 @@
 // Compression into the .tvr format: the input is cut into segments of
 // segmentSize bytes, each encoded as one independent codec stream on the
-// pool's threads and written in input order behind its frame. The output is
-// the same bytes for any number of threads. Works on input of unknown length;
-// memory stays near (threads + 1) x 2 segments.
+// pool's threads and written in input order behind its frame. An input of
+// fewer segments than threads has the blocks of its segments sorted on the
+// threads left over. The output is the same bytes for any number of threads.
+// Works on input of unknown length; memory stays near (threads + 2) x 2
+// segments, in buffers that serve segment after segment.
 #pragma once
 
 #include <cstdint>

@@ -95,12 +95,25 @@ public:
     std::uint32_t encodeNextBlock(std::uint32_t variant, const std::uint8_t* src, std::uint32_t len,
                                   std::uint8_t* block, std::uint32_t room, std::uint8_t* record);
 
+    // encodeNextBlock after its block sort, for a record that ForwardBlockSort
+    // (or another thread's BlockSorter) wrote for `len` source bytes: the
+    // steps that chain the stream's state, run in block order.
+    std::uint32_t encodeSortedBlock(std::uint32_t variant, std::uint32_t len, std::uint8_t* block,
+                                    std::uint32_t room, std::uint8_t* record);
+
     // Decodes the stream's next block, whose header passed headerIsPlausible
     // and whose header.size - kBlockHeaderSize payload bytes are at `payload`,
     // into out (header.decodedLength bytes). record holds
     // kDecodeRecordCapacity bytes. out is written only when the block decodes.
     BlockVerdict decodeNextBlock(BlockHeader header, const std::uint8_t* payload, std::uint8_t* out,
                                  std::uint8_t* record);
+
+    // decodeNextBlock up to its inverse sort: the record restored into
+    // `record` and its primary index checked, the steps that chain the
+    // stream's state. When it returns decoded, InverseBlockSort of the record
+    // (on any thread) gives the block's bytes.
+    BlockVerdict restoreNextRecord(BlockHeader header, const std::uint8_t* payload,
+                                   std::uint8_t* record);
 
     // The block loops over a whole buffer; they neither store a length nor
     // make the final report, which are due when the outcome reachedEnd.

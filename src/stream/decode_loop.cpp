@@ -30,6 +30,15 @@ std::uint32_t saturatingAdd(std::uint32_t a, std::uint32_t b) {
 
 BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_t* payload,
                                            std::uint8_t* out, std::uint8_t* record) {
+    const BlockVerdict verdict = restoreNextRecord(header, payload, record);
+    if (verdict != BlockVerdict::decoded) return verdict;
+    const std::uint32_t len = header.decodedLength;
+    InverseBlockSort(out, record, len + kRecordOverhead, inverseSortTable(len));
+    return BlockVerdict::decoded;
+}
+
+BlockVerdict CodecContext::restoreNextRecord(BlockHeader header, const std::uint8_t* payload,
+                                             std::uint8_t* record) {
     const std::uint32_t len = header.decodedLength;
     const std::uint32_t n = len + kRecordOverhead;
     const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
@@ -47,7 +56,6 @@ BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_
     // The inverse sort starts its walk at the primary index's row.
     const std::uint32_t primaryIndex = readLittleEndian16(record);
     if (primaryIndex >= len) return BlockVerdict::corrupt;
-    InverseBlockSort(out, record, n, inverseSortTable(len));
     return BlockVerdict::decoded;
 }
 

@@ -34,9 +34,14 @@ void CodecContext::startStream() {
 std::uint32_t CodecContext::encodeNextBlock(std::uint32_t variant, const std::uint8_t* src,
                                             std::uint32_t len, std::uint8_t* block,
                                             std::uint32_t room, std::uint8_t* record) {
-    const std::uint32_t n = len + kRecordOverhead;
     ForwardBlockSort(record, src, len);
+    return encodeSortedBlock(variant, len, block, room, record);
+}
 
+std::uint32_t CodecContext::encodeSortedBlock(std::uint32_t variant, std::uint32_t len,
+                                              std::uint8_t* block, std::uint32_t room,
+                                              std::uint8_t* record) {
+    const std::uint32_t n = len + kRecordOverhead;
     Payload payload{n, false};
     if (variant == kVariantRangeCoded) {
         // Move-to-front runs inside the coder's pass and leaves the record

@@ -3,13 +3,61 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stream/block_workers.h"
 #include "stream/stream_format.h"
+#include "transform/block_sort.h"
 
 namespace tavrine {
+
+namespace {
+
+// A block on its way through the workers: the record the caller restored,
+// the bytes a worker's inverse sort writes, and how many of them are out.
+struct InverseJob {
+    platform::HeapArray<std::uint8_t> record{kDecodeRecordCapacity};
+    platform::HeapArray<std::uint8_t> output{kMaxDecodedBlock};
+    std::uint32_t length = 0;
+    std::uint32_t delivered = 0;
+};
+
+// A worker's table for the inverse sort; it grows with the largest block.
+struct InverseTable {
+    platform::HeapArray<std::uint16_t> entries;
+};
+
+void inverseSort(InverseTable& table, InverseJob& job) {
+    const std::uint32_t needed = inverseSortTableEntries(job.length);
+    if (table.entries.size() < needed) {
+        table.entries.reset();
+        table.entries = platform::HeapArray<std::uint16_t>(needed);
+    }
+    InverseBlockSort(job.output.data(), job.record.data(), job.length + kRecordOverhead,
+                     table.entries.data());
+}
+
+// As for the encoder: the coder restores a record in about the time a worker
+// inverse sorts three, so two jobs per worker keep them all busy.
+constexpr std::size_t kJobsPerThread = 2;
+constexpr std::size_t kSpareJobs = 2;
+
+}  // namespace
+
+class StreamDecoder::Workers : public BlockWorkers<InverseJob, InverseTable> {
+public:
+    explicit Workers(unsigned threads)
+        : BlockWorkers(threads, kJobsPerThread * threads + kSpareJobs, &inverseSort) {}
+};
 
 StreamDecoder::StreamDecoder()
     : block_(kMaxBlockField), output_(kMaxDecodedBlock), record_(kDecodeRecordCapacity) {
     context_.startStream();
+}
+
+StreamDecoder::~StreamDecoder() = default;
+
+void StreamDecoder::setThreads(unsigned threads) {
+    workers_.reset();
+    if (threads >= 2) workers_ = std::make_unique<Workers>(threads);
 }
 
 void StreamDecoder::deliver(OutputWindow& out) noexcept {
@@ -41,25 +89,18 @@ bool StreamDecoder::decodeBlock(BlockHeader header, const std::uint8_t* payload,
     return true;
 }
 
-CallStatus StreamDecoder::decode(OutputWindow& out, InputWindow& in, Directive directive,
-                                 std::size_t& heldBack) {
-    heldBack = held();
-    if (failure_ != CallStatus::ok) return failure_;
+StreamDecoder::Arrival StreamDecoder::nextBlock(InputWindow& in, BlockHeader& header,
+                                                const std::uint8_t*& payload) {
     for (;;) {
-        deliver(out);
-        if (held() != 0) break;
         if (gathered_ == 0 && in.left() >= kBlockHeaderSize) {
-            const BlockHeader header = readBlockHeader(in.data + in.pos);
-            if (!headerIsPlausible(header)) return fail(CallStatus::corrupt);
+            header = readBlockHeader(in.data + in.pos);
+            if (!headerIsPlausible(header)) return Arrival::corrupt;
             if (in.left() >= header.size) {
-                if (!decodeBlock(header, in.data + in.pos + kBlockHeaderSize, out)) {
-                    return fail(CallStatus::corrupt);
-                }
-                in.pos += header.size;
-                continue;
+                payload = in.data + in.pos + kBlockHeaderSize;
+                return Arrival::complete;
             }
         }
-        if (in.left() == 0) break;
+        if (in.left() == 0) return Arrival::incomplete;
         // Gathering: the header first, checked once it is in, then the payload.
         const std::uint32_t wanted =
             gathered_ < kBlockHeaderSize ? kBlockHeaderSize : readBlockHeader(block_.data()).size;
@@ -68,21 +109,130 @@ CallStatus StreamDecoder::decode(OutputWindow& out, InputWindow& in, Directive d
         std::memcpy(block_.data() + gathered_, in.data + in.pos, taken);
         in.pos += taken;
         gathered_ += taken;
-        if (gathered_ != wanted) break;
-        const BlockHeader header = readBlockHeader(block_.data());
-        if (!headerIsPlausible(header)) return fail(CallStatus::corrupt);
+        if (gathered_ != wanted) return Arrival::incomplete;
+        header = readBlockHeader(block_.data());
+        if (!headerIsPlausible(header)) return Arrival::corrupt;
         if (gathered_ < header.size) continue;
-        if (!decodeBlock(header, block_.data() + kBlockHeaderSize, out)) {
-            return fail(CallStatus::corrupt);
-        }
+        payload = block_.data() + kBlockHeaderSize;
+        return Arrival::complete;
+    }
+}
+
+void StreamDecoder::consumeBlock(InputWindow& in, BlockHeader header) noexcept {
+    // A block found whole in the input was not gathered.
+    if (gathered_ == 0) {
+        in.pos += header.size;
+    } else {
         gathered_ = 0;
     }
-    heldBack = held();
+}
+
+CallStatus StreamDecoder::decode(OutputWindow& out, InputWindow& in, Directive directive,
+                                 std::size_t& heldBack) {
+    if (in.left() != 0) started_ = true;
+    heldBack = workers_ ? static_cast<std::size_t>(workerBytes_) : held();
+    if (failure_ != CallStatus::ok) return failure_;
+    if (workers_) {
+        decodeOnWorkers(out, in, directive, heldBack);
+    } else {
+        decodeHere(out, in, heldBack);
+    }
+    if (failure_ != CallStatus::ok) return failure_;
     // The end is judged only once every decoded byte before it is out.
     if (directive == Directive::end && in.left() == 0 && heldBack == 0 && gathered_ != 0) {
         return fail(CallStatus::truncated);
     }
     return CallStatus::ok;
+}
+
+void StreamDecoder::decodeHere(OutputWindow& out, InputWindow& in, std::size_t& heldBack) {
+    for (;;) {
+        deliver(out);
+        if (held() != 0) break;
+        BlockHeader header{};
+        const std::uint8_t* payload = nullptr;
+        const Arrival arrival = nextBlock(in, header, payload);
+        if (arrival == Arrival::incomplete) break;
+        if (arrival == Arrival::corrupt || !decodeBlock(header, payload, out)) {
+            fail(CallStatus::corrupt);
+            return;
+        }
+        consumeBlock(in, header);
+    }
+    heldBack = held();
+}
+
+bool StreamDecoder::submitBlock(BlockHeader header, const std::uint8_t* payload) {
+    InverseJob& job = workers_->back();
+    // An overrun is refused here as well, as decodeBlock() refuses it.
+    if (context_.restoreNextRecord(header, payload, job.record.data()) != BlockVerdict::decoded) {
+        return false;
+    }
+    job.length = header.decodedLength;
+    job.delivered = 0;
+    workers_->submit();
+    workerBytes_ += job.length;
+    blockOffset_ += header.size;
+    return true;
+}
+
+void StreamDecoder::deliverSorted(OutputWindow& out, bool wait) {
+    Workers& workers = *workers_;
+    while (!workers.empty() && (wait || workers.frontReady())) {
+        InverseJob& job = workers.front();
+        const auto n = static_cast<std::uint32_t>(
+            std::min<std::size_t>(job.length - job.delivered, out.left()));
+        std::memcpy(out.data + out.pos, job.output.data() + job.delivered, n);
+        out.pos += n;
+        job.delivered += n;
+        workerBytes_ -= n;
+        if (job.delivered != job.length) return;  // out is full
+        workers.pop();
+        wait = false;
+    }
+}
+
+// Restored records go to the workers as long as the ring has room; their
+// bytes come out in block order as their inverse sorts finish. A call waits
+// for a sort only when the ring is full, when a failure waits for the blocks
+// before it to be out, and, at a flush or the end, for every block given.
+// With Directive::proceed it returns once the input is taken, and the bytes
+// held back are those that found no room in out.
+void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
+                                    std::size_t& heldBack) {
+    Workers& workers = *workers_;
+    for (;;) {
+        deliverSorted(out, false);
+        if (out.left() == 0 && workerBytes_ != 0) break;
+        if (pending_ != CallStatus::ok || workers.full()) {
+            if (workers.empty()) {
+                heldBack = 0;
+                fail(pending_);
+                return;
+            }
+            deliverSorted(out, true);
+            continue;
+        }
+        BlockHeader header{};
+        const std::uint8_t* payload = nullptr;
+        const Arrival arrival = nextBlock(in, header, payload);
+        if (arrival == Arrival::complete) {
+            if (submitBlock(header, payload)) {
+                consumeBlock(in, header);
+            } else {
+                pending_ = CallStatus::corrupt;
+            }
+            continue;
+        }
+        if (arrival == Arrival::corrupt) {
+            pending_ = CallStatus::corrupt;
+            continue;
+        }
+        if (directive == Directive::proceed || workers.empty()) break;
+        deliverSorted(out, true);
+    }
+    const bool waitsForRoom = out.left() == 0 || directive != Directive::proceed;
+    heldBack = waitsForRoom ? static_cast<std::size_t>(workerBytes_) : 0;
 }
 
 }  // namespace tavrine

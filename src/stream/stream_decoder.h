@@ -6,10 +6,18 @@
 // decoded straight from the caller's input and into the caller's output
 // whenever they hold all of it; otherwise it passes through buffers of one
 // block each.
+//
+// With worker threads (setThreads), the caller's thread restores each
+// block's record (range decoding and move-to-front, which chain state from
+// block to block) and checks it, and the workers run the inverse sorts into
+// jobs of a ring of 2 x threads + 2, whose bytes the caller then delivers in
+// block order: the coder decodes the next block while earlier ones are
+// inverse sorted.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/heap.h"
 #include "stream/codec_context.h"
@@ -21,21 +29,58 @@ class StreamDecoder {
 public:
     // Obtains the buffers and starts the stream; throws std::bad_alloc.
     StreamDecoder();
+    ~StreamDecoder();
+    StreamDecoder(const StreamDecoder&) = delete;
+    StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+    // From now on blocks are inverse sorted on `threads` worker threads (2 or
+    // more; 0 or 1: on the caller's thread). Precondition: no input taken
+    // yet. Throws std::bad_alloc, or std::system_error when a thread cannot
+    // start.
+    void setThreads(unsigned threads);
+
+    // Whether input has been taken: the thread count is then fixed.
+    bool started() const noexcept { return started_; }
 
     // Takes stream bytes and writes decoded bytes as far as the windows
-    // allow; *held receives the decoded bytes held back for out. With
-    // Directive::end the input ends with this window. Returns ok, corrupt or
-    // truncated; a failure stays. Throws std::bad_alloc; the decoder is then
-    // unusable.
+    // allow; *held receives the decoded bytes held back for out, with workers
+    // also those of blocks whose inverse sort may still run (a later call
+    // waits for them). With Directive::end the input ends with this window.
+    // Returns ok, corrupt or truncated; a failure stays, and is returned only
+    // once the bytes of every block before the one at fault are out. Throws
+    // std::bad_alloc; the decoder is then unusable.
     CallStatus decode(OutputWindow& out, InputWindow& in, Directive directive, std::size_t& held);
 
     // Stream offset of the block being gathered, or of the block at fault.
     std::uint64_t blockOffset() const noexcept { return blockOffset_; }
 
 private:
+    class Workers;
+
+    // The loops of decode(): they set failure_ and the bytes held back.
+    void decodeHere(OutputWindow& out, InputWindow& in, std::size_t& heldBack);
+    void decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
+                         std::size_t& heldBack);
+
+    enum class Arrival : std::uint8_t { incomplete, complete, corrupt };
+
+    // Finds the next block: complete, with its header and payload, straight
+    // in the input or gathered into block_; incomplete when the input ends
+    // first (what there is gets gathered); corrupt for a header that no
+    // encoder writes, judged as soon as its four bytes are in.
+    Arrival nextBlock(InputWindow& in, BlockHeader& header, const std::uint8_t*& payload);
+    // Moves past the complete block that nextBlock() found.
+    void consumeBlock(InputWindow& in, BlockHeader header) noexcept;
+
     // Decodes a complete block into out when it fits there and nothing is
     // held back, else into the held output. False when the block is corrupt.
     bool decodeBlock(BlockHeader header, const std::uint8_t* payload, OutputWindow& out);
+    // Restores a complete block's record into the ring's next job and hands
+    // the job to the workers; false when the block is corrupt.
+    bool submitBlock(BlockHeader header, const std::uint8_t* payload);
+    // Delivers the bytes of blocks whose inverse sort is done, in order, as
+    // far as out allows; `wait`: waits for the oldest one.
+    void deliverSorted(OutputWindow& out, bool wait);
     void deliver(OutputWindow& out) noexcept;
     std::size_t held() const noexcept { return heldEnd_ - heldStart_; }
     CallStatus fail(CallStatus status) noexcept { return failure_ = status; }
@@ -49,6 +94,10 @@ private:
     std::uint32_t heldEnd_ = 0;
     std::uint64_t blockOffset_ = 0;
     CallStatus failure_ = CallStatus::ok;
+    CallStatus pending_ = CallStatus::ok;  // a failure found while earlier blocks are still out
+    bool started_ = false;
+    std::unique_ptr<Workers> workers_;  // null: blocks are inverse sorted on the caller's thread
+    std::uint64_t workerBytes_ = 0;     // decoded bytes of the blocks the ring holds, undelivered
 };
 
 }  // namespace tavrine

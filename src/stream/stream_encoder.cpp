@@ -3,9 +3,39 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stream/block_workers.h"
 #include "stream/stream_format.h"
+#include "transform/block_sorter.h"
 
 namespace tavrine {
+
+namespace {
+
+// A block on its way through the workers: its source bytes, gathered by the
+// caller, and the record a worker's sorter writes.
+struct SortJob {
+    platform::HeapArray<std::uint8_t> block{kBlockSize};
+    platform::HeapArray<std::uint8_t> record{kRecordOverhead + kBlockSize};
+    std::uint32_t length = 0;
+};
+
+void sortBlock(BlockSorter& sorter, SortJob& job) {
+    sorter.sort(job.record.data(), job.block.data(), job.length);
+}
+
+// Jobs per worker: one being sorted and one sorted and waiting for the coder,
+// which codes a block several times faster than a worker sorts one; two more
+// let the caller gather the next block while all workers are busy.
+constexpr std::size_t kJobsPerThread = 2;
+constexpr std::size_t kSpareJobs = 2;
+
+}  // namespace
+
+class StreamEncoder::Workers : public BlockWorkers<SortJob, BlockSorter> {
+public:
+    explicit Workers(unsigned threads)
+        : BlockWorkers(threads, kJobsPerThread * threads + kSpareJobs, &sortBlock) {}
+};
 
 StreamEncoder::StreamEncoder(std::uint32_t variant)
     : variant_(variant),
@@ -13,6 +43,13 @@ StreamEncoder::StreamEncoder(std::uint32_t variant)
       output_(kMaxEncodedBlock),
       record_(kRecordOverhead + kBlockSize) {
     context_.startStream();
+}
+
+StreamEncoder::~StreamEncoder() = default;
+
+void StreamEncoder::setThreads(unsigned threads) {
+    workers_.reset();
+    if (threads >= 2) workers_ = std::make_unique<Workers>(threads);
 }
 
 void StreamEncoder::deliver(OutputWindow& out) noexcept {
@@ -24,19 +61,36 @@ void StreamEncoder::deliver(OutputWindow& out) noexcept {
 }
 
 void StreamEncoder::codeBlock(const std::uint8_t* src, std::uint32_t len, OutputWindow& out) {
+    context_.ForwardBlockSort(record_.data(), src, len);
+    codeSortedBlock(len, record_.data(), out);
+}
+
+void StreamEncoder::codeSortedBlock(std::uint32_t len, std::uint8_t* record, OutputWindow& out) {
     // With room for a largest block the block step never runs short, and
     // its block does not depend on how much more room there is.
     if (held() == 0 && out.left() >= kMaxEncodedBlock) {
-        out.pos += context_.encodeNextBlock(variant_, src, len, out.data + out.pos,
-                                            kMaxEncodedBlock, record_.data());
+        out.pos += context_.encodeSortedBlock(variant_, len, out.data + out.pos, kMaxEncodedBlock,
+                                              record);
         return;
     }
     heldStart_ = 0;
-    heldEnd_ = context_.encodeNextBlock(variant_, src, len, output_.data(), kMaxEncodedBlock,
-                                        record_.data());
+    heldEnd_ = context_.encodeSortedBlock(variant_, len, output_.data(), kMaxEncodedBlock, record);
+}
+
+void StreamEncoder::codeOldestSorted(OutputWindow& out) {
+    SortJob& job = workers_->front();
+    codeSortedBlock(job.length, job.record.data(), out);
+    workers_->pop();
 }
 
 std::size_t StreamEncoder::encode(OutputWindow& out, InputWindow& in, Directive directive) {
+    if (in.left() != 0) started_ = true;
+    const std::size_t left = workers_ ? encodeOnWorkers(out, in, directive) : encodeHere(out, in, directive);
+    if (directive == Directive::end && !ended_) return std::max<std::size_t>(left, 1);
+    return left;
+}
+
+std::size_t StreamEncoder::encodeHere(OutputWindow& out, InputWindow& in, Directive directive) {
     for (;;) {
         deliver(out);
         if (held() != 0 || ended_) break;
@@ -63,7 +117,53 @@ std::size_t StreamEncoder::encode(OutputWindow& out, InputWindow& in, Directive 
         }
         break;
     }
-    if (directive == Directive::end && !ended_) return std::max<std::size_t>(held(), 1);
+    return held();
+}
+
+// Sorted blocks are coded as soon as they are ready; input is gathered into
+// the ring's next free job, which goes to the workers once it holds a whole
+// block (or, at a flush or the end, what there is). The caller waits for a
+// sort only when the ring is full, or when a flush or the end needs every
+// block out.
+std::size_t StreamEncoder::encodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive) {
+    Workers& workers = *workers_;
+    for (;;) {
+        deliver(out);
+        if (held() != 0 || ended_) break;
+        if (!workers.empty() && workers.frontReady()) {
+            codeOldestSorted(out);
+            continue;
+        }
+        const bool closing = directive != Directive::proceed && in.left() == 0 && gathered_ != 0;
+        if (in.left() != 0 || closing) {
+            if (workers.full()) {
+                codeOldestSorted(out);
+                continue;
+            }
+            SortJob& job = workers.back();
+            const auto taken =
+                static_cast<std::uint32_t>(std::min<std::size_t>(kBlockSize - gathered_, in.left()));
+            if (taken != 0) std::memcpy(job.block.data() + gathered_, in.data + in.pos, taken);
+            in.pos += taken;
+            gathered_ += taken;
+            if (gathered_ == kBlockSize || closing) {
+                job.length = gathered_;
+                gathered_ = 0;
+                workers.submit();
+            }
+            continue;
+        }
+        if (directive == Directive::proceed) break;
+        if (!workers.empty()) {
+            codeOldestSorted(out);
+            continue;
+        }
+        if (directive == Directive::end) {
+            context_.endStream();
+            ended_ = true;
+        }
+        break;
+    }
     return held();
 }
 

@@ -5,10 +5,17 @@
 // most one block of input and one of output; a block is coded straight from
 // the caller's input and into the caller's output whenever they hold a whole
 // one, so that nothing is copied then.
+//
+// With worker threads (setThreads), the blocks are sorted on the workers,
+// several at once, while the caller's thread codes the sorted records in
+// block order: the stream stays the same bytes, since only the coding steps
+// chain state from block to block. Each block is then copied into a job of
+// a ring of 2 x threads + 2 jobs, which bounds the memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/heap.h"
 #include "stream/codec_context.h"
@@ -37,10 +44,23 @@ class StreamEncoder {
 public:
     // Obtains the buffers and starts the stream; throws std::bad_alloc.
     explicit StreamEncoder(std::uint32_t variant);
+    ~StreamEncoder();
+    StreamEncoder(const StreamEncoder&) = delete;
+    StreamEncoder& operator=(const StreamEncoder&) = delete;
+
+    // From now on blocks are sorted on `threads` worker threads (2 or more;
+    // 0 or 1: on the caller's thread). Precondition: no input taken yet.
+    // Throws std::bad_alloc, or std::system_error when a thread cannot start.
+    void setThreads(unsigned threads);
+
+    // Whether input has been taken: the thread count is then fixed.
+    bool started() const noexcept { return started_; }
 
     // Takes input and writes stream bytes as far as the windows allow.
     // Returns 0 once the directive is complete, otherwise the stream bytes
-    // held back for out (at least 1 while an end is not yet complete).
+    // held back for out (at least 1 while an end is not yet complete). With
+    // workers, blocks given with Directive::proceed may still be in sorting
+    // when it returns; flush and end wait for them.
     // Throws std::bad_alloc; the encoder is then unusable.
     std::size_t encode(OutputWindow& out, InputWindow& in, Directive directive);
 
@@ -48,9 +68,18 @@ public:
     bool ended() const noexcept { return ended_; }
 
 private:
+    class Workers;
+
+    std::size_t encodeHere(OutputWindow& out, InputWindow& in, Directive directive);
+    std::size_t encodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive);
+
     // Codes `len` bytes as the next block, into out when a largest block fits
     // there and nothing is held back, else into the held output.
     void codeBlock(const std::uint8_t* src, std::uint32_t len, OutputWindow& out);
+    // The same for a block whose record the workers sorted.
+    void codeSortedBlock(std::uint32_t len, std::uint8_t* record, OutputWindow& out);
+    // Codes the oldest block given to the workers, waiting for its sort.
+    void codeOldestSorted(OutputWindow& out);
     void deliver(OutputWindow& out) noexcept;
     std::size_t held() const noexcept { return heldEnd_ - heldStart_; }
 
@@ -63,6 +92,8 @@ private:
     std::uint32_t heldStart_ = 0;
     std::uint32_t heldEnd_ = 0;
     bool ended_ = false;
+    bool started_ = false;
+    std::unique_ptr<Workers> workers_;  // null: blocks are sorted on the caller's thread
 };
 
 }  // namespace tavrine

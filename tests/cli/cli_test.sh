@@ -441,6 +441,31 @@ case_big_pipe() {
   [ "$decompress_kib" -lt "$limit_kib" ] || fail "decompression peaked at ${decompress_kib} KiB"
 }
 
+case_memory_limit() {
+  # A file of 3 MB whose segments announce 32 MiB each: -T8 would
+  # hold all seven at once, 224 MiB; --memory holds it to two, and a limit
+  # below one segment is refused with the option that allows it.
+  local segment=$((32 << 20)) limit_kib=${TAVRINE_RSS_LIMIT_KIB:-$((24 * 1024))}
+  head -c $((7 * segment)) /dev/zero | "$tavrine" -T2 --segment-size 32M -c >zeros.tvr
+  [ "$(file_size zeros.tvr)" -lt 4000000 ] || fail "zeros.tvr is $(file_size zeros.tvr) bytes"
+  "$helper" peak-rss rss-limited.txt "$tavrine" -T8 --memory=80M -t zeros.tvr ||
+    fail "-t --memory=80M failed: $(cat err.txt 2>/dev/null)"
+  "$helper" peak-rss rss-default.txt "$tavrine" -T8 -t zeros.tvr || fail "-t with the default limit failed"
+  local limited_kib default_kib
+  limited_kib=$(cat rss-limited.txt)
+  default_kib=$(cat rss-default.txt)
+  echo "peak RSS testing 7 segments of 32 MiB, -T8: --memory=80M ${limited_kib} KiB, default ${default_kib} KiB"
+  if [ "$limit_kib" -gt 0 ]; then
+    [ "$limited_kib" -lt $((80 * 1024 + limit_kib)) ] || fail "--memory=80M peaked at ${limited_kib} KiB"
+    [ "$default_kib" -gt $((150 * 1024)) ] || fail "the default limit held only ${default_kib} KiB"
+  fi
+  expect_exit 1 "segment 1 needs 33" "$tavrine" -T8 --memory=16M -d zeros.tvr
+  grep -qF -- "a larger --memory allows it" err.txt || fail "the refusal names no option: $(cat err.txt)"
+  expect_only zeros.tvr rss-limited.txt rss-default.txt
+  "$tavrine" -T8 --memory=33M -dc zeros.tvr | cmp - <(head -c $((7 * segment)) /dev/zero) ||
+    fail "one segment at a time gives other bytes"
+}
+
 # --- data the user cares about ---------------------------------------------------
 
 case_special_outputs() {

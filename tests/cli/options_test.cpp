@@ -148,7 +148,7 @@ TEST(CommandLine, RecursionMemoryAndValuesInEveryForm) {
     EXPECT_TRUE(options(parse({"--recursive", "dir"})).recursive);
     EXPECT_EQ(options(parse({"--memory=512M"})).memoryLimit, 512u << 20);
     EXPECT_EQ(options(parse({"--memory", "2G"})).memoryLimit, std::uint64_t{2} << 30);
-    EXPECT_FALSE(options(parse({})).memoryLimit.has_value());
+    EXPECT_EQ(options(parse({})).memoryLimit, kDefaultMemoryLimit);
     EXPECT_EQ(options(parse({"-ofile"})).output, "file");
     EXPECT_EQ(options(parse({"--output=file"})).output, "file");
 }

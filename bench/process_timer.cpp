@@ -1,0 +1,68 @@
+#include "process_timer.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+
+extern char** environ;
+
+namespace bench {
+namespace {
+
+constexpr const char* kNowhere = "/dev/null";
+
+// posix_spawn's file actions, released on every way out.
+class FileActions {
+public:
+    FileActions() { posix_spawn_file_actions_init(&actions_); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    posix_spawn_file_actions_t* get() noexcept { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+};
+
+}  // namespace
+
+bool programAvailable(const std::string& program) {
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path != nullptr ? path : "");
+    std::string directory;
+    while (std::getline(directories, directory, ':')) {
+        if (!directory.empty() && access((directory + "/" + program).c_str(), X_OK) == 0) return true;
+    }
+    return false;
+}
+
+double timeProcess(const std::vector<std::string>& argv, const std::string& input,
+                   const std::string& output) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    FileActions actions;
+    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO,
+                                     input.empty() ? kNowhere : input.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
+                                     output.empty() ? kNowhere : output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    if (posix_spawnp(&child, args[0], actions.get(), nullptr, args.data(), environ) != 0) return -1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+}  // namespace bench

@@ -1,0 +1,139 @@
+// Worker threads that run one step on each block of a stream, each thread
+// with a working state of its own (a block sorter, an inverse sort table),
+// while the caller's thread takes the blocks back in the order it gave them.
+// The jobs live in a ring of fixed depth that the caller fills and empties,
+// so memory stays at `depth` jobs and one state per thread whatever the
+// stream's length, and nothing is allocated per block.
+//
+// One caller thread uses back(), submit(), frontReady(), front() and pop();
+// the workers touch a job only between its submit() and the moment its step
+// is marked done, under the mutex that front() also takes.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+namespace tavrine {
+
+template <typename Job, typename State>
+class BlockWorkers {
+public:
+    using Step = void (*)(State&, Job&);
+
+    // Starts `threads` workers (at least 1) over a ring of `depth` jobs (at
+    // least 1). Throws std::bad_alloc, or std::system_error when a thread
+    // cannot be started; the threads already running are then joined.
+    BlockWorkers(unsigned threads, std::size_t depth, Step step)
+        : step_(step), jobs_(depth), done_(depth, false), errors_(depth) {
+        workers_.reserve(threads);
+        for (unsigned i = 0; i < threads; ++i) {
+            workers_.emplace_back([this](const std::stop_token& stop) { run(stop); });
+        }
+    }
+
+    BlockWorkers(const BlockWorkers&) = delete;
+    BlockWorkers& operator=(const BlockWorkers&) = delete;
+
+    // Steps not yet started are dropped; running ones finish before the
+    // threads are joined.
+    ~BlockWorkers() {
+        {
+            const std::lock_guard lock(mutex_);
+            queued_ = 0;
+        }
+        for (auto& worker : workers_) worker.request_stop();
+    }
+
+    bool empty() const noexcept { return inFlight_ == 0; }
+    bool full() const noexcept { return inFlight_ == jobs_.size(); }
+    std::size_t inFlight() const noexcept { return inFlight_; }
+
+    // The free job that submit() hands over next. Precondition: !full().
+    Job& back() noexcept { return jobs_[slot(head_ + inFlight_)]; }
+
+    // Hands back() to the workers.
+    void submit() {
+        {
+            const std::lock_guard lock(mutex_);
+            done_[slot(head_ + inFlight_)] = false;
+            ++queued_;
+        }
+        ++inFlight_;
+        workAvailable_.notify_one();
+    }
+
+    // Whether front() would return without waiting. Precondition: !empty().
+    bool frontReady() {
+        const std::lock_guard lock(mutex_);
+        return done_[slot(head_)];
+    }
+
+    // The oldest job given, once its step is done; rethrows what the step
+    // threw. Precondition: !empty().
+    Job& front() {
+        const std::size_t at = slot(head_);
+        {
+            std::unique_lock lock(mutex_);
+            stepDone_.wait(lock, [this, at] { return done_[at]; });
+        }
+        if (errors_[at]) std::rethrow_exception(errors_[at]);
+        return jobs_[at];
+    }
+
+    // Frees front()'s job for back(). Precondition: !empty() and its step done.
+    void pop() noexcept {
+        errors_[slot(head_)] = nullptr;
+        head_ = slot(head_ + 1);
+        --inFlight_;
+    }
+
+private:
+    std::size_t slot(std::size_t index) const noexcept { return index % jobs_.size(); }
+
+    void run(const std::stop_token& stop) {
+        State state;
+        for (;;) {
+            std::size_t at = 0;
+            {
+                std::unique_lock lock(mutex_);
+                if (!workAvailable_.wait(lock, stop, [this] { return queued_ != 0; })) return;
+                // The oldest job not yet started: queued_ jobs wait behind
+                // the next one to start, in ring order.
+                at = nextToStart_;
+                nextToStart_ = slot(nextToStart_ + 1);
+                --queued_;
+            }
+            try {
+                step_(state, jobs_[at]);
+            } catch (...) {
+                errors_[at] = std::current_exception();
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                done_[at] = true;
+            }
+            stepDone_.notify_one();
+        }
+    }
+
+    const Step step_;
+    std::vector<Job> jobs_;
+    std::vector<bool> done_;                   // under mutex_
+    std::vector<std::exception_ptr> errors_;   // written by a worker before its done_ flag
+    std::size_t head_ = 0;                     // caller only: the oldest job in flight
+    std::size_t inFlight_ = 0;                 // caller only: submitted and not popped
+    std::size_t nextToStart_ = 0;              // under mutex_
+    std::size_t queued_ = 0;                   // under mutex_: submitted and not started
+    std::mutex mutex_;
+    std::condition_variable_any workAvailable_;
+    std::condition_variable stepDone_;
+    std::vector<std::jthread> workers_;  // last: joined first, while the rest still exists
+};
+
+}  // namespace tavrine
