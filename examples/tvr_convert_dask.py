@@ -52,7 +52,10 @@ def run(client: Client, sources: list[Path], target_dir: Path, batch: int, threa
                 results = [Outcome(name, error="the task returned no outcome for it") for name in names]
             outcomes += results
         else:
-            error = future.exception()
+            try:
+                error = future.exception()
+            except Exception as cancelled:  # a cancelled task (a lost scheduler) has no exception to give
+                error = cancelled
             outcomes += [Outcome(name, error=f"task failed: {type(error).__name__}: {error}") for name in names]
         future.release()
     return sorted(outcomes, key=lambda outcome: outcome.source)
