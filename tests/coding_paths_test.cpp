@@ -1,7 +1,7 @@
 // The fast coding paths against their straightforward forms: the inline range
 // coder against the step-by-step coder, the move-to-front cursors against a
 // plain table, the fused record passes against the stages run one after the
-// other, and the inverse block sort against the plain successor walk. Every
+// other, and the inverse block sorts against the plain successor walk. Every
 // comparison covers the outputs, the counts and the state left behind, on
 // well-formed and on damaged input alike.
 #include <gtest/gtest.h>
@@ -452,6 +452,31 @@ TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
 }
 #endif
 
+// The fused decoding pass's cursor, through its short step for positions
+// below 16 (every other time) and its general step, against the plain table:
+// the values, the front it reports and the table it leaves.
+TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
+    MoveToFrontTable decodeTable;
+    PlainMoveToFront plainEncoder;
+    PlainMoveToFront plainDecoder;
+    int input = 0;
+    for (const Bytes& bytes : moveToFrontInputs()) {
+        const std::string where = "input " + std::to_string(input++);
+        {
+            tavrine::MoveToFrontDecodeCursor decoder(decodeTable);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                const std::uint32_t position = plainEncoder.encode(bytes[i]);
+                const std::uint8_t value = position < 16 && i % 2 == 0
+                                               ? decoder.decodeInFront(position)
+                                               : decoder.decodePosition(position);
+                ASSERT_EQ(value, plainDecoder.decode(position)) << where << " byte " << i;
+                ASSERT_EQ(decoder.front(), value) << where << " byte " << i;
+            }
+        }
+        EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries()) << where;
+    }
+}
+
 TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     // Any byte is a valid position; decoding random positions must stay a
     // permutation and agree with the plain table whatever the table holds.
@@ -577,12 +602,37 @@ Bytes runsOf(std::size_t length, std::mt19937& rng) {
 // payloads: every result, count, model, byte and table must agree.
 class FusedAgainstStages {
 public:
-    // Decodes one payload both ways; returns whether the fused pass succeeded.
+    // Decodes one payload both ways, and by the ranking pass, which must agree
+    // with the fused one and rank and count the bytes it writes; returns
+    // whether the fused pass succeeded.
     bool decode(const Bytes& payload, std::uint32_t cap, const std::string& where) {
         Bytes fused(cap, 0x5A);
         std::uint32_t fusedCount = kUntouched;
         const bool fusedOk = tavrine::decodeRecord(fusedTable_, fusedCoder_, payload.data(),
                                                    size32(payload), fused.data(), cap, fusedCount);
+        Bytes ranked(cap, 0x5A);
+        std::vector<std::uint16_t> ranks(cap);
+        tavrine::RecordByteCounts counts{};
+        std::uint32_t rankedCount = kUntouched;
+        const bool rankedOk = tavrine::decodeRecordRanked(
+            rankedTable_, rankedCoder_, payload.data(), size32(payload), ranked.data(), cap,
+            rankedCount, ranks.data(), counts);
+        EXPECT_EQ(rankedOk, fusedOk) << where;
+        EXPECT_EQ(rankedCount, fusedCount) << where;
+        EXPECT_TRUE(rankedTable_.entries() == fusedTable_.entries()) << where;
+        expectSameModel(rankedCoder_.model(), fusedCoder_.model(), where);
+        if (rankedOk && fusedOk) {
+            EXPECT_TRUE(ranked == fused) << where;
+            tavrine::RecordByteCounts seen{};
+            std::vector<std::uint16_t> expectedRanks(cap);
+            for (std::uint32_t w = 0; w < rankedCount; ++w) {
+                expectedRanks[w] = static_cast<std::uint16_t>(seen[ranked[w]]++);
+            }
+            EXPECT_TRUE(std::equal(ranks.begin(), ranks.begin() + rankedCount,
+                                   expectedRanks.begin()))
+                << where;
+            EXPECT_TRUE(counts == seen) << where;
+        }
         Decoded separate = decodeWith(separateCoder_, payload, cap);
         EXPECT_EQ(fusedOk, separate.ok) << where;
         EXPECT_EQ(fusedCount, separate.count) << where;
@@ -608,14 +658,18 @@ public:
     // A new stream: models and tables start afresh.
     void restart() {
         fusedCoder_.initModel();
+        rankedCoder_.initModel();
         separateCoder_.initModel();
         fusedTable_.reset();
+        rankedTable_.reset();
         separateTable_.reset();
     }
 
 private:
     MoveToFrontTable fusedTable_;
     RangeCoder fusedCoder_;
+    MoveToFrontTable rankedTable_;
+    RangeCoder rankedCoder_;
     MoveToFrontTable separateTable_;
     ReferenceRangeCoder separateCoder_;
     std::uint32_t count_ = kUntouched;
@@ -730,6 +784,24 @@ Bytes fastInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
     return out;
 }
 
+// Through a lent table with the record's ranks and counts in place, as the
+// decoder leaves them.
+Bytes rankedInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
+    const std::uint32_t m = size32(record) - tavrine::kPrimaryIndexBytes;
+    if (table.size() < tavrine::inverseSortTableEntries(m)) {
+        table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
+    }
+    tavrine::RecordByteCounts counts{};
+    std::uint16_t* ranks = tavrine::recordRankSlots(table.data(), m);
+    for (std::size_t w = 0; w < record.size(); ++w) {
+        ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
+    }
+    Bytes out(m);
+    tavrine::InverseBlockSortRanked(out.data(), record.data(), size32(record), table.data(),
+                                    counts);
+    return out;
+}
+
 TEST(FastInverseBlockSort, EveryPrimaryIndexOfSmallRecordsMatchesThePlainWalk) {
     std::mt19937 rng(31);
     std::vector<std::uint16_t> table;
@@ -741,6 +813,8 @@ TEST(FastInverseBlockSort, EveryPrimaryIndexOfSmallRecordsMatchesThePlainWalk) {
                 const Bytes r = withPrimaryIndex(record, row);
                 ASSERT_EQ(toHex(fastInverse(r, table)), toHex(plainInverseBlockSort(r)))
                     << "record " << toHex(r);
+                ASSERT_EQ(toHex(rankedInverse(r, table)), toHex(plainInverseBlockSort(r)))
+                    << "record " << toHex(r);
             }
         }
     }
@@ -750,7 +824,7 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
     std::mt19937 rng(37);
     std::vector<std::uint16_t> table;
     std::vector<Bytes> records;
-    for (const std::size_t m : {41u, 255u, 4097u, 8192u, 32774u, 65536u}) {
+    for (const std::size_t m : {41u, 255u, 256u, 4097u, 8192u, 32774u, 65536u}) {
         for (const unsigned alphabet : {2u, 256u}) {
             Bytes record =
                 tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, rng, alphabet);
@@ -771,8 +845,13 @@ TEST(FastInverseBlockSort, LargeAndSortedRecordsMatchThePlainWalk) {
         records.push_back(record);
     }
     records.push_back(withPrimaryIndex(Bytes(8194, 0x61), 4000));
+    // The largest block of one byte, whose primary index has that byte twice:
+    // its ranks run past 16 bits.
+    records.push_back(withPrimaryIndex(Bytes(65538, 0x61), 0x6161));
     for (const Bytes& record : records) {
         EXPECT_TRUE(fastInverse(record, table) == plainInverseBlockSort(record))
+            << "length " << record.size();
+        EXPECT_TRUE(rankedInverse(record, table) == plainInverseBlockSort(record))
             << "length " << record.size();
         Bytes own(record.size() - tavrine::kPrimaryIndexBytes);
         tavrine::test::inverseBlockSortOwnTable(own.data(), record.data(), size32(record));

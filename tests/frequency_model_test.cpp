@@ -288,6 +288,39 @@ TEST(FrequencyModel, ResetAndInitOnAUsedModelStartOver) {
     expectStartingState(model.m, fresh.m);
 }
 
+// The codec's calls copy the starting state made when the library was
+// compiled: every field and entry, the lookup table's included, must be
+// modelInit's and modelReset's, on a fresh and on a used model; and
+// modelInitForCodec takes and gives up its arrays as modelInit does.
+TEST(FrequencyModel, CodecInitAndResetEqualTheGeneralCalls) {
+    const auto expectSame = [](const FrequencyModel& m, const FrequencyModel& general) {
+        expectStartingState(m, general);
+        EXPECT_EQ(m.symbolCount, general.symbolCount);
+        EXPECT_EQ(m.targetInterval, general.targetInterval);
+        EXPECT_EQ(m.lookupShift, general.lookupShift);
+        EXPECT_EQ(m.cumFreq[m.symbolCount], kModelTotal);
+        EXPECT_EQ(lookupTable(m), lookupTable(general));
+    };
+    ScopedModel general;
+    ASSERT_TRUE(general.init());
+    ScopedModel model;
+    ASSERT_TRUE(tavrine::modelInitForCodec(&model.m));
+    expectSame(model.m, general.m);
+    for (int update = 0; update < 3000; ++update) tavrine::modelUpdate(&model.m, update % 13);
+    tavrine::modelResetForCodec(&model.m);
+    expectSame(model.m, general.m);
+    ASSERT_TRUE(tavrine::modelInitForCodec(&model.m));  // releases the arrays it held first
+    expectSame(model.m, general.m);
+
+    for (std::uint64_t failing = 1; failing <= 3; ++failing) {
+        tavrine::platform::AllocationFault fault(failing);
+        EXPECT_FALSE(tavrine::modelInitForCodec(&model.m)) << "allocation " << failing;
+        EXPECT_EQ(model.m.cumFreq, nullptr);
+        EXPECT_EQ(model.m.accumFreq, nullptr);
+        EXPECT_EQ(model.m.lookupTable, nullptr);
+    }
+}
+
 TEST(FrequencyModel, FailedAllocationLeavesEveryArrayReleased) {
     {
         tavrine::platform::AllocationFault none(1000);

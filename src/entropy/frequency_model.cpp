@@ -1,7 +1,9 @@
 #include "entropy/frequency_model.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/heap.h"
 
@@ -21,17 +23,17 @@ void releaseTable(std::uint16_t*& table) noexcept {
 
 // The 16-bit tables must hold the total, and the uniform fill must give every
 // symbol at least 1; lookup entries then always fit a symbol number too.
-bool supportedParameters(std::int32_t symbolCount, std::int32_t log2Total) noexcept {
+constexpr bool supportedParameters(std::int32_t symbolCount, std::int32_t log2Total) noexcept {
     if (log2Total < 0 || log2Total > kModelMaxLog2Total) return false;
     return symbolCount >= 1 && symbolCount <= (std::int32_t{1} << log2Total);
 }
 
-std::int32_t modelTotal(const FrequencyModel* model) noexcept {
+constexpr std::int32_t modelTotal(const FrequencyModel* model) noexcept {
     return model->cumFreq[model->symbolCount];
 }
 
 // Doubles the period up to its bound, written so that no bound can overflow it.
-std::int32_t nextInterval(std::int32_t interval, std::int32_t targetInterval) noexcept {
+constexpr std::int32_t nextInterval(std::int32_t interval, std::int32_t targetInterval) noexcept {
     if (interval >= targetInterval) return interval;
     return interval > targetInterval / 2 ? targetInterval : 2 * interval;
 }
@@ -47,7 +49,7 @@ std::int32_t nextInterval(std::int32_t interval, std::int32_t targetInterval) no
 // pass: every symbol ends where the next begins. The buckets are those of the
 // values below the total, at most 128, so the sentinel entry behind them
 // keeps the last symbol.
-void rebuildLookupTable(FrequencyModel* model) noexcept {
+constexpr void rebuildLookupTable(FrequencyModel* model) noexcept {
     const std::int32_t shift = model->lookupShift;
     const std::int32_t buckets = modelTotal(model) >> shift;
     std::int32_t bucket = 0;
@@ -64,7 +66,7 @@ void rebuildLookupTable(FrequencyModel* model) noexcept {
 // The end of a period: the accumulators become the coding table and are halved
 // (to an odd value, so at least 1) to seed the next period, whose updates then
 // add exactly the amount the halving took away.
-void rebuild(FrequencyModel* model) noexcept {
+constexpr void rebuild(FrequencyModel* model) noexcept {
     model->interval = nextInterval(model->interval, model->targetInterval);
 
     // The coding table, from the top down: what the symbols below s counted.
@@ -94,41 +96,20 @@ void rebuild(FrequencyModel* model) noexcept {
     if (model->lookupTable != nullptr) rebuildLookupTable(model);
 }
 
-}  // namespace
-
-bool modelInit(FrequencyModel* model, std::int32_t symbolCount, std::int32_t log2Total,
-               std::int32_t targetInterval, const std::int32_t* frequencies,
-               std::int32_t noLookupTable) noexcept {
-    modelRelease(model);
-    if (!supportedParameters(symbolCount, log2Total)) return false;
-
-    model->targetInterval = targetInterval;
-    model->symbolCount = symbolCount;
-    model->lookupShift = log2Total > kLookupBucketBits ? log2Total - kLookupBucketBits : 0;
-
-    model->cumFreq = allocateTable(symbolCount + 1);
-    model->accumFreq = allocateTable(symbolCount + 1);
-    if (noLookupTable == 0) model->lookupTable = allocateTable(kLookupEntries);
-    if (model->cumFreq == nullptr || model->accumFreq == nullptr ||
-        (noLookupTable == 0 && model->lookupTable == nullptr)) {
-        modelRelease(model);
-        return false;
+// modelRescale.
+constexpr void rescale(FrequencyModel* model) noexcept {
+    if (model->deferredUpdates != 0) {
+        // The period's last updates make up the remainder of the division.
+        model->step += 1;
+        model->untilRescale = model->deferredUpdates;
+        model->deferredUpdates = 0;
+        return;
     }
-
-    const std::int32_t total = std::int32_t{1} << log2Total;
-    model->cumFreq[symbolCount] = static_cast<std::uint16_t>(total);
-    model->cumFreq[0] = 0;
-    if (model->lookupTable != nullptr) {
-        // The sentinel follows the last bucket: entry 128 for totals of 2^7 and
-        // more, an earlier entry for the smaller totals whose shift is 0.
-        const std::int32_t sentinel = total >> model->lookupShift;
-        model->lookupTable[sentinel] = static_cast<std::uint16_t>(symbolCount - 1);
-    }
-    modelReset(model, frequencies);
-    return true;
+    rebuild(model);
 }
 
-void modelReset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
+// modelReset.
+constexpr void reset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
     const std::int32_t n = model->symbolCount;
     model->interval = (n >> 4) | 2;
     model->deferredUpdates = 0;
@@ -144,19 +125,116 @@ void modelReset(FrequencyModel* model, const std::int32_t* frequencies) noexcept
             model->accumFreq[s] = static_cast<std::uint16_t>(s < roundedUp ? share + 1 : share);
         }
     }
-    modelRescale(model);  // deferredUpdates is 0: a full rebuild
+    rescale(model);  // deferredUpdates is 0: a full rebuild
 }
 
-void modelRescale(FrequencyModel* model) noexcept {
-    if (model->deferredUpdates != 0) {
-        // The period's last updates make up the remainder of the division.
-        model->step += 1;
-        model->untilRescale = model->deferredUpdates;
-        model->deferredUpdates = 0;
-        return;
-    }
-    rebuild(model);
+constexpr std::int32_t lookupShiftFor(std::int32_t log2Total) noexcept {
+    return log2Total > kLookupBucketBits ? log2Total - kLookupBucketBits : 0;
 }
+
+// What modelInit sets before it resets the model: the parameters, the total
+// in the coding table's last entry, its first entry and the lookup sentinel.
+constexpr void setParameters(FrequencyModel* model, std::int32_t symbolCount,
+                             std::int32_t log2Total, std::int32_t targetInterval) noexcept {
+    model->targetInterval = targetInterval;
+    model->symbolCount = symbolCount;
+    model->lookupShift = lookupShiftFor(log2Total);
+    const std::int32_t total = std::int32_t{1} << log2Total;
+    model->cumFreq[symbolCount] = static_cast<std::uint16_t>(total);
+    model->cumFreq[0] = 0;
+    if (model->lookupTable != nullptr) {
+        // The sentinel follows the last bucket: entry 128 for totals of 2^7 and
+        // more, an earlier entry for the smaller totals whose shift is 0.
+        const std::int32_t sentinel = total >> model->lookupShift;
+        model->lookupTable[sentinel] = static_cast<std::uint16_t>(symbolCount - 1);
+    }
+}
+
+// Releases the arrays, then obtains them for the parameters and sets these;
+// false, with every array released, when the parameters are refused or an
+// array cannot be obtained.
+bool obtainArrays(FrequencyModel* model, std::int32_t symbolCount, std::int32_t log2Total,
+                  std::int32_t targetInterval, std::int32_t noLookupTable) noexcept {
+    modelRelease(model);
+    if (!supportedParameters(symbolCount, log2Total)) return false;
+    model->cumFreq = allocateTable(symbolCount + 1);
+    model->accumFreq = allocateTable(symbolCount + 1);
+    if (noLookupTable == 0) model->lookupTable = allocateTable(kLookupEntries);
+    if (model->cumFreq == nullptr || model->accumFreq == nullptr ||
+        (noLookupTable == 0 && model->lookupTable == nullptr)) {
+        modelRelease(model);
+        return false;
+    }
+    setParameters(model, symbolCount, log2Total, targetInterval);
+    return true;
+}
+
+// The codec's model right after modelInit, made by the very steps above when
+// the library is compiled, so that a call or an uncoded block starts the
+// model over by copying it.
+struct StartingModel {
+    std::array<std::uint16_t, kModelSymbols + 1> cumFreq{};
+    std::array<std::uint16_t, kModelSymbols> accumFreq{};
+    std::array<std::uint16_t, kLookupEntries> lookupTable{};
+    std::int32_t untilRescale = 0;
+    std::int32_t deferredUpdates = 0;
+    std::int32_t interval = 0;
+    std::int32_t step = 0;
+};
+
+constexpr StartingModel makeStartingModel() noexcept {
+    StartingModel start;
+    std::array<std::uint16_t, kModelSymbols + 1> accumulators{};
+    FrequencyModel model{};
+    model.cumFreq = start.cumFreq.data();
+    model.accumFreq = accumulators.data();
+    model.lookupTable = start.lookupTable.data();
+    setParameters(&model, kModelSymbols, kModelLog2Total, kModelTargetInterval);
+    reset(&model, initialFrequencies.data());
+    for (std::size_t s = 0; s < start.accumFreq.size(); ++s) start.accumFreq[s] = accumulators[s];
+    start.untilRescale = model.untilRescale;
+    start.deferredUpdates = model.deferredUpdates;
+    start.interval = model.interval;
+    start.step = model.step;
+    return start;
+}
+
+constexpr StartingModel kStartingModel = makeStartingModel();
+
+}  // namespace
+
+bool modelInit(FrequencyModel* model, std::int32_t symbolCount, std::int32_t log2Total,
+               std::int32_t targetInterval, const std::int32_t* frequencies,
+               std::int32_t noLookupTable) noexcept {
+    if (!obtainArrays(model, symbolCount, log2Total, targetInterval, noLookupTable)) return false;
+    reset(model, frequencies);
+    return true;
+}
+
+bool modelInitForCodec(FrequencyModel* model) noexcept {
+    if (!obtainArrays(model, kModelSymbols, kModelLog2Total, kModelTargetInterval, 0)) return false;
+    modelResetForCodec(model);
+    return true;
+}
+
+void modelReset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
+    reset(model, frequencies);
+}
+
+// The copy holds every entry that reset writes and setParameters set.
+void modelResetForCodec(FrequencyModel* model) noexcept {
+    std::memcpy(model->cumFreq, kStartingModel.cumFreq.data(), sizeof(kStartingModel.cumFreq));
+    std::memcpy(model->accumFreq, kStartingModel.accumFreq.data(),
+                sizeof(kStartingModel.accumFreq));
+    std::memcpy(model->lookupTable, kStartingModel.lookupTable.data(),
+                sizeof(kStartingModel.lookupTable));
+    model->untilRescale = kStartingModel.untilRescale;
+    model->deferredUpdates = kStartingModel.deferredUpdates;
+    model->interval = kStartingModel.interval;
+    model->step = kStartingModel.step;
+}
+
+void modelRescale(FrequencyModel* model) noexcept { rescale(model); }
 
 void modelUpdate(FrequencyModel* model, std::int32_t symbol) noexcept {
     if (model->untilRescale <= 0) modelRescale(model);

@@ -95,6 +95,15 @@ static_assert(detail::sum(initialFrequencies) == kModelTotal,
                              std::int32_t log2Total, std::int32_t targetInterval,
                              const std::int32_t* frequencies, std::int32_t noLookupTable) noexcept;
 
+// modelInit(model, kModelSymbols, kModelLog2Total, kModelTargetInterval,
+// initialFrequencies.data(), 0), the codec's one use of it: the state it
+// leaves is copied from one made when the library was compiled.
+[[nodiscard]] bool modelInitForCodec(FrequencyModel* model) noexcept;
+
+// modelReset(model, initialFrequencies.data()) for a model that
+// modelInitForCodec initialised, by the same copy.
+void modelResetForCodec(FrequencyModel* model) noexcept;
+
 // Loads the accumulators (from `frequencies`, or uniformly when null) and
 // rebuilds the coding table; the first period then runs. The table is only
 // read during the call.

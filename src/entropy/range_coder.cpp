@@ -12,15 +12,15 @@ RangeCoder::~RangeCoder() { releaseModel(); }
 // (nothing else initialises it), and modelInit writes nothing that later calls
 // change besides what modelReset loads and rebuilds: the total in cumFreq[n],
 // cumFreq[0] and the lookup sentinel stay as they are. So modelReset on the
-// arrays held gives the very state of modelInit, without releasing and
-// obtaining them again; and a model that has not coded since then is in that
-// state already. The decoder's table is rebuilt when a block next needs it.
+// arrays held, here its compiled copy, gives the very state of modelInit,
+// without releasing and obtaining them again; and a model that has not coded
+// since then is in that state already. The decoder's table is rebuilt when a
+// block next needs it.
 void RangeCoder::initModel() {
     if (modelReady()) {
         if (modelFresh_) return;
-        modelReset(&model_, initialFrequencies.data());
-    } else if (!modelInit(&model_, kModelSymbols, kModelLog2Total, kModelTargetInterval,
-                          initialFrequencies.data(), 0)) {
+        modelResetForCodec(&model_);
+    } else if (!modelInitForCodec(&model_)) {
         modelFresh_ = false;
         indexCurrent_ = false;
         throw std::bad_alloc();

@@ -50,6 +50,10 @@ struct DecoderState {
 
 class RangeDecoder {
 public:
+    // decodeSymbol finds the symbols below this by comparisons alone; the
+    // others follow a branch that goes either way in most data.
+    static constexpr std::uint32_t kComparedSymbols = 3;
+
     // Primes the window from a payload of inLen bytes (byte 0 is the carry
     // byte, always 0x00, and is skipped unread). A payload of fewer than 2
     // bytes keeps low, range and held of `previous`; nothing is decoded from
@@ -125,8 +129,8 @@ public:
             // The compiler cannot see through the conditional moves; told that
             // the symbol is 0, 1 or 2, it drops the caller's tests for the
             // end-of-block symbol and for positions behind the front here.
-            if (belowCount > 2) platform::unreachable();
-            const std::uint32_t symbol = 2 - belowCount;
+            if (belowCount >= kComparedSymbols) platform::unreachable();
+            const std::uint32_t symbol = kComparedSymbols - 1 - belowCount;
             counter_.count(symbol);
             return symbol;
         }

@@ -26,14 +26,41 @@ std::uint32_t saturatingAdd(std::uint32_t a, std::uint32_t b) {
     return a > UINT32_MAX - b ? UINT32_MAX : a + b;
 }
 
+// A restored record is whole when it holds all n bytes, and the inverse sort
+// starts its walk at the primary index's row, which must lie inside the block.
+BlockVerdict checkRestoredRecord(const std::uint8_t* record, std::uint32_t count,
+                                 std::uint32_t len) {
+    if (count != len + kRecordOverhead) return BlockVerdict::corrupt;
+    if (readLittleEndian16(record) >= len) return BlockVerdict::corrupt;
+    return BlockVerdict::decoded;
+}
+
 }  // namespace
 
+// An uncoded record is not counted on its way in, so it takes the plain
+// inverse sort; a coded one is counted and ranked while it is decoded, and
+// its inverse sort starts from these.
 BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_t* payload,
                                            std::uint8_t* out, std::uint8_t* record) {
-    const BlockVerdict verdict = restoreNextRecord(header, payload, record);
-    if (verdict != BlockVerdict::decoded) return verdict;
     const std::uint32_t len = header.decodedLength;
-    InverseBlockSort(out, record, len + kRecordOverhead, inverseSortTable(len));
+    const std::uint32_t n = len + kRecordOverhead;
+    const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
+    if (payloadLength == n) {
+        const BlockVerdict verdict = restoreNextRecord(header, payload, record);
+        if (verdict != BlockVerdict::decoded) return verdict;
+        InverseBlockSort(out, record, n, inverseSortTable(len));
+        return BlockVerdict::decoded;
+    }
+    std::uint16_t* table = inverseSortTable(len);
+    RecordByteCounts counts;
+    std::uint32_t count = 0;
+    if (!decodeRecordRanked(moveToFront_, coder_, payload, payloadLength, record, n, count,
+                            recordRankSlots(table, len), counts)) {
+        return BlockVerdict::overrun;
+    }
+    const BlockVerdict verdict = checkRestoredRecord(record, count, len);
+    if (verdict != BlockVerdict::decoded) return verdict;
+    InverseBlockSortRanked(out, record, n, table, counts);
     return BlockVerdict::decoded;
 }
 
@@ -42,21 +69,14 @@ BlockVerdict CodecContext::restoreNextRecord(BlockHeader header, const std::uint
     const std::uint32_t len = header.decodedLength;
     const std::uint32_t n = len + kRecordOverhead;
     const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
+    std::uint32_t count = n;
     if (payloadLength == n) {
         moveToFront_.MoveToFrontDecode(record, payload, static_cast<std::int32_t>(n));
         coder_.initModel();
-    } else {
-        std::uint32_t count = 0;
-        if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record, n, count)) {
-            return BlockVerdict::overrun;
-        }
-        if (count != n) return BlockVerdict::corrupt;
+    } else if (!decodeRecord(moveToFront_, coder_, payload, payloadLength, record, n, count)) {
+        return BlockVerdict::overrun;
     }
-
-    // The inverse sort starts its walk at the primary index's row.
-    const std::uint32_t primaryIndex = readLittleEndian16(record);
-    if (primaryIndex >= len) return BlockVerdict::corrupt;
-    return BlockVerdict::decoded;
+    return checkRestoredRecord(record, count, len);
 }
 
 CallOutcome CodecContext::runDecode(const DecodeCall& call) {

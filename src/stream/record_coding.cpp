@@ -35,13 +35,48 @@ std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
     return n;
 }
 
+namespace {
+
+// Where the decoding loop puts each byte: into the record alone, or also
+// counted and ranked for the inverse sort, which takes a load, an increment
+// and a store per byte beside a loop that waits on the range decoder anyway.
+class RecordSink {
+public:
+    explicit RecordSink(std::uint8_t* record) noexcept : record_(record) {}
+    void put(std::uint32_t at, std::uint8_t value) noexcept { record_[at] = value; }
+
+private:
+    std::uint8_t* record_;
+};
+
+class RankingSink {
+public:
+    RankingSink(std::uint8_t* record, std::uint16_t* ranks, RecordByteCounts& counts) noexcept
+        : record_(record), ranks_(ranks), counts_(counts.data()) {
+        counts.fill(0);
+    }
+    void put(std::uint32_t at, std::uint8_t value) noexcept {
+        record_[at] = value;
+        ranks_[at] = static_cast<std::uint16_t>(counts_[value]++);
+    }
+
+private:
+    std::uint8_t* record_;
+    std::uint16_t* ranks_;
+    std::uint32_t* counts_;
+};
+
 // One loop for the whole payload; its only test of the input's end is inside
-// decoder.normalize() (range_decoder.h).
-bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
-                  std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
-                  std::uint32_t& count) noexcept {
+// decoder.normalize() (range_decoder.h). The symbols that decodeSymbol
+// compares for take move-to-front's short step, on a branch that follows the
+// decoder's own; the others its general one.
+template <typename Sink>
+bool decodeInto(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                std::uint32_t payloadLen, Sink sink, std::uint32_t capacity,
+                std::uint32_t& count) noexcept {
+    static_assert(RangeDecoder::kComparedSymbols <= 16, "decodeInFront takes positions below 16");
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
-    MoveToFrontCursor cursor(table);
+    MoveToFrontDecodeCursor cursor(table);
     std::uint32_t written = 0;
     while (decoder.normalize()) {
         if (written == capacity) [[unlikely]] {
@@ -52,16 +87,36 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
         }
         // Runs of symbol 0 repeat the value in front and leave the table be.
         if (decoder.zeroDominates() && decoder.tryDecodeZero()) {
-            record[written++] = cursor.front();
+            sink.put(written++, cursor.front());
             continue;
         }
         const std::uint32_t symbol = decoder.decodeSymbol();
+        if (symbol < RangeDecoder::kComparedSymbols) {
+            sink.put(written++, cursor.decodeInFront(symbol));
+            continue;
+        }
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
-        record[written++] = cursor.decodePosition(symbol);
+        sink.put(written++, cursor.decodePosition(symbol));
     }
     coder.endDecode(decoder);
     count = written;
     return true;
+}
+
+}  // namespace
+
+bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                  std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
+                  std::uint32_t& count) noexcept {
+    return decodeInto(table, coder, payload, payloadLen, RecordSink(record), capacity, count);
+}
+
+bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                        std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
+                        std::uint32_t& count, std::uint16_t* ranks,
+                        RecordByteCounts& counts) noexcept {
+    return decodeInto(table, coder, payload, payloadLen, RankingSink(record, ranks, counts),
+                      capacity, count);
 }
 
 }  // namespace tavrine

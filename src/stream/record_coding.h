@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "entropy/range_coder.h"
+#include "transform/block_sort.h"
 #include "transform/move_to_front.h"
 
 namespace tavrine {
@@ -37,5 +38,15 @@ std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept;
+
+// decodeRecord that also counts the bytes it writes, as InverseBlockSortRanked
+// takes them: sets `counts` to how often each value occurs in record[0 ..
+// count-1] and ranks[w] to how often record[w]'s value occurs in record[0 ..
+// w-1] (in 16 bits), for every byte written. ranks holds capacity entries.
+// On failure both are unspecified.
+bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+                        std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
+                        std::uint32_t& count, std::uint16_t* ranks,
+                        RecordByteCounts& counts) noexcept;
 
 }  // namespace tavrine

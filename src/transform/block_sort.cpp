@@ -30,36 +30,12 @@ void firstRows(StripeCounts& stripes) noexcept {
     }
 }
 
-}  // namespace
-
 // Rebuilds the block from both ends at once: forwards from the primary row
 // through successor rows, and backwards from it through predecessor rows, two
-// independent chains of loads that the processor overlaps. Row indexes are
-// below m <= 2^16, so both tables hold 16-bit entries.
-void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
-                      std::uint16_t* table) noexcept {
-    const std::uint32_t m = n - kPrimaryIndexBytes;
-    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
-    const std::uint32_t primaryIndex = readPrimaryIndex(record);
-    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
-    // successor[k]: the row whose rotation starts one byte after row k's.
-    // predecessor[i]: the row whose rotation starts one byte before row i's,
-    // with lastColumn[i] as its first byte.
-    std::uint16_t* successor = table;
-    std::uint16_t* predecessor = table + m;
-
-    // The k-th occurrence of byte b in the last column precedes the rotation
-    // of the k-th row of bucket b. Every slot of both tables is written
-    // exactly once, so the walks read only written slots.
-    StripeCounts stripes;
-    countInStripes(stripes, lastColumn, m);
-    firstRows(stripes);  // from here on, stripes.count holds the next row per byte value
-    forEachSideBySide(stripes, [&](std::uint32_t q, std::uint32_t i) {
-        const std::uint32_t k = stripes.count[q][lastColumn[i]]++;
-        successor[k] = static_cast<std::uint16_t>(i);
-        predecessor[i] = static_cast<std::uint16_t>(k);
-    });
-
+// independent chains of loads that the processor overlaps.
+void walkBothWays(std::uint8_t* out, const std::uint8_t* lastColumn, std::uint32_t m,
+                  std::uint32_t primaryIndex, const std::uint16_t* successor,
+                  const std::uint16_t* predecessor) noexcept {
     // The primary row holds rotation 0, the block itself. Going forwards, the
     // row of rotation k + 1 has byte k in the last column; going backwards,
     // the row of rotation k has byte k - 1 there, byte m - 1 for the primary row.
@@ -88,6 +64,90 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
             row = successor[row];
         }
     }
+}
+
+// A last column this short has no runs that the stripes would pay for: their
+// set-up over 4 x 256 counters costs more than the whole walk. One pass ranks
+// the record as the decoder does, and the ranked form takes it from there.
+constexpr std::uint32_t kStripedRankingFrom = 256;
+
+void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                     std::uint16_t* table) noexcept {
+    RecordByteCounts counts{};
+    std::uint16_t* ranks = recordRankSlots(table, n - kPrimaryIndexBytes);
+    for (std::uint32_t w = 0; w < n; ++w) {
+        ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
+    }
+    InverseBlockSortRanked(out, record, n, table, counts);
+}
+
+}  // namespace
+
+// Row indexes are below m <= 2^16, so both tables hold 16-bit entries; the
+// predecessor rows sit behind the successor rows and two spare entries.
+void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                      std::uint16_t* table) noexcept {
+    const std::uint32_t m = n - kPrimaryIndexBytes;
+    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
+    const std::uint32_t primaryIndex = readPrimaryIndex(record);
+    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
+    if (m < kStripedRankingFrom) {
+        rankShortRecord(out, record, n, table);
+        return;
+    }
+    // successor[k]: the row whose rotation starts one byte after row k's.
+    // predecessor[i]: the row whose rotation starts one byte before row i's,
+    // with lastColumn[i] as its first byte.
+    std::uint16_t* successor = table;
+    std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
+
+    // The k-th occurrence of byte b in the last column precedes the rotation
+    // of the k-th row of bucket b. Every slot of both tables is written
+    // exactly once, so the walks read only written slots.
+    StripeCounts stripes;
+    countInStripes(stripes, lastColumn, m);
+    firstRows(stripes);  // from here on, stripes.count holds the next row per byte value
+    forEachSideBySide(stripes, [&](std::uint32_t q, std::uint32_t i) {
+        const std::uint32_t k = stripes.count[q][lastColumn[i]]++;
+        successor[k] = static_cast<std::uint16_t>(i);
+        predecessor[i] = static_cast<std::uint16_t>(k);
+    });
+    walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
+}
+
+// The ranks count the primary index's two bytes too, and they lie where the
+// predecessor rows go, one record byte ahead of its row: last-column byte i's
+// at predecessor[i]. Its row is the first row of its value's bucket plus its
+// rank among the last column's equal bytes, which is its rank less those of
+// the primary index's bytes that equal it; the first rows take that away.
+// Rows are below 2^16 and the sums wrap at 2^16 like the 16-bit ranks, so a
+// rank that wrapped round gives the right row.
+void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                            std::uint16_t* table, const RecordByteCounts& counts) noexcept {
+    const std::uint32_t m = n - kPrimaryIndexBytes;
+    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
+    const std::uint32_t primaryIndex = readPrimaryIndex(record);
+    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
+    std::uint16_t* successor = table;
+    std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
+
+    ByteCounts inLastColumn = counts;
+    --inLastColumn[record[0]];
+    --inLastColumn[record[1]];
+    ByteCounts first;
+    std::uint32_t row = 0;
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        first[b] = row;
+        row += inLastColumn[b];
+    }
+    --first[record[0]];  // may wrap: only the sum with a rank of at least 1 counts
+    --first[record[1]];
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const auto k = static_cast<std::uint16_t>(first[lastColumn[i]] + predecessor[i]);
+        predecessor[i] = k;
+        successor[k] = static_cast<std::uint16_t>(i);
+    }
+    walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
 }
 
 }  // namespace tavrine

@@ -17,6 +17,10 @@
 //   vector register. Inside the range coder's loop (MoveToFrontCursor) it is
 //   the faster one: the coder needs the general-purpose registers for itself.
 //   Other processors use WordFrontCursor there too.
+// - WideFrontCursor (SSE2) keeps 32 entries in two vector registers and
+//   moves positions up to 31 without a branch: the cursor of the range
+//   decoder's loop (MoveToFrontDecodeCursor), whose symbols beyond 2 come
+//   after a branch it cannot predict and should not meet another there.
 #pragma once
 
 #include <array>
@@ -53,6 +57,7 @@ public:
 private:
     friend class WordFrontCursor;
     friend class VectorFrontCursor;
+    friend class WideFrontCursor;
 
     Entries entries_{};
 };
@@ -119,18 +124,22 @@ inline std::uint32_t findBeyondFront(const std::uint8_t* entries, std::uint8_t v
 // The processor-specific steps and cursor, where the build has them
 // (platform/target.h); this is the one place they are chosen. `arch` names
 // the steps behind the front; MoveToFrontCursor is the cursor of the loops
-// that run move-to-front inside the range coder's pass.
+// that run move-to-front inside the range coder's pass, and
+// MoveToFrontDecodeCursor that of the decoding one, which also has
+// decodeInFront for positions known to lie below 16.
 #if TAVRINE_X86_SSE2
 #include "transform/x86/move_to_front_sse2.h"
 namespace tavrine {
 namespace arch = x86;
 using MoveToFrontCursor = VectorFrontCursor;
+using MoveToFrontDecodeCursor = WideFrontCursor;
 }  // namespace tavrine
 #else
 namespace tavrine {
 namespace arch = portable;
 class WordFrontCursor;
 using MoveToFrontCursor = WordFrontCursor;
+using MoveToFrontDecodeCursor = WordFrontCursor;
 }  // namespace tavrine
 #endif
 
@@ -193,6 +202,9 @@ public:
         moveBeyondFront(position, value);
         return value;
     }
+
+    // decodePosition for a position below 16.
+    std::uint8_t decodeInFront(std::uint32_t position) noexcept { return decodePosition(position); }
 
 private:
     static constexpr std::uint32_t kWordEntries = detail::kWordEntries;
