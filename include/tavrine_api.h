@@ -310,6 +310,77 @@ TAVRINE_API tavrine_status tavrine_tvr_list(tavrine_read_function read, void *re
                                             tavrine_tvr_listing *listing,
                                             tavrine_tvr_report *report) ZOLT_NOTHROW;
 
+/* ------------------------------------------------ .tvr files piece by piece */
+
+/* A .tvr reader gives the decoded content of a .tvr input (every member, in
+ * order) as the caller asks for it, in pieces of any size, in the manner of
+ * read(2). It reads its input through `read` on the calling thread and
+ * decodes up to settings->threads segments ahead on worker threads of its
+ * own; only bytes of segments whose checksums matched are handed out, and
+ * the end of the content is reported only once every member's content
+ * checksum and end frame agreed. It accepts, refuses and reports exactly as
+ * tavrine_tvr_decompress does. */
+typedef struct tavrine_tvr_reader tavrine_tvr_reader;
+
+/* Creates a reader; settings (may be NULL: one thread) gives the threads
+ * and the memory limit, and its other fields are not used. Nothing is read before the first
+ * tavrine_tvr_read. On failure *reader is NULL. */
+TAVRINE_API tavrine_status tavrine_tvr_reader_create(tavrine_read_function read, void *user,
+                                                     const tavrine_tvr_settings *settings,
+                                                     tavrine_tvr_reader **reader) ZOLT_NOTHROW;
+
+/* Stops the worker threads and frees everything; NULL is allowed. */
+TAVRINE_API void tavrine_tvr_reader_free(tavrine_tvr_reader *reader) ZOLT_NOTHROW;
+
+/* Writes up to capacity decoded bytes into buffer and their count into
+ * *produced; it returns fewer only at the end of a segment or of the
+ * content. TAVRINE_OK with *produced 0 and capacity above 0: the content
+ * is complete and verified. A failure (*produced 0) stays: every later call
+ * returns it, and tavrine_tvr_reader_report tells what and where. */
+TAVRINE_API tavrine_status tavrine_tvr_read(tavrine_tvr_reader *reader, void *buffer,
+                                            size_t capacity, size_t *produced) ZOLT_NOTHROW;
+
+/* What the reader did so far: input bytes read, decoded bytes handed out,
+ * complete members, segments; after a failure its offset and message. */
+TAVRINE_API void tavrine_tvr_reader_report(const tavrine_tvr_reader *reader,
+                                           tavrine_tvr_report *report) ZOLT_NOTHROW;
+
+/* A .tvr writer takes the input in pieces of any size and writes one .tvr
+ * member through `write`: each segment is coded (on worker threads if
+ * settings->threads asks for them) once its input is complete, and
+ * tavrine_tvr_writer_close codes the rest and writes the end frame. For the
+ * same whole input and settings the bytes equal tavrine_tvr_compress's,
+ * however the input is cut. The progress callback hears after every segment
+ * written. Nothing is written before the first tavrine_tvr_write or the
+ * close. */
+typedef struct tavrine_tvr_writer tavrine_tvr_writer;
+
+/* Creates a writer; settings as for tavrine_tvr_compress (may be NULL: the
+ * defaults). TAVRINE_BAD_ARGUMENT for settings out of range. On failure
+ * *writer is NULL. */
+TAVRINE_API tavrine_status tavrine_tvr_writer_create(tavrine_write_function write, void *user,
+                                                     const tavrine_tvr_settings *settings,
+                                                     tavrine_tvr_writer **writer) ZOLT_NOTHROW;
+
+/* Frees the writer without completing the member (what was written stays
+ * an incomplete member); NULL is allowed. */
+TAVRINE_API void tavrine_tvr_writer_free(tavrine_tvr_writer *writer) ZOLT_NOTHROW;
+
+/* Takes size bytes of input (data may be NULL when size is 0). Statuses as
+ * for tavrine_tvr_compress; TAVRINE_BAD_ARGUMENT after the close. A failure
+ * stays: every later call returns it. */
+TAVRINE_API tavrine_status tavrine_tvr_write(tavrine_tvr_writer *writer, const void *data,
+                                             size_t size) ZOLT_NOTHROW;
+
+/* Codes the rest of the input and writes the end frame: the member is
+ * complete once this returns TAVRINE_OK. Further closes do nothing. */
+TAVRINE_API tavrine_status tavrine_tvr_writer_close(tavrine_tvr_writer *writer) ZOLT_NOTHROW;
+
+/* What the writer did so far: input bytes of the segments written, output
+ * bytes, members (1 once closed), segments; after a failure its message. */
+TAVRINE_API void tavrine_tvr_writer_report(const tavrine_tvr_writer *writer,
+                                           tavrine_tvr_report *report) ZOLT_NOTHROW;
+
 #if defined(TAVRINE_HAVE_FD_IO)
 /* The same on file descriptors, which stay open. A failed read or write
  * gives TAVRINE_IO_ERROR with the errno value in report->system_error. */

@@ -9,7 +9,8 @@ set -euo pipefail
 # What building and the native tests need, and what the other stages of the
 # test suite add (clang-tidy, the Windows cross-builds, wine and the tools that
 # write and link the Microsoft-format import library, the ARM64 and s390x
-# cross compilers, sanitizers, fuzzing, the benchmarks' peers).
+# cross compilers, sanitizers, fuzzing, the benchmarks' peers, the Python
+# package's build, tests and Dask example).
 build_packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev groff-base
@@ -22,6 +23,8 @@ full_packages=(
   llvm-14 lld-14 bsdutils
   wine wine32:i386 wine64
   g++-aarch64-linux-gnu g++-s390x-linux-gnu
+  python3-dev python3-pybind11 python3-pytest python3-venv python3-setuptools python3-wheel
+  python3-distributed
 )
 # Installed without recommends: qemu-user-static would bring binfmt-support,
 # and no emulator is to be registered for i386 binaries (windows/run-wine.sh

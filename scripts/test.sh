@@ -2,6 +2,8 @@
 # Runs the whole test suite:
 #   native    release build, every unit and end-to-end test
 #   lint      clang-tidy's bugprone and performance checks on the library and tool
+#   python    the Python package built into a scratch virtual environment with
+#             Debian's interpreter and packages, offline; its pytest tests
 #   windows   the 32-bit Windows module (MinGW), its export table, import
 #             libraries and hosts under wine, its streams against the native library's;
 #             tavrine.dll and tavrine.exe under wine against the native library and tool
@@ -17,7 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
-all_stages=(native lint windows windows64 cross package sanitize fuzz)
+all_stages=(native lint python windows windows64 cross package sanitize fuzz)
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=("${all_stages[@]}")
 
@@ -70,6 +72,31 @@ lint() {
     exit 1
   fi
   echo "clang-tidy: $files source files clean"
+}
+
+# Debian's interpreter, which sees Debian's python3-* packages (another
+# python3 may come first on the PATH).
+debian_python=/usr/bin/python3
+python_modules="pybind11, pytest, setuptools, wheel, venv, distributed"
+
+python() {
+  step "Python package (scratch venv, offline build, pytest)"
+  require "$debian_python" c++ cmake ninja
+  "$debian_python" -c "import $python_modules" 2>/dev/null ||
+    { echo "missing Python modules of: $python_modules (scripts/install-deps.sh installs them)" >&2; exit 1; }
+  # The tool and the sample writer of the native build, which the tests compare with.
+  configure build -DCMAKE_BUILD_TYPE=Release
+  cmake --build build -j "$jobs" --target tavrine_cli tavrine-datagen
+  # A scratch environment, and the package built from scratch in it, warnings as errors.
+  rm -rf build-python python/build python/tavrine.egg-info
+  "$debian_python" -m venv --system-site-packages build-python/venv
+  CFLAGS="-Werror" TAVRINE_BUILD_JOBS="$jobs" \
+    build-python/venv/bin/pip install --quiet --no-index --no-build-isolation ./python
+  rm -rf python/build python/tavrine.egg-info
+  # Outside the source tree, so that the installed package is the one imported.
+  (cd build-python && TAVRINE_TOOL="$PWD/../build/cli/tavrine" \
+    TAVRINE_DATAGEN="$PWD/../build/tests/support/tavrine-datagen" \
+    venv/bin/python -m pytest -q -p no:cacheprovider -rs ../python/tests)
 }
 
 # The native build's sample writer, stream dump, library and tool, which the

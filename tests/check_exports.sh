@@ -33,7 +33,16 @@ tavrine_tvr_compress_fd
 tavrine_tvr_decompress
 tavrine_tvr_decompress_fd
 tavrine_tvr_list
+tavrine_tvr_read
+tavrine_tvr_reader_create
+tavrine_tvr_reader_free
+tavrine_tvr_reader_report
 tavrine_tvr_settings_init
+tavrine_tvr_write
+tavrine_tvr_writer_close
+tavrine_tvr_writer_create
+tavrine_tvr_writer_free
+tavrine_tvr_writer_report
 tavrine_version'
 actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | grep -v '^$' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then

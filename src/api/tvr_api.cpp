@@ -35,13 +35,6 @@ unsigned threadCount(const tavrine_tvr_settings& settings) noexcept {
     return std::max(settings.threads, 1u);
 }
 
-container::ProgressFunction progressOf(const tavrine_tvr_settings& settings) {
-    if (settings.progress == nullptr) return {};
-    return [&settings](const TransferStats& stats) {
-        return settings.progress(settings.progress_user, stats.bytesIn, stats.bytesOut) != 0;
-    };
-}
-
 void setMessage(tavrine_tvr_report* report, const char* message) noexcept {
     if (report == nullptr) return;
     const std::size_t length = std::min(std::strlen(message), sizeof report->message - 1);
@@ -77,33 +70,58 @@ tavrine_status containerCall(tavrine_tvr_report* report, Body&& body) noexcept {
 
 }  // namespace
 
+tavrine_tvr_settings settingsOrDefaults(const tavrine_tvr_settings* given) noexcept {
+    return given != nullptr ? *given : defaultSettings();
+}
+
+bool compressSettingsValid(const tavrine_tvr_settings& settings) noexcept {
+    return ZOLT_IsSupportedEncodeType(kStreamType, settings.variant) != 0 && threadsValid(settings) &&
+           settings.segment_size >= TAVRINE_TVR_MIN_SEGMENT_SIZE &&
+           settings.segment_size <= TAVRINE_TVR_MAX_SEGMENT_SIZE;
+}
+
+bool decompressSettingsValid(const tavrine_tvr_settings& settings) noexcept {
+    return threadsValid(settings);
+}
+
+container::CompressSettings compressSettingsOf(const tavrine_tvr_settings& settings) noexcept {
+    return {static_cast<std::uint8_t>(settings.variant), settings.segment_size, threadCount(settings)};
+}
+
+container::DecompressSettings decompressSettingsOf(const tavrine_tvr_settings& settings) noexcept {
+    return {threadCount(settings), settings.memory_limit};
+}
+
+container::ProgressFunction progressOf(const tavrine_tvr_settings& settings) {
+    if (settings.progress == nullptr) return {};
+    return [&settings](const TransferStats& stats) {
+        return settings.progress(settings.progress_user, stats.bytesIn, stats.bytesOut) != 0;
+    };
+}
+
 tavrine_status compressTvr(container::ByteSource& source, container::ByteSink& sink,
                            const tavrine_tvr_settings* given, tavrine_tvr_report* report) noexcept {
-    const tavrine_tvr_settings settings = given != nullptr ? *given : defaultSettings();
-    if (ZOLT_IsSupportedEncodeType(kStreamType, settings.variant) == 0 || !threadsValid(settings) ||
-        settings.segment_size < TAVRINE_TVR_MIN_SEGMENT_SIZE ||
-        settings.segment_size > TAVRINE_TVR_MAX_SEGMENT_SIZE) {
+    const tavrine_tvr_settings settings = settingsOrDefaults(given);
+    if (!compressSettingsValid(settings)) {
         if (report != nullptr) *report = tavrine_tvr_report{};
         return TAVRINE_BAD_ARGUMENT;
     }
     return containerCall(report, [&] {
-        const container::CompressSettings compress{static_cast<std::uint8_t>(settings.variant),
-                                                   settings.segment_size, threadCount(settings)};
-        recordStats(report, container::compressToTvr(source, sink, compress, progressOf(settings)));
+        recordStats(report, container::compressToTvr(source, sink, compressSettingsOf(settings),
+                                                     progressOf(settings)));
     });
 }
 
 tavrine_status decompressTvr(container::ByteSource& source, container::ByteSink& sink,
                              const tavrine_tvr_settings* given, tavrine_tvr_report* report) noexcept {
-    const tavrine_tvr_settings settings = given != nullptr ? *given : defaultSettings();
-    if (!threadsValid(settings)) {
+    const tavrine_tvr_settings settings = settingsOrDefaults(given);
+    if (!decompressSettingsValid(settings)) {
         if (report != nullptr) *report = tavrine_tvr_report{};
         return TAVRINE_BAD_ARGUMENT;
     }
     return containerCall(report, [&] {
-        const container::DecompressSettings decompress{threadCount(settings), settings.memory_limit};
-        recordStats(report,
-                    container::decompressTvr(source, sink, decompress, progressOf(settings)));
+        recordStats(report, container::decompressTvr(source, sink, decompressSettingsOf(settings),
+                                                     progressOf(settings)));
     });
 }
 

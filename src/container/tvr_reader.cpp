@@ -192,6 +192,16 @@ void checkEndCounts(const EndFrame& end, const MemberTally& tally, std::uint64_t
     }
 }
 
+// The end frame just read against the member before it: its counts and its
+// content checksum.
+void checkMemberEnd(const FrameParser& parser, const MemberTally& tally,
+                    const StreamingChecksum& content) {
+    checkEndCounts(parser.end(), tally, parser.frameStart());
+    if (parser.end().checksum != content.digest()) {
+        throw corrupted(parser.frameStart(), "content checksum mismatch");
+    }
+}
+
 // Decodes members segment by segment on the pool's threads. The stream and
 // decoded bytes of the segments read and not yet written out (with the spare
 // buffers of earlier ones) stay within the memory limit: when the next
@@ -238,10 +248,7 @@ private:
             takeSegment();
         }
         drain();
-        checkEndCounts(parser_.end(), tally_, parser_.frameStart());
-        if (parser_.end().checksum != content_->digest()) {
-            throw corrupted(parser_.frameStart(), "content checksum mismatch");
-        }
+        checkMemberEnd(parser_, tally_, *content_);
     }
 
     void checkMemoryNeeded() const {
@@ -403,6 +410,147 @@ TvrListing listTvr(ByteSource& source) {
     }
     listing.compressedSize = parser.consumed();
     return listing;
+}
+
+struct TvrSegmentReader::State {
+    enum class Place { beforeMember, inMember, afterEndFrame, finished };
+
+    State(ByteSource& source, const DecompressSettings& settings)
+        : parser(source),
+          memoryLimit(settings.memoryLimit == 0 ? UINT64_MAX : settings.memoryLimit),
+          pool(settings.threads) {}
+
+    // Reads frames while the pool and the memory limit have room, so that up
+    // to the pool's limit of segments decode while the caller works. Damage
+    // to the framing is kept until the segments before it are out.
+    void readAhead() {
+        while (place == Place::inMember && !framingFailure) {
+            try {
+                if (!framePending) {
+                    if (pool.full()) return;
+                    if (parser.nextFrame() == FrameParser::Frame::end) {
+                        place = Place::afterEndFrame;
+                        return;
+                    }
+                    checkMemoryNeeded();
+                    framePending = true;
+                }
+                if (!makeRoom(memoryOf(parser.segment())) || pool.full()) return;
+                framePending = false;
+                submitSegment();
+            } catch (...) {
+                framingFailure = std::current_exception();
+                return;
+            }
+        }
+    }
+
+    void checkMemoryNeeded() const {
+        const std::uint64_t needed = memoryOf(parser.segment());
+        if (needed <= memoryLimit) return;
+        throw ContainerError(TAVRINE_MEMORY_LIMIT, parser.frameStart(),
+                             segmentName(parser.segmentNumber()) + " needs " + std::to_string(needed) +
+                                 " bytes of memory, more than the limit of " + std::to_string(memoryLimit) +
+                                 " bytes");
+    }
+
+    // Room for `needed` more bytes of buffers, spare buffers given back
+    // first; false while segments in flight hold the rest (they go out to
+    // the caller first). A lone segment always fits: checkMemoryNeeded().
+    bool makeRoom(std::uint64_t needed) {
+        while (held + needed > memoryLimit) {
+            const std::uint64_t before = held;
+            pool.forEachSpareJob([this](SegmentJob& job) {
+                held -= job.heldBytes();
+                job.release();
+            });
+            if (held == before) return pool.idle();
+        }
+        return true;
+    }
+
+    // Reads the stream of the segment frame just parsed into a job and
+    // submits it; a read that fails leaves no job behind.
+    void submitSegment() {
+        const SegmentFrame& frame = parser.segment();
+        SegmentJob& job = pool.prepare();
+        held += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
+        job.stream.resize(frame.storedSize);
+        job.frame = frame;
+        job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
+        try {
+            parser.readStream(job.stream.bytes());
+        } catch (...) {
+            pool.unprepare();
+            throw;
+        }
+        pool.submit([](SegmentJob& submitted) { decodeSegment(submitted, 1); });
+    }
+
+    std::span<const std::uint8_t> deliver(const SegmentJob& job) {
+        const std::span<const std::uint8_t> decoded = job.decoded.bytes();
+        content->update(decoded);
+        ++tally.segments;
+        tally.decodedSize += decoded.size();
+        ++stats.segments;
+        stats.bytesOut += decoded.size();
+        return decoded;
+    }
+
+    // Moves past an end frame or a member header; false once the input ended.
+    bool advance() {
+        switch (place) {
+            case Place::afterEndFrame:
+                checkMemberEnd(parser, tally, *content);
+                ++stats.members;
+                place = Place::beforeMember;
+                return true;
+            case Place::beforeMember:
+                if (!parser.nextMember()) {
+                    place = Place::finished;
+                    return false;
+                }
+                tally = MemberTally{};
+                content.emplace();
+                place = Place::inMember;
+                return true;
+            case Place::inMember:  // readAhead() left it only for a segment or a failure
+            case Place::finished: break;
+        }
+        return false;
+    }
+
+    FrameParser parser;
+    const std::uint64_t memoryLimit;
+    TransferStats stats;
+    MemberTally tally;
+    std::optional<StreamingChecksum> content;  // of the member being read
+    Place place = Place::beforeMember;
+    bool framePending = false;  // a segment frame is parsed, its stream not yet read
+    std::uint64_t held = 0;     // bytes in the buffers of every job the pool holds
+    std::exception_ptr framingFailure;
+    OrderedPool<SegmentJob> pool;  // last: its threads stop before the rest goes
+};
+
+TvrSegmentReader::TvrSegmentReader(ByteSource& source, const DecompressSettings& settings)
+    : state_(std::make_unique<State>(source, settings)) {}
+
+TvrSegmentReader::~TvrSegmentReader() = default;
+
+std::span<const std::uint8_t> TvrSegmentReader::next() {
+    State& state = *state_;
+    for (;;) {
+        state.readAhead();
+        if (!state.pool.idle()) return state.deliver(state.pool.takeNext());
+        if (state.framingFailure) std::rethrow_exception(state.framingFailure);
+        if (!state.advance()) return {};
+    }
+}
+
+TransferStats TvrSegmentReader::stats() const noexcept {
+    TransferStats stats = state_->stats;
+    stats.bytesIn = state_->parser.consumed();
+    return stats;
 }
 
 }  // namespace tavrine::container

@@ -7,6 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
 
 #include "container/byte_io.h"
 #include "container/tvr_format.h"
@@ -43,5 +46,30 @@ struct TvrListing {
 
 // Walks the whole input; throws ContainerError when its framing is damaged.
 TvrListing listTvr(ByteSource& source);
+
+// Decompression pulled by the caller, one segment at a time: next() reads
+// frames as far as the pool and the memory limit have room (so that up to
+// `threads` segments decode ahead) and returns the oldest segment's bytes once
+// its checksums matched, valid until the next call, or an empty span at the
+// end of the input, and only once every member's end frame and content
+// checksum agreed. It fails as decompressTvr does, in
+// input order: the segments before damage to the framing come out first. The
+// source must outlive the reader; after a throw the reader is done.
+class TvrSegmentReader {
+public:
+    TvrSegmentReader(ByteSource& source, const DecompressSettings& settings);
+    ~TvrSegmentReader();
+    TvrSegmentReader(const TvrSegmentReader&) = delete;
+    TvrSegmentReader& operator=(const TvrSegmentReader&) = delete;
+
+    std::span<const std::uint8_t> next();
+    // Input bytes read so far, the segments returned and their bytes, and
+    // the members whose end was verified.
+    TransferStats stats() const noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace tavrine::container

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "container/checksum.h"
 #include "container/ordered_pool.h"
@@ -140,6 +141,93 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     writer.put(encodeEndFrame(end));
     TransferStats stats = writer.stats();
     stats.members = 1;
+    return stats;
+}
+
+struct TvrMemberWriter::State {
+    State(ByteSink& sink, const CompressSettings& given, ProgressFunction progressFunction)
+        : settings(given), progress(std::move(progressFunction)), writer(sink, progress),
+          pool(given.threads) {}
+
+    // The job that gathers the next segment's input, prepared when the first
+    // byte of it comes; coded segments are written first when the pool is full.
+    SegmentJob& gatheringJob() {
+        if (gathering == nullptr) {
+            if (pool.full()) writer.putSegment(pool.takeNext());
+            gathering = &pool.prepare();
+            gathering->input.reserve(settings.segmentSize);
+            gathering->input.resize(0);
+        }
+        return *gathering;
+    }
+
+    // The segment being gathered is complete, or the input ended: it goes to
+    // the pool, and every segment coded meanwhile is written.
+    void submitGathered() {
+        if (++segmentCount > std::numeric_limits<std::uint32_t>::max()) {
+            throw ContainerError(TAVRINE_TOO_LARGE, (segmentCount - 1) * settings.segmentSize,
+                                 "the input has too many segments for one file");
+        }
+        content.update(gathering->input.bytes());
+        gathering = nullptr;
+        pool.submit([variant = settings.variant](SegmentJob& job) { encodeSegment(variant, 1, job); });
+        while (pool.nextReady()) writer.putSegment(pool.takeNext());
+    }
+
+    void startMember() {
+        if (started) return;
+        writer.put(encodeHeader(FileHeader{settings.variant, settings.segmentSize}));
+        started = true;
+    }
+
+    const CompressSettings settings;
+    const ProgressFunction progress;  // before writer, which refers to it
+    MemberWriter writer;
+    StreamingChecksum content;
+    SegmentJob* gathering = nullptr;  // prepared in the pool, below segmentSize bytes
+    std::uint64_t segmentCount = 0;
+    bool started = false;
+    bool closed = false;
+    OrderedPool<SegmentJob> pool;  // last: its threads stop before the rest goes
+};
+
+TvrMemberWriter::TvrMemberWriter(ByteSink& sink, const CompressSettings& settings,
+                                 ProgressFunction progress)
+    : state_(std::make_unique<State>(sink, settings, std::move(progress))) {}
+
+TvrMemberWriter::~TvrMemberWriter() = default;
+
+void TvrMemberWriter::write(std::span<const std::uint8_t> bytes) {
+    State& state = *state_;
+    state.startMember();
+    const std::size_t segmentSize = state.settings.segmentSize;
+    while (!bytes.empty()) {
+        SegmentBuffer& input = state.gatheringJob().input;
+        const std::size_t taken = std::min(segmentSize - input.size(), bytes.size());
+        std::copy_n(bytes.begin(), taken, input.room().begin() + static_cast<std::ptrdiff_t>(input.size()));
+        input.resize(input.size() + taken);
+        bytes = bytes.subspan(taken);
+        if (input.size() == segmentSize) state.submitGathered();
+    }
+}
+
+void TvrMemberWriter::close() {
+    State& state = *state_;
+    if (state.closed) return;
+    state.startMember();
+    if (state.gathering != nullptr) state.submitGathered();
+    while (!state.pool.idle()) state.writer.putSegment(state.pool.takeNext());
+    EndFrame end;
+    end.segmentCount = static_cast<std::uint32_t>(state.segmentCount);
+    end.decodedSize = state.writer.stats().bytesIn;
+    end.checksum = state.content.digest();
+    state.writer.put(encodeEndFrame(end));
+    state.closed = true;
+}
+
+TransferStats TvrMemberWriter::stats() const noexcept {
+    TransferStats stats = state_->writer.stats();
+    stats.members = state_->closed ? 1 : 0;
     return stats;
 }
 

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 
 #include "container/byte_io.h"
 #include "container/tvr_format.h"
@@ -37,5 +39,30 @@ using ProgressFunction = std::function<bool(const TransferStats&)>;
 // incomplete member.
 TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSettings& settings,
                             const ProgressFunction& progress = {});
+
+// Compression into the .tvr format with the input pushed in pieces of any
+// size: every full segment goes to the pool as soon as it is complete, and
+// close() codes the rest and writes the end frame. The bytes equal
+// compressToTvr's for the same whole input and settings. Nothing is written
+// before the first write() or close(). After a throw the member is
+// incomplete and the writer is not to be used further.
+class TvrMemberWriter {
+public:
+    TvrMemberWriter(ByteSink& sink, const CompressSettings& settings, ProgressFunction progress = {});
+    ~TvrMemberWriter();
+    TvrMemberWriter(const TvrMemberWriter&) = delete;
+    TvrMemberWriter& operator=(const TvrMemberWriter&) = delete;
+
+    // Throws as compressToTvr does.
+    void write(std::span<const std::uint8_t> bytes);
+    // Completes the member; later calls do nothing.
+    void close();
+    // Segments written so far: input bytes they hold and output bytes.
+    TransferStats stats() const noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace tavrine::container
