@@ -1,11 +1,11 @@
 #include "byte_io.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+
+#include "system.h"
 
 namespace tavrine::tool {
 
@@ -31,7 +31,7 @@ std::size_t readUpTo(ByteSource& source, std::span<std::uint8_t> into) {
 std::size_t FdSource::readSome(std::span<std::uint8_t> into) {
     if (into.empty()) return 0;
     for (;;) {
-        const ssize_t got = ::read(fd_, into.data(), into.size());
+        const std::ptrdiff_t got = readDescriptor(fd_, into);
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) throw FileError(name_, "read error: " + describeError(errno));
     }
@@ -39,7 +39,7 @@ std::size_t FdSource::readSome(std::span<std::uint8_t> into) {
 
 void FdSink::write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = ::write(fd_, bytes.data(), bytes.size());
+        const std::ptrdiff_t put = writeDescriptor(fd_, bytes);
         if (put < 0) {
             if (errno == EINTR) continue;
             throw FileError(name_, describeError(errno));

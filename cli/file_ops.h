@@ -6,9 +6,12 @@
 // interrupted or failed run never leaves a partial file under that name. An
 // existing device, FIFO or socket named as the output is written in place and
 // never removed, replaced or renamed over.
+//
+// One implementation per system: posix/file_ops.cpp (unnamed files linked
+// into place, owners and permissions, signals) and windows/file_ops.cpp (a
+// temporary file beside the target moved over it, console control events);
+// file_ops.cpp holds what both share.
 #pragma once
-
-#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -38,9 +41,34 @@ private:
     int fd_ = -1;
 };
 
+// A moment as the file system records it.
+struct FileTime {
+    std::int64_t seconds = 0;  // since 1970-01-01 UTC
+    std::int64_t nanoseconds = 0;
+};
+
+// What the tool knows of a file: its kind and size, what tells it apart from
+// every other file, and what an output takes over from its input.
+struct FileInfo {
+    enum class Kind { regular, directory, other };  // other: a device, FIFO, socket or pipe
+    Kind kind = Kind::other;
+    std::uint64_t size = 0;
+    // The same device (volume) and file number: the same file.
+    std::uint64_t device = 0;
+    std::uint64_t fileNumber = 0;
+    FileTime modified;
+    FileTime accessed;
+    // POSIX: permission bits, owner and group. Windows keeps no owner.
+    std::uint32_t permissions = 0;
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+
+    bool isRegular() const noexcept { return kind == Kind::regular; }
+};
+
 struct InputFile {
     UniqueFd fd;
-    struct stat info {};  // when it was opened
+    FileInfo info;  // when it was opened
 };
 
 // Opens a file for reading; throws FileError naming it ("no such file or
@@ -74,7 +102,7 @@ std::optional<std::string> removeIfUnchanged(const std::string& path, const Inpu
 struct OutputRequest {
     bool replace = false;      // -f: an existing regular file may be replaced
     bool followLinks = false;  // a name the user gave (-o): a symbolic link leads to the output
-    const struct stat* input = nullptr;  // refused as the output, when given
+    const FileInfo* input = nullptr;  // refused as the output, when given
 };
 
 // Where an output is written until commit() makes it visible. Throws
@@ -94,9 +122,10 @@ public:
     // Flushes the data to the disk; a new file gets the owner (when
     // permitted), permissions and times of `source` (or the default
     // permissions) and appears under the target's name.
-    void commit(const struct stat* source);
+    void commit(const FileInfo* source);
 
 private:
+    // Unnamed files exist only where the system makes them (Linux).
     enum class Kind { unnamed, temporary, inPlace };
 
     void createBeside();
@@ -118,13 +147,20 @@ private:
 // stays within `nameMax` bytes, the longest name the directory takes.
 std::string temporaryName(const std::string& targetName, const std::string& tail, std::size_t nameMax);
 
-// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that
-// no file opened later takes their place; false when that fails.
+// Six letters or digits for a temporary name, different for every `seed`
+// (the time, the process, the attempt): only collisions matter, not secrecy.
+std::string temporaryTail(std::uint64_t seed);
+
+// Opens /dev/null (NUL) on whichever of descriptors 0, 1 and 2 is closed, so
+// that no file opened later takes their place; on Windows also makes
+// standard input and output carry bytes unchanged (binary mode). False when
+// that fails.
 bool makeStandardDescriptorsValid() noexcept;
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of the output
-// being written before the process ends. A signal the process inherited as
-// ignored (nohup, trap '' INT) stays ignored.
+// Makes SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl-C, Ctrl-Break and the
+// closing of the console) remove the temporary file of the output being
+// written before the process ends. A signal the process inherited as ignored
+// (nohup, trap '' INT; a Ctrl-C that a Windows parent disabled) stays ignored.
 void installSignalCleanup() noexcept;
 
 // Appends and strips file name suffixes; nullopt when `path` lacks the

@@ -1,9 +1,8 @@
 #include "input_probe.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
+#include "system.h"
 
 namespace tavrine::tool {
 namespace {
@@ -17,18 +16,6 @@ constexpr std::uint32_t kMaxBlockLength = 8192;
 constexpr std::uint32_t kRecordOverhead = 2;
 // Larger files are not walked: a host's stream (32-bit lengths) is never longer.
 constexpr std::uint64_t kMaxStreamInput = 0xFFFFFFFFu;
-
-bool readAt(int fd, std::uint64_t offset, std::span<std::uint8_t> into) noexcept {
-    std::size_t filled = 0;
-    while (filled < into.size()) {
-        const ssize_t got = ::pread(fd, into.data() + filled, into.size() - filled,
-                                    static_cast<off_t>(offset + filled));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        filled += static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 }  // namespace
 

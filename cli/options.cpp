@@ -1,7 +1,5 @@
 #include "options.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -9,8 +7,8 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
-#include <thread>
 
+#include "system.h"
 #include "tavrine.h"
 #include "tvr_format.h"
 
@@ -87,22 +85,7 @@ const OptionSpec* findLong(std::string_view name) noexcept {
     return nullptr;
 }
 
-std::string programName(const char* argv0) {
-    const std::string path = argv0 != nullptr ? argv0 : "tavrine";
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The cores this process may run on (a container or taskset may allow fewer
-// than the machine has).
-unsigned allCores() noexcept {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
-        return static_cast<unsigned>(CPU_COUNT(&allowed));
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
+std::string programName(const char* argv0) { return commandName(argv0 != nullptr ? argv0 : "tavrine"); }
 
 // The switches as given, before they are resolved into ToolOptions.
 struct Flags {
@@ -404,7 +387,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv, std::ostream& ou
         options.mode = resolveMode(flags, invokedAsDecompressor);
         if (flags.progress) options.progress = true;
         if (flags.noProgress) options.progress = false;
-        options.threads = flags.threads == 0 ? allCores() : flags.threads;
+        options.threads = flags.threads == 0 ? availableCores() : flags.threads;
         if (options.segmentSize == 0) options.segmentSize = kDefaultSegmentSize;
         checkCombinations(options, flags);
     } catch (const UsageError& error) {

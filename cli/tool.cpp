@@ -13,6 +13,7 @@
 #include "input_probe.h"
 #include "progress.h"
 #include "raw_stream.h"
+#include "system.h"
 #include "tvr_file.h"
 
 namespace tavrine::tool {
@@ -31,12 +32,12 @@ struct Input {
     bool raw = false;  // a bare stream: --raw, or implied by the .tvraw suffix
 
     bool isStdin() const noexcept { return !file.has_value(); }
-    const struct stat* regularInfo() const noexcept {
-        return file && S_ISREG(file->info.st_mode) ? &file->info : nullptr;
+    const FileInfo* regularInfo() const noexcept {
+        return file && file->info.isRegular() ? &file->info : nullptr;
     }
     std::uint64_t knownSize() const noexcept {
-        const struct stat* info = regularInfo();
-        return info != nullptr ? static_cast<std::uint64_t>(info->st_size) : 0;
+        const FileInfo* info = regularInfo();
+        return info != nullptr ? info->size : 0;
     }
 };
 
@@ -153,7 +154,7 @@ private:
     bool showProgress() const {
         if (options_.quiet) return false;
         if (options_.progress) return *options_.progress;
-        return ::isatty(STDERR_FILENO) != 0;
+        return isTerminal(STDERR_FILENO);
     }
 
     // Whether -r takes a file met below a directory: when compressing, those
@@ -219,7 +220,7 @@ private:
 
     void checkTerminalInput(const Input& input) const {
         if (options_.force) return;
-        if (options_.mode != Mode::compress && input.isStdin() && ::isatty(STDIN_FILENO) != 0) {
+        if (options_.mode != Mode::compress && input.isStdin() && isTerminal(STDIN_FILENO)) {
             throw FileError(kStdinName, "refusing to read compressed data from a terminal (use -f to force)");
         }
     }
@@ -227,7 +228,7 @@ private:
     // Standard output, or a terminal named with -o.
     void checkTerminalOutput(int fd, const std::string& name) const {
         if (options_.force || options_.mode != Mode::compress) return;
-        if (::isatty(fd) != 0) {
+        if (isTerminal(fd)) {
             throw FileError(name, "refusing to write compressed data to a terminal (use -f to force)");
         }
     }

@@ -19,7 +19,8 @@ full_packages=(
   "${build_packages[@]}"
   libbenchmark-dev libbz2-dev libzstd-dev lbzip2
   clang-14 libclang-rt-14-dev clang-tidy-14 valgrind
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 llvm-14 lld-14
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  llvm-14 lld-14 bsdutils
   wine wine32:i386 wine64
   g++-aarch64-linux-gnu g++-s390x-linux-gnu
   python3-dev python3-pybind11 python3-pytest python3-venv python3-setuptools python3-wheel

@@ -5,8 +5,9 @@
 #   python    the Python package built into a scratch virtual environment with
 #             Debian's interpreter and packages, offline; its pytest tests
 #   windows   the 32-bit Windows module (MinGW), its export table, import
-#             libraries and hosts under wine, its streams against the native library's
-#   windows64 the same for the 64-bit module (MinGW-w64, wine64)
+#             libraries and hosts under wine, its streams against the native library's;
+#             tavrine.dll and tavrine.exe under wine against the native library and tool
+#   windows64 the same for the 64-bit build (MinGW-w64, wine64)
 #   cross     ARM64 and big-endian s390x cross-builds, their unit tests under
 #             qemu-user and their streams against the native library's
 #   package   the Debian package, installed with apt, used and removed again;
@@ -98,13 +99,11 @@ python() {
     venv/bin/python -m pytest -q -p no:cacheprovider -rs ../python/tests)
 }
 
-# The native build's sample writer and stream dump, which the Windows and
-# cross builds compare their streams with.
+# The native build's sample writer, stream dump, library and tool, which the
+# Windows and cross builds compare their streams, exports and .tvr files with.
 native_tools() {
-  if [ ! -x build/tests/stream_dump ] || [ ! -x build/tests/support/tavrine-datagen ]; then
-    configure build -DCMAKE_BUILD_TYPE=Release
-    cmake --build build -j "$jobs" --target stream_dump tavrine-datagen
-  fi
+  [ -f build/build.ninja ] || configure build -DCMAKE_BUILD_TYPE=Release
+  cmake --build build -j "$jobs" --target stream_dump tavrine-datagen tavrine tavrine_cli
 }
 
 # windows_build BITS: configures and builds the Windows module of that width.
@@ -126,16 +125,16 @@ msvc_host_tools=(clang-14 lld-link-14 llvm-dlltool-14)
 
 windows() {
   step "32-bit Windows module (MinGW, tests under wine)"
-  require i686-w64-mingw32-g++ wine "${msvc_host_tools[@]}"
+  require i686-w64-mingw32-g++ i686-w64-mingw32-g++-posix wine "${msvc_host_tools[@]}"
   windows_build 32
-  ctest --test-dir build-win --output-on-failure --no-tests=error --timeout 1500
+  ctest --test-dir build-win -j "$jobs" --output-on-failure --no-tests=error --timeout 1500
 }
 
 windows64() {
   step "64-bit Windows module (MinGW-w64, tests under wine64)"
-  require x86_64-w64-mingw32-g++ wine "${msvc_host_tools[@]}"
+  require x86_64-w64-mingw32-g++ x86_64-w64-mingw32-g++-posix wine script "${msvc_host_tools[@]}"
   windows_build 64
-  ctest --test-dir build-win64 --output-on-failure --no-tests=error --timeout 1500
+  ctest --test-dir build-win64 -j "$jobs" --output-on-failure --no-tests=error --timeout 1500
 }
 
 # Under emulation the suite runs without its four slowest tests, each of which
@@ -181,7 +180,8 @@ cross() {
 package() {
   step "packages: the Debian package installed, used and removed; a ZIP per Windows width"
   require cpack dpkg dpkg-deb dpkg-shlibdeps apt-get pkg-config c++ cc \
-    i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ "${msvc_host_tools[@]}"
+    i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-g++-posix \
+    x86_64-w64-mingw32-g++-posix "${msvc_host_tools[@]}"
   configure build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTAVRINE_BUILD_TESTS=OFF
   cmake --build build-deb -j "$jobs"
   rm -f build-deb/tavrine_*.deb

@@ -3,6 +3,7 @@
 # module: 32-bit programs under the 32-bit wine, 64-bit ones under wine64.
 #
 #   run-wine.sh --init                    prepare wine and its prefix, then stop
+#   run-wine.sh --route                   print the route programs take: native or qemu
 #   run-wine.sh program.exe [arguments]   run a program (preparing first if needed)
 #
 # Where the kernel executes 32-bit x86 code, the 32-bit wine loader runs as it
@@ -74,6 +75,10 @@ case $route in
   qemu) [ "$bits" = 32 ] || die "64-bit programs run natively only" ;;
   *) die "TAVRINE_WINE_ROUTE must be native, qemu or auto, not '$route'" ;;
 esac
+if [ "$1" = --route ]; then
+  echo "$route"
+  exit 0
+fi
 
 export WINEPREFIX="$state/prefix"
 export WINEARCH=win$bits

@@ -20,7 +20,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,7 +36,7 @@ public:
         if (threads <= 1) return;
         workers_.reserve(threads);
         for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this](const std::stop_token& stop) { runJobs(stop); });
+            workers_.emplace_back([this] { runJobs(); });
         }
     }
 
@@ -50,8 +49,9 @@ public:
         {
             const std::lock_guard lock(mutex_);
             queue_.clear();
+            stopping_ = true;
         }
-        for (auto& worker : workers_) worker.request_stop();
+        workAvailable_.notify_all();
     }
 
     std::size_t limit() const noexcept { return limit_; }
@@ -152,12 +152,13 @@ private:
         if (taken_) spare_.push_back(std::move(taken_));
     }
 
-    void runJobs(const std::stop_token& stop) {
+    void runJobs() {
         for (;;) {
             std::pair<Slot*, Work> next;
             {
                 std::unique_lock lock(mutex_);
-                if (!workAvailable_.wait(lock, stop, [this] { return !queue_.empty(); })) return;
+                workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;  // stopping: the destructor dropped what was pending
                 next = std::move(queue_.front());
                 queue_.pop_front();
             }
@@ -186,7 +187,11 @@ private:
     std::vector<std::unique_ptr<Slot>> spare_;
     std::unique_ptr<Slot> taken_;
     std::mutex mutex_;
-    std::condition_variable_any workAvailable_;
+    // A flag under mutex_ rather than the threads' stop tokens: waiting on a
+    // stop token takes condition_variable_any, which under MinGW's winpthreads
+    // runtime was seen to lose the wake-up of a new pool's threads.
+    bool stopping_ = false;
+    std::condition_variable workAvailable_;
     std::condition_variable resultReady_;
     std::deque<std::pair<Slot*, Work>> queue_;
     std::vector<std::jthread> workers_;  // last: joined first, while the rest still exists

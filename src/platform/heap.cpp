@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(_WIN32)
+#if defined(TAVRINE_MODULE_HEAP)
 #include <windows.h>
 #endif
 
@@ -27,7 +27,7 @@ bool injectedFailure() noexcept {
 constexpr bool injectedFailure() noexcept { return false; }
 #endif
 
-#if defined(_WIN32)
+#if defined(TAVRINE_MODULE_HEAP)
 // Set once by the module entry on process attach, before any export can run.
 HANDLE moduleHeap = nullptr;
 #endif
@@ -42,7 +42,7 @@ AllocationFault::~AllocationFault() { faultState = FaultState{}; }
 std::uint64_t AllocationFault::attempts() const noexcept { return faultState.attempts; }
 #endif
 
-#if defined(_WIN32)
+#if defined(TAVRINE_MODULE_HEAP)
 void openModuleHeap() noexcept {
     if (moduleHeap == nullptr) moduleHeap = HeapCreate(HEAP_NO_SERIALIZE, 0, 0);
 }

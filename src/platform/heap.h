@@ -1,8 +1,9 @@
 // Working memory of the module.
 //
-// On Windows the module takes its memory from a private heap created without
-// serialisation when the DLL is loaded; elsewhere from the C allocator, which is
-// safe for concurrent calls. A failed allocation throws std::bad_alloc; every
+// The Windows module (built with TAVRINE_MODULE_HEAP) takes its memory from a
+// private heap created without serialisation when the DLL is loaded; every
+// other build (the libraries, tavrine.dll, the programs) from the C allocator,
+// which is safe for concurrent calls. A failed allocation throws std::bad_alloc; every
 // export catches it and returns 0, so no code ever runs on without its memory.
 #pragma once
 
@@ -67,8 +68,8 @@ private:
 
 namespace tavrine::platform {
 
-// Windows: creates and destroys the private heap; called by the module entry on
-// process attach and detach. No-ops elsewhere.
+// The Windows module: creates and destroys the private heap; called by the
+// module entry on process attach and detach. No-ops elsewhere.
 void openModuleHeap() noexcept;
 void closeModuleHeap() noexcept;
 

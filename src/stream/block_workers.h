@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -33,7 +32,7 @@ public:
         : step_(step), jobs_(depth), done_(depth, false), errors_(depth) {
         workers_.reserve(threads);
         for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this](const std::stop_token& stop) { run(stop); });
+            workers_.emplace_back([this] { run(); });
         }
     }
 
@@ -46,8 +45,9 @@ public:
         {
             const std::lock_guard lock(mutex_);
             queued_ = 0;
+            stopping_ = true;
         }
-        for (auto& worker : workers_) worker.request_stop();
+        workAvailable_.notify_all();
     }
 
     bool empty() const noexcept { return inFlight_ == 0; }
@@ -96,13 +96,14 @@ public:
 private:
     std::size_t slot(std::size_t index) const noexcept { return index % jobs_.size(); }
 
-    void run(const std::stop_token& stop) {
+    void run() {
         State state;
         for (;;) {
             std::size_t at = 0;
             {
                 std::unique_lock lock(mutex_);
-                if (!workAvailable_.wait(lock, stop, [this] { return queued_ != 0; })) return;
+                workAvailable_.wait(lock, [this] { return stopping_ || queued_ != 0; });
+                if (queued_ == 0) return;  // stopping: the destructor dropped what was queued
                 // The oldest job not yet started: queued_ jobs wait behind
                 // the next one to start, in ring order.
                 at = nextToStart_;
@@ -130,8 +131,12 @@ private:
     std::size_t inFlight_ = 0;                 // caller only: submitted and not popped
     std::size_t nextToStart_ = 0;              // under mutex_
     std::size_t queued_ = 0;                   // under mutex_: submitted and not started
+    // Under mutex_, rather than the threads' stop tokens: waiting on a stop
+    // token takes condition_variable_any, which under MinGW's winpthreads
+    // runtime was seen to lose the wake-up of new threads (OrderedPool).
+    bool stopping_ = false;
     std::mutex mutex_;
-    std::condition_variable_any workAvailable_;
+    std::condition_variable workAvailable_;
     std::condition_variable stepDone_;
     std::vector<std::jthread> workers_;  // last: joined first, while the rest still exists
 };

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Packs a Windows build into its ZIP and checks it: the files that a Windows
 # programmer needs, in the layout that `cmake --install` of the build gives,
-# byte for byte the build's; and a host links against the unpacked package
-# with MinGW (libTavrineEncode.dll.a) and with lld-link (TavrineEncode.lib).
+# byte for byte the build's; and hosts link against the unpacked package
+# with MinGW (libTavrineEncode.dll.a, libtavrine.dll.a) and with lld-link
+# (TavrineEncode.lib, tavrine.lib).
 # Usage: check_zip.sh BUILD_DIR   (a configured and built Windows build)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -21,7 +22,8 @@ package=$scratch/unpacked/$name
 [ -d "$package" ] || fail "$name.zip has no top directory $name"
 
 for f in bin/TavrineEncode.dll lib/libTavrineEncode.dll.a lib/TavrineEncode.lib include/tavrine.h \
-         README.md docs/format.md; do
+         bin/tavrine.dll lib/libtavrine.dll.a lib/tavrine.lib include/tavrine_api.h \
+         bin/tavrine.exe bin/untavrine.exe README.md docs/format.md; do
   [ -f "$package/$f" ] || fail "$name.zip holds no $f"
 done
 
@@ -32,20 +34,24 @@ diff "$scratch/install.list" "$scratch/zip.list" >&2 || fail "$name.zip and cmak
 while IFS= read -r f; do
   cmp -s "$package/$f" "$scratch/installed/$f" || fail "$f differs between $name.zip and cmake --install"
 done <"$scratch/zip.list"
-cmp -s "$package/bin/TavrineEncode.dll" "$build/windows/TavrineEncode.dll" ||
-  fail "the module in $name.zip is not the one built and tested"
+for built in windows/TavrineEncode.dll windows/tavrine.dll cli/tavrine.exe; do
+  cmp -s "$package/bin/$(basename "$built")" "$build/$built" ||
+    fail "$(basename "$built") in $name.zip is not the one built and tested"
+done
 
 # The unpacked package serves a host build, with either toolchain.
 compiler=$(sed -n 's/^CMAKE_C_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 "$compiler" -Wall -Wextra -Werror -I"$package/include" -o "$scratch/mingw_host.exe" \
   "$source_dir/windows/linked_host.c" -L"$package/lib" -lTavrineEncode
-object=$build/windows/msvc_linked_host.obj
-if [ -f "$object" ]; then
-  lld_link=$(sed -n 's/^TAVRINE_LLD_LINK:[A-Z]*=//p' "$build/CMakeCache.txt")
-  case $(basename "$zip") in *win64*) machine=x64 ;; *) machine=x86 ;; esac
+"$compiler" -Wall -Wextra -Werror -I"$package/include" -o "$scratch/mingw_api_host.exe" \
+  "$source_dir/windows/api_host.c" -L"$package/lib" -ltavrine
+lld_link=$(sed -n 's/^TAVRINE_LLD_LINK:[A-Z]*=//p' "$build/CMakeCache.txt")
+case $(basename "$zip") in *win64*) machine=x64 ;; *) machine=x86 ;; esac
+for host in msvc_linked_host:TavrineEncode.lib msvc_api_host:tavrine.lib; do
+  object=$build/windows/${host%%:*}.obj
+  [ -f "$object" ] ||
+    fail "no $object: the build did not compile the Microsoft-ABI hosts (clang and lld-link missing?)"
   "$lld_link" /nologo /nodefaultlib /entry:hostEntry /subsystem:console /machine:$machine \
-    /out:"$scratch/msvc_host.exe" "$object" "$package/lib/TavrineEncode.lib"
-else
-  fail "no $object: the build did not compile the Microsoft-ABI host (clang and lld-link missing?)"
-fi
+    /out:"$scratch/${host%%:*}.exe" "$object" "$package/lib/${host#*:}"
+done
 echo "$name.zip: $(wc -l <"$scratch/zip.list") files as cmake --install lays them out; hosts link against it"
