@@ -155,9 +155,10 @@ TAVRINE_API void tavrine_encoder_free(tavrine_encoder *encoder) ZOLT_NOTHROW;
  * own sort the next blocks while the calling thread codes the sorted ones in
  * order; 0 or 1 (the default): everything on the calling thread. The stream
  * is the same bytes for every count. Only before the first input
- * (TAVRINE_BAD_ARGUMENT after it, or for more than TAVRINE_MAX_THREADS);
- * TAVRINE_OUT_OF_MEMORY when the threads cannot be started, and the encoder
- * then goes on without them. With threads, a call with TAVRINE_CONTINUE
+ * (TAVRINE_BAD_ARGUMENT after it, or for more than TAVRINE_MAX_THREADS).
+ * The threads start once more than one block of input is in sight, so that
+ * short streams do not pay for them; if the system cannot start them, the
+ * encoder goes on without them. With threads, a call with TAVRINE_CONTINUE
  * returns while blocks may still be sorted; TAVRINE_FLUSH and TAVRINE_END
  * wait for them. */
 TAVRINE_API tavrine_status tavrine_encoder_set_threads(tavrine_encoder *encoder,
@@ -192,7 +193,8 @@ TAVRINE_API void tavrine_decoder_free(tavrine_decoder *decoder) ZOLT_NOTHROW;
  * threads of the decoder's own run the inverse block sorts of the blocks
  * before it; 0 or 1 (the default): everything on the calling thread. The
  * output, the verdicts and the offsets are the same for every count. Only
- * before the first input, as for the encoder. With threads, a block comes out
+ * before the first input, as for the encoder; the threads start once the
+ * stream shows more than one block. With threads, a block comes out
  * once its inverse sort is done: a call with TAVRINE_CONTINUE returns once it
  * has taken its input, delivering the blocks that are done, and *remaining
  * counts decoded bytes only when out ran out of room; TAVRINE_FLUSH (as

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "stream/block_workers.h"
 #include "stream/stream_format.h"
@@ -57,7 +58,23 @@ StreamDecoder::~StreamDecoder() = default;
 
 void StreamDecoder::setThreads(unsigned threads) {
     workers_.reset();
-    if (threads >= 2) workers_ = std::make_unique<Workers>(threads);
+    threads_ = threads >= 2 ? threads : 0;
+}
+
+// Threads pay only where there is more than one block: when more than a
+// largest block is in sight, or a block has been decoded already. The switch
+// waits for the caller's thread to hold no decoded bytes.
+bool StreamDecoder::workersWorthStarting(const InputWindow& in) const noexcept {
+    if (threads_ == 0 || workers_ || held() != 0 || failure_ != CallStatus::ok) return false;
+    return gathered_ + in.left() > kMaxEncodedBlock || (blockOffset_ != 0 && in.left() != 0);
+}
+
+void StreamDecoder::startWorkers() {
+    try {
+        workers_ = std::make_unique<Workers>(threads_);
+    } catch (const std::system_error&) {
+        threads_ = 0;  // the same bytes, inverse sorted on the caller's thread
+    }
 }
 
 void StreamDecoder::deliver(OutputWindow& out) noexcept {
@@ -130,6 +147,7 @@ void StreamDecoder::consumeBlock(InputWindow& in, BlockHeader header) noexcept {
 CallStatus StreamDecoder::decode(OutputWindow& out, InputWindow& in, Directive directive,
                                  std::size_t& heldBack) {
     if (in.left() != 0) started_ = true;
+    if (workersWorthStarting(in)) startWorkers();
     heldBack = workers_ ? static_cast<std::size_t>(workerBytes_) : held();
     if (failure_ != CallStatus::ok) return failure_;
     if (workers_) {

@@ -34,9 +34,9 @@ public:
     StreamDecoder& operator=(const StreamDecoder&) = delete;
 
     // From now on blocks are inverse sorted on `threads` worker threads (2 or
-    // more; 0 or 1: on the caller's thread). Precondition: no input taken
-    // yet. Throws std::bad_alloc, or std::system_error when a thread cannot
-    // start.
+    // more; 0 or 1: on the caller's thread), started once the stream shows
+    // more than one block; if they cannot start, the caller's thread sorts.
+    // Precondition: no input taken yet.
     void setThreads(unsigned threads);
 
     // Whether input has been taken: the thread count is then fixed.
@@ -57,6 +57,9 @@ public:
 private:
     class Workers;
 
+    bool workersWorthStarting(const InputWindow& in) const noexcept;
+    // Starts the workers; throws std::bad_alloc.
+    void startWorkers();
     // The loops of decode(): they set failure_ and the bytes held back.
     void decodeHere(OutputWindow& out, InputWindow& in, std::size_t& heldBack);
     void decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
@@ -96,6 +99,7 @@ private:
     CallStatus failure_ = CallStatus::ok;
     CallStatus pending_ = CallStatus::ok;  // a failure found while earlier blocks are still out
     bool started_ = false;
+    unsigned threads_ = 0;              // asked for; 0: none
     std::unique_ptr<Workers> workers_;  // null: blocks are inverse sorted on the caller's thread
     std::uint64_t workerBytes_ = 0;     // decoded bytes of the blocks the ring holds, undelivered
 };

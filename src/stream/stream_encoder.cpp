@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "stream/block_workers.h"
 #include "stream/stream_format.h"
@@ -49,7 +50,24 @@ StreamEncoder::~StreamEncoder() = default;
 
 void StreamEncoder::setThreads(unsigned threads) {
     workers_.reset();
-    if (threads >= 2) workers_ = std::make_unique<Workers>(threads);
+    threads_ = threads >= 2 ? threads : 0;
+}
+
+// Threads pay only where there is more than one block to sort: a stream of
+// one block would spend more on starting them than on its sort.
+bool StreamEncoder::workersWorthStarting(const InputWindow& in) const noexcept {
+    return threads_ != 0 && !workers_ && !ended_ && gathered_ + in.left() > kBlockSize;
+}
+
+void StreamEncoder::startWorkers() {
+    try {
+        workers_ = std::make_unique<Workers>(threads_);
+    } catch (const std::system_error&) {
+        threads_ = 0;  // the same bytes, sorted on the caller's thread
+        return;
+    }
+    // A block begun on the caller's thread goes on in the ring's first job.
+    if (gathered_ != 0) std::memcpy(workers_->back().block.data(), input_.data(), gathered_);
 }
 
 void StreamEncoder::deliver(OutputWindow& out) noexcept {
@@ -85,6 +103,7 @@ void StreamEncoder::codeOldestSorted(OutputWindow& out) {
 
 std::size_t StreamEncoder::encode(OutputWindow& out, InputWindow& in, Directive directive) {
     if (in.left() != 0) started_ = true;
+    if (workersWorthStarting(in)) startWorkers();
     const std::size_t left = workers_ ? encodeOnWorkers(out, in, directive) : encodeHere(out, in, directive);
     if (directive == Directive::end && !ended_) return std::max<std::size_t>(left, 1);
     return left;

@@ -49,8 +49,9 @@ public:
     StreamEncoder& operator=(const StreamEncoder&) = delete;
 
     // From now on blocks are sorted on `threads` worker threads (2 or more;
-    // 0 or 1: on the caller's thread). Precondition: no input taken yet.
-    // Throws std::bad_alloc, or std::system_error when a thread cannot start.
+    // 0 or 1: on the caller's thread), started once more than a block of
+    // input is in sight; if they cannot start, the caller's thread sorts.
+    // Precondition: no input taken yet.
     void setThreads(unsigned threads);
 
     // Whether input has been taken: the thread count is then fixed.
@@ -70,6 +71,9 @@ public:
 private:
     class Workers;
 
+    bool workersWorthStarting(const InputWindow& in) const noexcept;
+    // Starts the workers and hands them the block begun; throws std::bad_alloc.
+    void startWorkers();
     std::size_t encodeHere(OutputWindow& out, InputWindow& in, Directive directive);
     std::size_t encodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive);
 
@@ -93,6 +97,7 @@ private:
     std::uint32_t heldEnd_ = 0;
     bool ended_ = false;
     bool started_ = false;
+    unsigned threads_ = 0;              // asked for; 0: none
     std::unique_ptr<Workers> workers_;  // null: blocks are sorted on the caller's thread
 };
 
