@@ -49,9 +49,19 @@ public:
         : BlockWorkers(threads, kJobsPerThread * threads + kSpareJobs, &inverseSort) {}
 };
 
-StreamDecoder::StreamDecoder()
-    : block_(kMaxBlockField), output_(kMaxDecodedBlock), record_(kDecodeRecordCapacity) {
-    context_.startStream();
+StreamDecoder::StreamDecoder() : record_(kDecodeRecordCapacity) { context_.startStream(); }
+
+// Obtained only when a block first arrives in pieces, or finds no room in the
+// caller's output: a short stream handed over whole then stays within the
+// allocator's reach without returning pages to the system after every call.
+std::uint8_t* StreamDecoder::gatheringBuffer() {
+    if (block_.size() == 0) block_ = platform::HeapArray<std::uint8_t>(kMaxBlockField);
+    return block_.data();
+}
+
+std::uint8_t* StreamDecoder::holdingBuffer() {
+    if (output_.size() == 0) output_ = platform::HeapArray<std::uint8_t>(kMaxDecodedBlock);
+    return output_.data();
 }
 
 StreamDecoder::~StreamDecoder() = default;
@@ -89,7 +99,7 @@ bool StreamDecoder::decodeBlock(BlockHeader header, const std::uint8_t* payload,
                                 OutputWindow& out) {
     const std::uint32_t len = header.decodedLength;
     const bool direct = held() == 0 && out.left() >= len;
-    std::uint8_t* target = direct ? out.data + out.pos : output_.data();
+    std::uint8_t* target = direct ? out.data + out.pos : holdingBuffer();
     // An overrun is refused here as well: the one-shot decoder, too, fails
     // the call at that block, though it keeps the blocks before it.
     if (context_.decodeNextBlock(header, payload, target, record_.data()) !=
@@ -123,7 +133,7 @@ StreamDecoder::Arrival StreamDecoder::nextBlock(InputWindow& in, BlockHeader& he
             gathered_ < kBlockHeaderSize ? kBlockHeaderSize : readBlockHeader(block_.data()).size;
         const auto taken =
             static_cast<std::uint32_t>(std::min<std::size_t>(wanted - gathered_, in.left()));
-        std::memcpy(block_.data() + gathered_, in.data + in.pos, taken);
+        std::memcpy(gatheringBuffer() + gathered_, in.data + in.pos, taken);
         in.pos += taken;
         gathered_ += taken;
         if (gathered_ != wanted) return Arrival::incomplete;

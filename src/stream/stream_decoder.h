@@ -85,12 +85,15 @@ private:
     // far as out allows; `wait`: waits for the oldest one.
     void deliverSorted(OutputWindow& out, bool wait);
     void deliver(OutputWindow& out) noexcept;
+    // block_ and output_, obtained on first use; throw std::bad_alloc.
+    std::uint8_t* gatheringBuffer();
+    std::uint8_t* holdingBuffer();
     std::size_t held() const noexcept { return heldEnd_ - heldStart_; }
     CallStatus fail(CallStatus status) noexcept { return failure_ = status; }
 
     CodecContext context_;
-    platform::HeapArray<std::uint8_t> block_;   // the block being gathered, header included
-    platform::HeapArray<std::uint8_t> output_;  // one block of decoded bytes
+    platform::HeapArray<std::uint8_t> block_;   // the block being gathered, header included; lazy
+    platform::HeapArray<std::uint8_t> output_;  // one block of decoded bytes; lazy
     platform::HeapArray<std::uint8_t> record_;
     std::uint32_t gathered_ = 0;  // bytes of the current block in block_
     std::uint32_t heldStart_ = 0;
