@@ -108,24 +108,40 @@ constexpr void rescale(FrequencyModel* model) noexcept {
     rebuild(model);
 }
 
-// modelReset.
-constexpr void reset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
+// modelReset with the caller's starting frequencies.
+constexpr void resetToFrequencies(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
     const std::int32_t n = model->symbolCount;
     model->interval = (n >> 4) | 2;
     model->deferredUpdates = 0;
-    if (frequencies != nullptr) {
-        for (std::int32_t s = 0; s < n; ++s) {
-            model->accumFreq[s] = static_cast<std::uint16_t>(frequencies[s]);
-        }
-    } else {
-        const std::int32_t total = modelTotal(model);
-        const std::int32_t share = total / n;
-        const std::int32_t roundedUp = total % n;
-        for (std::int32_t s = 0; s < n; ++s) {
-            model->accumFreq[s] = static_cast<std::uint16_t>(s < roundedUp ? share + 1 : share);
-        }
+    for (std::int32_t s = 0; s < n; ++s) {
+        model->accumFreq[s] = static_cast<std::uint16_t>(frequencies[s]);
     }
     rescale(model);  // deferredUpdates is 0: a full rebuild
+}
+
+// modelReset without frequencies: the total shared out evenly.
+constexpr void resetUniform(FrequencyModel* model) noexcept {
+    const std::int32_t n = model->symbolCount;
+    model->interval = (n >> 4) | 2;
+    model->deferredUpdates = 0;
+    const std::int32_t total = modelTotal(model);
+    const std::int32_t share = total / n;
+    const std::int32_t roundedUp = total % n;
+    for (std::int32_t s = 0; s < n; ++s) {
+        model->accumFreq[s] = static_cast<std::uint16_t>(s < roundedUp ? share + 1 : share);
+    }
+    rescale(model);
+}
+
+// modelReset. Kept apart from the two forms so that the compile-time starting
+// model never compares a global's address with null, which builds that keep
+// null-pointer checks (the sanitizers) cannot evaluate as a constant.
+inline void reset(FrequencyModel* model, const std::int32_t* frequencies) noexcept {
+    if (frequencies != nullptr) {
+        resetToFrequencies(model, frequencies);
+    } else {
+        resetUniform(model);
+    }
 }
 
 constexpr std::int32_t lookupShiftFor(std::int32_t log2Total) noexcept {
@@ -190,7 +206,7 @@ constexpr StartingModel makeStartingModel() noexcept {
     model.accumFreq = accumulators.data();
     model.lookupTable = start.lookupTable.data();
     setParameters(&model, kModelSymbols, kModelLog2Total, kModelTargetInterval);
-    reset(&model, initialFrequencies.data());
+    resetToFrequencies(&model, initialFrequencies.data());
     for (std::size_t s = 0; s < start.accumFreq.size(); ++s) start.accumFreq[s] = accumulators[s];
     start.untilRescale = model.untilRescale;
     start.deferredUpdates = model.deferredUpdates;
