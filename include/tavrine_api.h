@@ -150,10 +150,10 @@ TAVRINE_API tavrine_status tavrine_encoder_create(uint32_t variant,
 /* NULL is allowed. */
 TAVRINE_API void tavrine_encoder_free(tavrine_encoder *encoder) ZOLT_NOTHROW;
 
-/* Worker threads for one stream, in the manner of zstd's nbWorkers: with
- * threads from 2 to TAVRINE_MAX_THREADS, that many threads of the encoder's
- * own sort the next blocks while the calling thread codes the sorted ones in
- * order; 0 or 1 (the default): everything on the calling thread. The stream
+/* Threads for one stream: with threads from 2 to TAVRINE_MAX_THREADS, the
+ * calling thread and threads - 1 threads of the encoder's own sort the next
+ * blocks, and the calling thread codes the sorted ones in order; 0 or 1 (the
+ * default): everything on the calling thread. The stream
  * is the same bytes for every count. Only before the first input
  * (TAVRINE_BAD_ARGUMENT after it, or for more than TAVRINE_MAX_THREADS).
  * The threads start once more than one block of input is in sight, so that
@@ -188,10 +188,11 @@ TAVRINE_API tavrine_status tavrine_decoder_create(tavrine_decoder **decoder) ZOL
 /* NULL is allowed. */
 TAVRINE_API void tavrine_decoder_free(tavrine_decoder *decoder) ZOLT_NOTHROW;
 
-/* Worker threads for one stream: with threads from 2 to TAVRINE_MAX_THREADS,
- * the calling thread range decodes each block's record while that many
- * threads of the decoder's own run the inverse block sorts of the blocks
- * before it; 0 or 1 (the default): everything on the calling thread. The
+/* Threads for one stream: with threads from 2 to TAVRINE_MAX_THREADS, the
+ * calling thread range decodes each block while threads - 1 threads of the
+ * decoder's own (and the calling thread when it would otherwise wait) undo
+ * move-to-front and run the inverse block sorts of the blocks before it; 0
+ * or 1 (the default): everything on the calling thread. The
  * output, the verdicts and the offsets are the same for every count. Only
  * before the first input, as for the encoder; the threads start once the
  * stream shows more than one block. With threads, a block comes out

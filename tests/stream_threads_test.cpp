@@ -115,6 +115,30 @@ TEST(StreamingThreads, DecoderAgreesWithOneThreadOnGoodDamagedAndTruncatedStream
     }
 }
 
+// A primary index past its block is found only once move-to-front is
+// undone, on a worker, after the caller has decoded later blocks: a later
+// block with a header no encoder writes must not be the one reported.
+TEST(StreamingThreads, APrimaryIndexPastTheBlockIsReportedBeforeLaterDamage) {
+    std::mt19937 rng(5);
+    const Bytes stream = tavrine::test::encodeOrFail(tavrine::test::randomBytes(30 * kBlock, rng),
+                                                     TAVRINE_VARIANT_UNCODED);
+    const std::vector<std::size_t> blocks = tavrine::test::blockOffsets(stream);
+    const std::size_t victim = blocks[20];
+    Bytes bad = stream;
+    bad[blocks[24] + 2] = 0;  // decoded length 0
+    bool found = false;
+    // The stored index's high byte, through move-to-front, until it names a
+    // row past the block.
+    for (int value = 0; value < 256 && !found; ++value) {
+        bad[victim + 5] = static_cast<std::uint8_t>(value);
+        bad[blocks[24] + 3] = 0;
+        const Decoded reference = decodeInPieces(bad, whole(), ample());
+        found = reference.status == TAVRINE_CORRUPT && reference.offset == victim;
+    }
+    ASSERT_TRUE(found);
+    expectSameAsOneThread(bad, "primary index past the block, then a bad header");
+}
+
 TEST(StreamingThreads, FlushWaitsForTheWorkersAndGivesTheOneThreadStream) {
     const Bytes input = tavrine::test::sampleText(12 * kBlock);
     const std::size_t flushes[] = {100, 5 * kBlock + 9, 5 * kBlock + 9, input.size()};

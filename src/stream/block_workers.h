@@ -1,13 +1,16 @@
 // Worker threads that run one step on each block of a stream, each thread
 // with a working state of its own (a block sorter, an inverse sort table),
 // while the caller's thread takes the blocks back in the order it gave them.
-// The jobs live in a ring of fixed depth that the caller fills and empties,
-// so memory stays at `depth` jobs and one state per thread whatever the
-// stream's length, and nothing is allocated per block.
+// The caller's thread is one of the threads: rather than wait for a step, it
+// runs the oldest one not yet started itself, so that n threads keep n cores
+// busy, not n + 1 threads sharing them. The jobs live in a ring of fixed
+// depth that the caller fills and empties, so memory stays at `depth` jobs
+// and one state per thread whatever the stream's length, and nothing is
+// allocated per block. Steps start in the order the jobs were given.
 //
 // One caller thread uses back(), submit(), frontReady(), front() and pop();
-// the workers touch a job only between its submit() and the moment its step
-// is marked done, under the mutex that front() also takes.
+// a step touches a job only between its submit() and the moment the step is
+// marked done, under the mutex that front() also takes.
 #pragma once
 
 #include <condition_variable>
@@ -25,13 +28,14 @@ class BlockWorkers {
 public:
     using Step = void (*)(State&, Job&);
 
-    // Starts `threads` workers (at least 1) over a ring of `depth` jobs (at
-    // least 1). Throws std::bad_alloc, or std::system_error when a thread
-    // cannot be started; the threads already running are then joined.
-    BlockWorkers(unsigned threads, std::size_t depth, Step step)
+    // Starts `workers` threads (at least 1) beside the caller's over a ring
+    // of `depth` jobs (at least 1). Throws std::bad_alloc, or
+    // std::system_error when a thread cannot be started; the threads already
+    // running are then joined.
+    BlockWorkers(unsigned workers, std::size_t depth, Step step)
         : step_(step), jobs_(depth), done_(depth, false), errors_(depth) {
-        workers_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i) {
+        workers_.reserve(workers);
+        for (unsigned i = 0; i < workers; ++i) {
             workers_.emplace_back([this] { run(); });
         }
     }
@@ -74,13 +78,23 @@ public:
         return done_[slot(head_)];
     }
 
-    // The oldest job given, once its step is done; rethrows what the step
-    // threw. Precondition: !empty().
+    // The oldest job given, once its step is done; until then the caller's
+    // thread runs the steps not yet started, oldest first. Rethrows what the
+    // step threw. Precondition: !empty().
     Job& front() {
         const std::size_t at = slot(head_);
         {
             std::unique_lock lock(mutex_);
-            stepDone_.wait(lock, [this, at] { return done_[at]; });
+            while (!done_[at]) {
+                if (queued_ == 0) {
+                    stepDone_.wait(lock);
+                    continue;
+                }
+                const std::size_t next = takeNextQueued();
+                lock.unlock();
+                runStep(callerState_, next);
+                lock.lock();
+            }
         }
         if (errors_[at]) std::rethrow_exception(errors_[at]);
         return jobs_[at];
@@ -96,6 +110,28 @@ public:
 private:
     std::size_t slot(std::size_t index) const noexcept { return index % jobs_.size(); }
 
+    // The oldest job not yet started: queued_ jobs wait behind the next one
+    // to start, in ring order. Precondition: mutex_ held, queued_ != 0.
+    std::size_t takeNextQueued() noexcept {
+        const std::size_t at = nextToStart_;
+        nextToStart_ = slot(nextToStart_ + 1);
+        --queued_;
+        return at;
+    }
+
+    void runStep(State& state, std::size_t at) {
+        try {
+            step_(state, jobs_[at]);
+        } catch (...) {
+            errors_[at] = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            done_[at] = true;
+        }
+        stepDone_.notify_one();
+    }
+
     void run() {
         State state;
         for (;;) {
@@ -104,29 +140,17 @@ private:
                 std::unique_lock lock(mutex_);
                 workAvailable_.wait(lock, [this] { return stopping_ || queued_ != 0; });
                 if (queued_ == 0) return;  // stopping: the destructor dropped what was queued
-                // The oldest job not yet started: queued_ jobs wait behind
-                // the next one to start, in ring order.
-                at = nextToStart_;
-                nextToStart_ = slot(nextToStart_ + 1);
-                --queued_;
+                at = takeNextQueued();
             }
-            try {
-                step_(state, jobs_[at]);
-            } catch (...) {
-                errors_[at] = std::current_exception();
-            }
-            {
-                const std::lock_guard lock(mutex_);
-                done_[at] = true;
-            }
-            stepDone_.notify_one();
+            runStep(state, at);
         }
     }
 
     const Step step_;
     std::vector<Job> jobs_;
     std::vector<bool> done_;                   // under mutex_
-    std::vector<std::exception_ptr> errors_;   // written by a worker before its done_ flag
+    std::vector<std::exception_ptr> errors_;   // written by a step's thread before its done_ flag
+    State callerState_;                        // the caller's, for the steps it runs itself
     std::size_t head_ = 0;                     // caller only: the oldest job in flight
     std::size_t inFlight_ = 0;                 // caller only: submitted and not popped
     std::size_t nextToStart_ = 0;              // under mutex_

@@ -115,6 +115,17 @@ public:
     BlockVerdict restoreNextRecord(BlockHeader header, const std::uint8_t* payload,
                                    std::uint8_t* record);
 
+    // decodeNextBlock's range decoding alone, the step that chains the model
+    // from block to block: the record's move-to-front positions (an uncoded
+    // payload's bytes as they stand) into `positions`, which holds
+    // kDecodeRecordCapacity bytes. When it returns decoded,
+    // restoreFromPositions on the blocks in order gives their records.
+    BlockVerdict decodeNextPositions(BlockHeader header, const std::uint8_t* payload,
+                                     std::uint8_t* positions);
+
+    // Move-to-front as the blocks decoded so far left it.
+    const MoveToFrontTable& moveToFront() const noexcept { return moveToFront_; }
+
     // The block loops over a whole buffer; they neither store a length nor
     // make the final report, which are due when the outcome reachedEnd.
     // Throw std::bad_alloc when memory runs out.
@@ -138,5 +149,13 @@ private:
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;
 };
+
+// The rest of a block's restoring after decodeNextPositions, on any thread,
+// for the blocks of a stream in order: undoes move-to-front over the len +
+// kRecordOverhead positions at record, in place, with `table` as the blocks
+// before left it, and checks the primary index. When it returns decoded,
+// InverseBlockSort of the record gives the block's len bytes.
+BlockVerdict restoreFromPositions(MoveToFrontTable& table, std::uint8_t* record,
+                                  std::uint32_t len) noexcept;
 
 }  // namespace tavrine

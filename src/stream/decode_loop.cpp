@@ -6,6 +6,7 @@
 // all are safe to pass: nothing is read past srcLen or written past the capacity.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "stream/codec_context.h"
 #include "stream/progress.h"
@@ -77,6 +78,30 @@ BlockVerdict CodecContext::restoreNextRecord(BlockHeader header, const std::uint
         return BlockVerdict::overrun;
     }
     return checkRestoredRecord(record, count, len);
+}
+
+BlockVerdict CodecContext::decodeNextPositions(BlockHeader header, const std::uint8_t* payload,
+                                               std::uint8_t* positions) {
+    const std::uint32_t len = header.decodedLength;
+    const std::uint32_t n = len + kRecordOverhead;
+    const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
+    if (payloadLength == n) {
+        std::memcpy(positions, payload, n);
+        coder_.initModel();
+        return BlockVerdict::decoded;
+    }
+    std::uint32_t count = 0;
+    if (!decodePositions(coder_, payload, payloadLength, positions, n, count)) {
+        return BlockVerdict::overrun;
+    }
+    return count == n ? BlockVerdict::decoded : BlockVerdict::corrupt;
+}
+
+BlockVerdict restoreFromPositions(MoveToFrontTable& table, std::uint8_t* record,
+                                  std::uint32_t len) noexcept {
+    const std::uint32_t n = len + kRecordOverhead;
+    table.MoveToFrontDecode(record, record, static_cast<std::int32_t>(n));
+    return checkRestoredRecord(record, n, len);
 }
 
 CallOutcome CodecContext::runDecode(const DecodeCall& call) {

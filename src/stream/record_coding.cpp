@@ -119,4 +119,28 @@ bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::u
                       capacity, count);
 }
 
+bool decodePositions(RangeCoder& coder, const std::uint8_t* payload, std::uint32_t payloadLen,
+                     std::uint8_t* positions, std::uint32_t capacity,
+                     std::uint32_t& count) noexcept {
+    RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
+    std::uint32_t written = 0;
+    while (decoder.normalize()) {
+        if (written == capacity) [[unlikely]] {
+            if (decoder.endOfBlockNext()) break;
+            coder.abandonDecode(decoder);
+            return false;
+        }
+        if (decoder.zeroDominates() && decoder.tryDecodeZero()) {
+            positions[written++] = 0;
+            continue;
+        }
+        const std::uint32_t symbol = decoder.decodeSymbol();
+        if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
+        positions[written++] = static_cast<std::uint8_t>(symbol);
+    }
+    coder.endDecode(decoder);
+    count = written;
+    return true;
+}
+
 }  // namespace tavrine

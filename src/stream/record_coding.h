@@ -49,4 +49,11 @@ bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::u
                         std::uint32_t& count, std::uint16_t* ranks,
                         RecordByteCounts& counts) noexcept;
 
+// The range decoding of decodeRecord alone: the move-to-front positions
+// themselves into `positions`, for a decoder that undoes move-to-front on
+// another thread. The same contract otherwise; the table is not touched.
+bool decodePositions(RangeCoder& coder, const std::uint8_t* payload, std::uint32_t payloadLen,
+                     std::uint8_t* positions, std::uint32_t capacity,
+                     std::uint32_t& count) noexcept;
+
 }  // namespace tavrine

@@ -12,21 +12,59 @@ namespace tavrine {
 
 namespace {
 
-// A block on its way through the workers: the record the caller restored,
-// the bytes a worker's inverse sort writes, and how many of them are out.
+// A block on its way through the workers: the move-to-front positions the
+// caller decoded, restored to the record in place, the bytes the inverse sort
+// writes, and how many of them are out.
 struct InverseJob {
     platform::HeapArray<std::uint8_t> record{kDecodeRecordCapacity};
     platform::HeapArray<std::uint8_t> output{kMaxDecodedBlock};
     std::uint32_t length = 0;
     std::uint32_t delivered = 0;
+    std::uint64_t sequence = 0;  // the block's place among those given to the workers
+    std::uint64_t offset = 0;    // the block's stream offset
+    BlockVerdict verdict = BlockVerdict::decoded;
+    class MoveToFrontTurns* turns = nullptr;
 };
 
-// A worker's table for the inverse sort; it grows with the largest block.
+// Move-to-front chains its table from block to block, so the blocks take
+// turns at it in the order they were given, whichever thread runs them; the
+// inverse sorts after it run side by side. A block's turn comes once the
+// block before it has had its own, and steps start in that order, so a
+// thread waits here only for a step already running.
+class MoveToFrontTurns {
+public:
+    explicit MoveToFrontTurns(const MoveToFrontTable& start) noexcept : table_(start) {}
+
+    BlockVerdict restoreInTurn(InverseJob& job) {
+        {
+            std::unique_lock lock(mutex_);
+            turnPassed_.wait(lock, [this, &job] { return next_ == job.sequence; });
+        }
+        // Only the block whose turn it is touches the table.
+        const BlockVerdict verdict = restoreFromPositions(table_, job.record.data(), job.length);
+        {
+            const std::lock_guard lock(mutex_);
+            ++next_;
+        }
+        turnPassed_.notify_all();
+        return verdict;
+    }
+
+private:
+    MoveToFrontTable table_;
+    std::uint64_t next_ = 0;  // under mutex_
+    std::mutex mutex_;
+    std::condition_variable turnPassed_;
+};
+
+// A thread's table for the inverse sort; it grows with the largest block.
 struct InverseTable {
     platform::HeapArray<std::uint16_t> entries;
 };
 
-void inverseSort(InverseTable& table, InverseJob& job) {
+void restoreAndInverseSort(InverseTable& table, InverseJob& job) {
+    job.verdict = job.turns->restoreInTurn(job);
+    if (job.verdict != BlockVerdict::decoded) return;
     const std::uint32_t needed = inverseSortTableEntries(job.length);
     if (table.entries.size() < needed) {
         table.entries.reset();
@@ -36,17 +74,29 @@ void inverseSort(InverseTable& table, InverseJob& job) {
                      table.entries.data());
 }
 
-// As for the encoder: the coder restores a record in about the time a worker
-// inverse sorts three, so two jobs per worker keep them all busy.
+// The caller range decodes a block in about the time another thread undoes
+// move-to-front and inverse sorts two: two jobs per thread keep them busy.
 constexpr std::size_t kJobsPerThread = 2;
 constexpr std::size_t kSpareJobs = 2;
 
+// Held by the Workers ahead of their threads, which a running step may still
+// use while the threads are being joined.
+struct MoveToFrontTurnsHolder {
+    explicit MoveToFrontTurnsHolder(const MoveToFrontTable& start) noexcept : turns(start) {}
+    MoveToFrontTurns turns;
+};
+
 }  // namespace
 
-class StreamDecoder::Workers : public BlockWorkers<InverseJob, InverseTable> {
+class StreamDecoder::Workers : private MoveToFrontTurnsHolder,
+                               public BlockWorkers<InverseJob, InverseTable> {
 public:
-    explicit Workers(unsigned threads)
-        : BlockWorkers(threads, kJobsPerThread * threads + kSpareJobs, &inverseSort) {}
+    Workers(unsigned threads, const MoveToFrontTable& start)
+        : MoveToFrontTurnsHolder(start),
+          BlockWorkers(threads - 1, kJobsPerThread * threads + kSpareJobs,
+                       &restoreAndInverseSort) {}
+
+    MoveToFrontTurns* moveToFrontTurns() noexcept { return &turns; }
 };
 
 StreamDecoder::StreamDecoder() : record_(kDecodeRecordCapacity) { context_.startStream(); }
@@ -81,7 +131,7 @@ bool StreamDecoder::workersWorthStarting(const InputWindow& in) const noexcept {
 
 void StreamDecoder::startWorkers() {
     try {
-        workers_ = std::make_unique<Workers>(threads_);
+        workers_ = std::make_unique<Workers>(threads_, context_.moveToFront());
     } catch (const std::system_error&) {
         threads_ = 0;  // the same bytes, inverse sorted on the caller's thread
     }
@@ -193,21 +243,33 @@ void StreamDecoder::decodeHere(OutputWindow& out, InputWindow& in, std::size_t& 
 bool StreamDecoder::submitBlock(BlockHeader header, const std::uint8_t* payload) {
     InverseJob& job = workers_->back();
     // An overrun is refused here as well, as decodeBlock() refuses it.
-    if (context_.restoreNextRecord(header, payload, job.record.data()) != BlockVerdict::decoded) {
+    if (context_.decodeNextPositions(header, payload, job.record.data()) !=
+        BlockVerdict::decoded) {
         return false;
     }
     job.length = header.decodedLength;
     job.delivered = 0;
+    job.sequence = submitted_++;
+    job.offset = blockOffset_;
+    job.turns = workers_->moveToFrontTurns();
     workers_->submit();
     workerBytes_ += job.length;
     blockOffset_ += header.size;
     return true;
 }
 
+// A block that its move-to-front step found corrupt ends the stream there:
+// the blocks given after it are dropped with the workers' ring.
 void StreamDecoder::deliverSorted(OutputWindow& out, bool wait) {
     Workers& workers = *workers_;
     while (!workers.empty() && (wait || workers.frontReady())) {
         InverseJob& job = workers.front();
+        if (job.verdict != BlockVerdict::decoded) {
+            blockOffset_ = job.offset;
+            workerBytes_ = 0;
+            fail(CallStatus::corrupt);
+            return;
+        }
         const auto n = static_cast<std::uint32_t>(
             std::min<std::size_t>(job.length - job.delivered, out.left()));
         std::memcpy(out.data + out.pos, job.output.data() + job.delivered, n);
@@ -231,6 +293,10 @@ void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directiv
     Workers& workers = *workers_;
     for (;;) {
         deliverSorted(out, false);
+        if (failure_ != CallStatus::ok) {
+            heldBack = 0;
+            return;
+        }
         if (out.left() == 0 && workerBytes_ != 0) break;
         if (pending_ != CallStatus::ok || workers.full()) {
             if (workers.empty()) {

@@ -7,12 +7,13 @@
 // whenever they hold all of it; otherwise it passes through buffers of one
 // block each.
 //
-// With worker threads (setThreads), the caller's thread restores each
-// block's record (range decoding and move-to-front, which chain state from
-// block to block) and checks it, and the workers run the inverse sorts into
-// jobs of a ring of 2 x threads + 2, whose bytes the caller then delivers in
-// block order: the coder decodes the next block while earlier ones are
-// inverse sorted.
+// With threads (setThreads), the caller's thread range decodes each block's
+// move-to-front positions (the model chains from block to block) into a job
+// of a ring of 2 x threads + 2, and threads - 1 workers undo move-to-front,
+// block after block since its table chains too, and run the inverse sorts
+// side by side; the caller delivers the bytes in block order and takes a
+// job's step itself whenever it would otherwise wait. The coder decodes the
+// next block while earlier ones are restored.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +34,10 @@ public:
     StreamDecoder(const StreamDecoder&) = delete;
     StreamDecoder& operator=(const StreamDecoder&) = delete;
 
-    // From now on blocks are inverse sorted on `threads` worker threads (2 or
-    // more; 0 or 1: on the caller's thread), started once the stream shows
-    // more than one block; if they cannot start, the caller's thread sorts.
+    // From now on blocks are decoded on `threads` threads, the caller's and
+    // threads - 1 workers (2 or more; 0 or 1: the caller's alone), started
+    // once the stream shows more than one block; if they cannot start, the
+    // caller's thread does it all.
     // Precondition: no input taken yet.
     void setThreads(unsigned threads);
 
@@ -78,11 +80,12 @@ private:
     // Decodes a complete block into out when it fits there and nothing is
     // held back, else into the held output. False when the block is corrupt.
     bool decodeBlock(BlockHeader header, const std::uint8_t* payload, OutputWindow& out);
-    // Restores a complete block's record into the ring's next job and hands
-    // the job to the workers; false when the block is corrupt.
+    // Range decodes a complete block's positions into the ring's next job and
+    // hands the job to the workers; false when the block is corrupt.
     bool submitBlock(BlockHeader header, const std::uint8_t* payload);
     // Delivers the bytes of blocks whose inverse sort is done, in order, as
-    // far as out allows; `wait`: waits for the oldest one.
+    // far as out allows, and fails at a block found corrupt; `wait`: waits
+    // for the oldest one.
     void deliverSorted(OutputWindow& out, bool wait);
     void deliver(OutputWindow& out) noexcept;
     // block_ and output_, obtained on first use; throw std::bad_alloc.
@@ -105,6 +108,7 @@ private:
     unsigned threads_ = 0;              // asked for; 0: none
     std::unique_ptr<Workers> workers_;  // null: blocks are inverse sorted on the caller's thread
     std::uint64_t workerBytes_ = 0;     // decoded bytes of the blocks the ring holds, undelivered
+    std::uint64_t submitted_ = 0;       // blocks given to the workers
 };
 
 }  // namespace tavrine

@@ -24,9 +24,9 @@ void sortBlock(BlockSorter& sorter, SortJob& job) {
     sorter.sort(job.record.data(), job.block.data(), job.length);
 }
 
-// Jobs per worker: one being sorted and one sorted and waiting for the coder,
-// which codes a block several times faster than a worker sorts one; two more
-// let the caller gather the next block while all workers are busy.
+// Jobs per thread: one being sorted and one sorted and waiting for the coder,
+// which codes a block in about the time a thread sorts one; two more let the
+// caller gather the next block while every thread is busy.
 constexpr std::size_t kJobsPerThread = 2;
 constexpr std::size_t kSpareJobs = 2;
 
@@ -35,7 +35,7 @@ constexpr std::size_t kSpareJobs = 2;
 class StreamEncoder::Workers : public BlockWorkers<SortJob, BlockSorter> {
 public:
     explicit Workers(unsigned threads)
-        : BlockWorkers(threads, kJobsPerThread * threads + kSpareJobs, &sortBlock) {}
+        : BlockWorkers(threads - 1, kJobsPerThread * threads + kSpareJobs, &sortBlock) {}
 };
 
 StreamEncoder::StreamEncoder(std::uint32_t variant)

@@ -6,11 +6,12 @@
 // the caller's input and into the caller's output whenever they hold a whole
 // one, so that nothing is copied then.
 //
-// With worker threads (setThreads), the blocks are sorted on the workers,
+// With threads (setThreads), the blocks are sorted on threads - 1 workers,
 // several at once, while the caller's thread codes the sorted records in
-// block order: the stream stays the same bytes, since only the coding steps
-// chain state from block to block. Each block is then copied into a job of
-// a ring of 2 x threads + 2 jobs, which bounds the memory.
+// block order and sorts blocks itself whenever it would otherwise wait: the
+// stream stays the same bytes, since only the coding steps chain state from
+// block to block. Each block is then copied into a job of a ring of
+// 2 x threads + 2 jobs, which bounds the memory.
 #pragma once
 
 #include <cstddef>
@@ -48,9 +49,10 @@ public:
     StreamEncoder(const StreamEncoder&) = delete;
     StreamEncoder& operator=(const StreamEncoder&) = delete;
 
-    // From now on blocks are sorted on `threads` worker threads (2 or more;
-    // 0 or 1: on the caller's thread), started once more than a block of
-    // input is in sight; if they cannot start, the caller's thread sorts.
+    // From now on blocks are sorted on `threads` threads, the caller's and
+    // threads - 1 workers (2 or more; 0 or 1: the caller's alone), started
+    // once more than a block of input is in sight; if they cannot start, the
+    // caller's thread sorts.
     // Precondition: no input taken yet.
     void setThreads(unsigned threads);
 
