@@ -172,6 +172,24 @@ void decodeSegment(SegmentJob& job, unsigned threads) {
     }
 }
 
+// Prepares a job for the segment frame that `parser` has just parsed and
+// reads the segment's stream into it, adding what its buffers took to
+// `held`. A read that fails leaves no job behind.
+void readSegmentInto(OrderedPool<SegmentJob>& pool, FrameParser& parser, std::uint64_t& held) {
+    const SegmentFrame& frame = parser.segment();
+    SegmentJob& job = pool.prepare();
+    held += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
+    job.stream.resize(frame.storedSize);
+    job.frame = frame;
+    job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
+    try {
+        parser.readStream(job.stream.bytes());
+    } catch (...) {
+        pool.unprepare();
+        throw;
+    }
+}
+
 // What the end frame must agree with.
 struct MemberTally {
     std::uint64_t segments = 0;
@@ -271,15 +289,9 @@ private:
         if (!readingAhead_) makeRoom(needed, true);
         if (pool_.full()) emit(pool_.takeNext());
 
-        SegmentJob& job = pool_.prepare();
-        held_ += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
-        job.stream.resize(frame.storedSize);
-        job.frame = frame;
-        job.place = SegmentPlace{parser_.segmentNumber(), parser_.frameStart()};
         try {
-            parser_.readStream(job.stream.bytes());
+            readSegmentInto(pool_, parser_, held_);
         } catch (...) {
-            pool_.unprepare();
             drain();
             throw;
         }
@@ -472,18 +484,7 @@ struct TvrSegmentReader::State {
     // Reads the stream of the segment frame just parsed into a job and
     // submits it; a read that fails leaves no job behind.
     void submitSegment() {
-        const SegmentFrame& frame = parser.segment();
-        SegmentJob& job = pool.prepare();
-        held += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
-        job.stream.resize(frame.storedSize);
-        job.frame = frame;
-        job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
-        try {
-            parser.readStream(job.stream.bytes());
-        } catch (...) {
-            pool.unprepare();
-            throw;
-        }
+        readSegmentInto(pool, parser, held);
         pool.submit([](SegmentJob& submitted) { decodeSegment(submitted, 1); });
     }
 
