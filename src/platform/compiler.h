@@ -38,4 +38,17 @@ inline void computeBeforeBranch(std::uint32_t& value) noexcept {
 #endif
 }
 
+// One step of a loop that waits for another thread to write a variable: it
+// tells the processor so (x86 `pause`, Arm `yield`), which lets the other
+// thread of a shared core run and saves power; elsewhere it does nothing.
+inline void relaxWhileWaiting() noexcept {
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_ia32_pause();
+#elif (defined(__GNUC__) || defined(__clang__)) && (defined(__aarch64__) || defined(__arm__))
+    __asm__ volatile("yield");
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    _mm_pause();
+#endif
+}
+
 }  // namespace tavrine::platform
