@@ -3,6 +3,10 @@
 
 #include <cstdint>
 
+#if defined(_MSC_VER)
+#include <intrin.h>
+#endif
+
 // Keeps a function with a hot loop out of line: inlined into a caller with
 // state of its own, the loop's pointers no longer fit the registers and are
 // reloaded from the stack on every step.
