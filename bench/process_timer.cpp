@@ -43,8 +43,12 @@ bool programAvailable(const std::string& program) {
     return false;
 }
 
-double timeProcess(const std::vector<std::string>& argv, const std::string& input,
-                   const std::string& output) {
+namespace {
+
+// Starts the program with standard input from `input` (empty: /dev/null) and
+// standard output into `output` (empty: /dev/null); false when it cannot.
+bool startProcess(const std::vector<std::string>& argv, const std::string& input,
+                  const std::string& output, pid_t& child) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -54,15 +58,47 @@ double timeProcess(const std::vector<std::string>& argv, const std::string& inpu
     posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
                                      output.empty() ? kNowhere : output.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, args[0], actions.get(), nullptr, args.data(), environ) != 0) return -1;
+    return posix_spawnp(&child, args[0], actions.get(), nullptr, args.data(), environ) == 0;
+}
+
+// Whether the child exited with status 0.
+bool succeeded(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) return false;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+double timeProcess(const std::vector<std::string>& argv, const std::string& input,
+                   const std::string& output) {
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    if (!startProcess(argv, input, output, child)) return -1;
+    const bool ok = succeeded(child);
+    const double seconds = secondsSince(start);
+    return ok ? seconds : -1;
+}
+
+double timeProcessesSideBySide(const std::vector<std::string>& argv, const std::string& input,
+                               unsigned copies) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    bool ok = true;
+    for (unsigned i = 0; i < copies && ok; ++i) {
+        pid_t child = 0;
+        ok = startProcess(argv, input, {}, child);
+        if (ok) children.push_back(child);
+    }
+    for (const pid_t child : children) ok = succeeded(child) && ok;
+    const double seconds = secondsSince(start);
+    return ok ? seconds : -1;
 }
 
 }  // namespace bench

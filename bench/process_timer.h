@@ -19,4 +19,12 @@ bool programAvailable(const std::string& program);
 double timeProcess(const std::vector<std::string>& argv, const std::string& input,
                    const std::string& output = {});
 
+// Runs `copies` instances of the program side by side, each with standard
+// input from `input` and output to /dev/null; returns the wall time until
+// the last one exits, or a negative number when one failed. Against `copies`
+// runs one after the other it shows what the machine's cores give to
+// independent processes: the most that as many threads can gain.
+double timeProcessesSideBySide(const std::vector<std::string>& argv, const std::string& input,
+                               unsigned copies);
+
 }  // namespace bench

@@ -17,7 +17,9 @@
 // with one thread and against zstd level 3 with N workers (ZSTD_c_nbWorkers);
 // and, as whole processes on the same files, the tavrine program with -TN
 // against itself with -T1 and against lbzip2 -nN (compression and
-// decompression), each pair timed in the same round.
+// decompression), each pair timed in the same round; beside them N copies
+// of the program with -T1 run side by side, which shows in the same round
+// what the machine's cores give N independent processes.
 //
 // Usage: tavrine-bench [--rounds N] [--min-ms M] [--threads N] [--tool PATH]
 //                      [--corpus DIR | --no-corpus] [FILE...]
@@ -184,7 +186,7 @@ struct Input {
     // The input as a file, and its .tvr and .bz2 forms, for the programs.
     std::string path, tvrPath, bz2Path;
     std::size_t threadRepetitions = 1;
-    std::array<std::vector<double>, 12> threadSeconds;  // per ThreadOp
+    std::array<std::vector<double>, 13> threadSeconds;  // per ThreadOp
 };
 
 Bytes readWhole(const std::string& path) {
@@ -497,6 +499,7 @@ enum ThreadOp : std::size_t {
     kZstdDecompress1,
     kToolCompressN,
     kToolCompress1,
+    kToolCompress1SideBySide,  // N copies of tool -T1 at once: the wall time over N
     kLbzipCompressN,
     kToolDecompressN,
     kToolDecompress1,
@@ -507,7 +510,7 @@ static_assert(kThreadOpCount == std::tuple_size_v<decltype(Input::threadSeconds)
 
 constexpr const char* kThreadOpNames[kThreadOpCount] = {
     "tav TN", "tav T1", "zstd TN", "tav -d TN", "tav -d T1", "zstd -d",
-    "tool TN", "tool T1", "lbz2 TN", "tool -d TN", "tool -d T1", "lbz2 -d TN"};
+    "tool TN", "tool T1", "N x T1", "lbz2 TN", "tool -d TN", "tool -d T1", "lbz2 -d TN"};
 
 struct ThreadComparison {
     ThreadOp tavrine;
@@ -519,6 +522,7 @@ constexpr ThreadComparison kThreadComparisons[] = {
     {kStreamEncodeN, kZstdCompressN, "enc/zstd"},    {kStreamDecodeN, kZstdDecompress1, "dec/zstd"},
     {kToolCompressN, kToolCompress1, "tool TN/T1"},  {kToolDecompressN, kToolDecompress1, "tool -d"},
     {kToolCompressN, kLbzipCompressN, "enc/lbz2"},   {kToolDecompressN, kLbzipDecompressN, "dec/lbz2"},
+    {kToolCompress1SideBySide, kToolCompress1, "machine"},
 };
 
 // The streaming calls on one stream: input in pieces of a mebibyte, output
@@ -619,6 +623,16 @@ double timeThreadOp(ThreadOp op, unsigned threads, const Options& options, Input
         case kZstdDecompress1: return repeat([&] { zstdDecompress(input.zstdStream, input.out); });
         case kToolCompressN: return program({options.tool, "-q", "-T" + n, "-c", input.path});
         case kToolCompress1: return program({options.tool, "-q", "-T1", "-c", input.path});
+        case kToolCompress1SideBySide: {
+            double seconds = 0;
+            for (std::size_t r = 0; r < repetitions; ++r) {
+                const double wall = bench::timeProcessesSideBySide(
+                    {options.tool, "-q", "-T1", "-c", input.path}, {}, threads);
+                if (wall < 0) fail(input.name + ": " + options.tool + " failed");
+                seconds += wall / threads;
+            }
+            return seconds;
+        }
         case kLbzipCompressN: return program({"lbzip2", "-n" + n, "-c", input.path});
         case kToolDecompressN: return program({options.tool, "-q", "-T" + n, "-dc", input.tvrPath});
         case kToolDecompress1: return program({options.tool, "-q", "-T1", "-dc", input.tvrPath});
@@ -677,7 +691,9 @@ void printThreadTable(const std::vector<Input>& inputs, unsigned threads, const 
     std::printf(
         "\nWith threads: N = %u. tav: the streaming calls on one stream (pieces of 1 MiB), zstd -3\n"
         "with N workers (its decoder has one thread); tool: the tavrine program and lbzip2 -nN\n"
-        "as whole processes on the file. Speeds in MB/s of uncompressed data; multiples:\n"
+        "as whole processes on the file; N x T1: N copies of tool -T1 side by side, and\n"
+        "machine: their speed over one copy's, what the machine gives N independent processes\n"
+        "(the most N threads can gain). Speeds in MB/s of uncompressed data; multiples:\n"
         "median of %d paired rounds.\n\n",
         threads, options.rounds);
     std::printf("| %-22s | %9s |", "file", "bytes");
