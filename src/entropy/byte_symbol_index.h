@@ -20,7 +20,7 @@ public:
     // A rebuild costs about as much as searching a few hundred symbols, so
     // the table is kept only while the model's periods run at least
     // kIndexedInterval updates; the shorter early periods search instead.
-    static constexpr std::int32_t kIndexedInterval = 576;
+    static constexpr std::int32_t kIndexedInterval = 288;
     static bool worthKeeping(const FrequencyModel& model) noexcept {
         return model.interval >= kIndexedInterval;
     }
