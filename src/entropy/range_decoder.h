@@ -62,7 +62,7 @@ public:
     // it, so they cannot affect a result.
     RangeDecoder(FrequencyModel* model, ByteSymbolIndex* index, const std::uint8_t* in,
                  std::uint32_t inLen, const DecoderState& previous) noexcept
-        : counter_(model, index), index_(index), in_(in), inLen_(inLen),
+        : counter_(model, index), model_(model), index_(index), in_(in), inLen_(inLen),
           s_(previous) {
         s_.inPos = 0;
         if (inLen > 0) s_.inPos = 1;
@@ -235,9 +235,11 @@ private:
     // where the index begins.
     std::uint32_t decodeByDivision(std::uint32_t unit, std::uint32_t value) noexcept {
         if (value >= counter_.endOfBlockBase()) return static_cast<std::uint32_t>(kEndOfBlock);
+        const std::uint32_t symbol = counter_.indexed()
+                                         ? index_->symbolAt(value)
+                                         : static_cast<std::uint32_t>(modelFindSymbol(
+                                               model_, static_cast<std::int32_t>(value)));
         const std::uint16_t* cumFreq = counter_.cumFreq();
-        const std::uint32_t symbol =
-            counter_.indexed() ? index_->symbolAt(value) : searchSymbol(cumFreq, value);
         const std::uint32_t base = cumFreq[symbol];
         s_.low -= unit * base;
         s_.range = unit * (cumFreq[symbol + 1] - base);
@@ -245,23 +247,8 @@ private:
         return symbol;
     }
 
-    // The symbol s with cumFreq[s] <= value < cumFreq[s + 1], for a value
-    // from cumFreq[kComparedSymbols] up to cumFreq[256], by halving the
-    // symbols between; for the short early periods, in which a rebuild of
-    // the model's lookup table or of the index would cost more than the
-    // searches it saves.
-    static std::uint32_t searchSymbol(const std::uint16_t* cumFreq, std::uint32_t value) noexcept {
-        std::uint32_t low = kComparedSymbols;
-        std::uint32_t count = static_cast<std::uint32_t>(kEndOfBlock) - kComparedSymbols;
-        while (count > 1) {
-            const std::uint32_t half = count / 2;
-            low = cumFreq[low + half] <= value ? low + half : low;
-            count -= half;
-        }
-        return low;
-    }
-
     SymbolCounter counter_;
+    const FrequencyModel* model_;
     const ByteSymbolIndex* index_;
     const std::uint8_t* in_;
     std::uint32_t inLen_;

@@ -2,14 +2,17 @@
 
 namespace tavrine {
 
-// Neither coder reads the model's lookup table: the encoder needs only the
-// coding table, and the decoder searches the coding table itself in the
-// short early periods and keeps its own index from then on.
+// An encoder reads only the coding table; a decoder finds symbols through the
+// index or, in the short early periods, through the model's lookup table, so
+// only one of the two follows each rebuild.
 void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept {
     const bool rebuildsTable = model->deferredUpdates == 0;
     modelRescaleLeavingLookup(model);
-    if (rebuildsTable && index != nullptr && ByteSymbolIndex::worthKeeping(*model)) {
+    if (!rebuildsTable || index == nullptr) return;
+    if (ByteSymbolIndex::worthKeeping(*model)) {
         index->rebuild(*model);
+    } else {
+        modelRefreshLookup(model);
     }
 }
 
