@@ -218,6 +218,36 @@ TEST(FrequencyModel, EveryRebuildKeepsFrequenciesPositiveAndTheLookupExact) {
     }
 }
 
+// The coders' rebuilds leave the lookup table stale: the counts and the coding
+// table stay modelUpdate's, and a refresh, whenever it comes (after one
+// rebuild or several, or on a table already current), gives modelUpdate's
+// lookup table.
+TEST(FrequencyModel, AStaleLookupTableRefreshesToTheEagerOne) {
+    for (const int refreshEvery : {1, 37, 500, 4000}) {
+        ScopedModel eager;
+        ScopedModel lazy;
+        ASSERT_TRUE(eager.init());
+        ASSERT_TRUE(lazy.init());
+        FrequencyModel& m = lazy.m;
+        std::mt19937 rng(11);
+        std::geometric_distribution<int> skew(0.1);
+        for (int update = 1; update <= 6000; ++update) {
+            const int symbol = std::min(skew(rng), 255);
+            tavrine::modelUpdate(&eager.m, symbol);
+            if (m.untilRescale <= 0) tavrine::modelRescaleLeavingLookup(&m);
+            m.untilRescale -= 1;
+            m.accumFreq[symbol] = static_cast<std::uint16_t>(m.accumFreq[symbol] + m.step);
+            ASSERT_EQ(codingTable(m), codingTable(eager.m)) << "update " << update;
+            ASSERT_EQ(accumulators(m), accumulators(eager.m)) << "update " << update;
+            if (update % refreshEvery != 0) continue;
+            tavrine::modelRefreshLookup(&m);
+            ASSERT_EQ(m.lookupStale, 0);
+            ASSERT_EQ(lookupTable(m), lookupTable(eager.m))
+                << "refresh every " << refreshEvery << ", update " << update;
+        }
+    }
+}
+
 TEST(FrequencyModel, UniformResetSplitsTheTotalWithTheRemainderFirst) {
     ScopedModel model;
     ASSERT_TRUE(model.init());

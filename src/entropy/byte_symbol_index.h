@@ -1,8 +1,10 @@
 // The decoder's value-to-symbol table of the byte symbols: entry v is the
-// symbol s with cumFreq[s] <= v < cumFreq[s + 1], for every v below
-// cumFreq[256]; values from there on belong to the end-of-block symbol. One
-// load in place of the bucket lookup and binary search of modelFindSymbol;
-// valid until the model's next full rebuild.
+// symbol s with cumFreq[s] <= v < cumFreq[s + 1], for every v from
+// cumFreq[kFirstSymbol] up to cumFreq[256]; values from there on belong to the
+// end-of-block symbol, and those below to the symbols the decoder finds by
+// comparison, which take most of the table. One load in place of the bucket
+// lookup and binary search of modelFindSymbol; valid until the model's next
+// full rebuild.
 #pragma once
 
 #include <array>
@@ -18,10 +20,13 @@ public:
     // A rebuild costs about as much as searching a few hundred symbols, so
     // the table is kept only while the model's periods run at least
     // kIndexedInterval updates; the shorter early periods search instead.
-    static constexpr std::int32_t kIndexedInterval = 576;
+    static constexpr std::int32_t kIndexedInterval = 288;
     static bool worthKeeping(const FrequencyModel& model) noexcept {
         return model.interval >= kIndexedInterval;
     }
+
+    // The lowest symbol with entries: the ones below are never looked up.
+    static constexpr std::uint32_t kFirstSymbol = 3;
 
     void rebuild(const FrequencyModel& model) noexcept;
     std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }

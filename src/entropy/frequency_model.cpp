@@ -65,8 +65,11 @@ constexpr void rebuildLookupTable(FrequencyModel* model) noexcept {
 
 // The end of a period: the accumulators become the coding table and are halved
 // (to an odd value, so at least 1) to seed the next period, whose updates then
-// add exactly the amount the halving took away.
-constexpr void rebuild(FrequencyModel* model) noexcept {
+// add exactly the amount the halving took away. The lookup table follows now,
+// or is marked stale for modelRefreshLookup.
+enum class LookupRebuild : std::uint8_t { now, whenNeeded };
+
+constexpr void rebuild(FrequencyModel* model, LookupRebuild lookup) noexcept {
     model->interval = nextInterval(model->interval, model->targetInterval);
 
     // The coding table, from the top down: what the symbols below s counted.
@@ -93,11 +96,17 @@ constexpr void rebuild(FrequencyModel* model) noexcept {
     model->deferredUpdates = missing % model->interval;
     model->untilRescale = model->interval - model->deferredUpdates;
 
-    if (model->lookupTable != nullptr) rebuildLookupTable(model);
+    if (model->lookupTable == nullptr) return;
+    if (lookup == LookupRebuild::now) {
+        rebuildLookupTable(model);
+        model->lookupStale = 0;
+    } else {
+        model->lookupStale = 1;
+    }
 }
 
-// modelRescale.
-constexpr void rescale(FrequencyModel* model) noexcept {
+// modelRescale, and modelRescaleLeavingLookup for LookupRebuild::whenNeeded.
+constexpr void rescale(FrequencyModel* model, LookupRebuild lookup = LookupRebuild::now) noexcept {
     if (model->deferredUpdates != 0) {
         // The period's last updates make up the remainder of the division.
         model->step += 1;
@@ -105,7 +114,7 @@ constexpr void rescale(FrequencyModel* model) noexcept {
         model->deferredUpdates = 0;
         return;
     }
-    rebuild(model);
+    rebuild(model, lookup);
 }
 
 // modelReset with the caller's starting frequencies.
@@ -248,9 +257,20 @@ void modelResetForCodec(FrequencyModel* model) noexcept {
     model->deferredUpdates = kStartingModel.deferredUpdates;
     model->interval = kStartingModel.interval;
     model->step = kStartingModel.step;
+    model->lookupStale = 0;
 }
 
 void modelRescale(FrequencyModel* model) noexcept { rescale(model); }
+
+void modelRescaleLeavingLookup(FrequencyModel* model) noexcept {
+    rescale(model, LookupRebuild::whenNeeded);
+}
+
+void modelRefreshLookup(FrequencyModel* model) noexcept {
+    if (model->lookupStale == 0) return;
+    rebuildLookupTable(model);
+    model->lookupStale = 0;
+}
 
 void modelUpdate(FrequencyModel* model, std::int32_t symbol) noexcept {
     if (model->untilRescale <= 0) modelRescale(model);
@@ -290,6 +310,7 @@ void modelRelease(FrequencyModel* model) noexcept {
     releaseTable(model->cumFreq);
     releaseTable(model->accumFreq);
     releaseTable(model->lookupTable);
+    model->lookupStale = 0;
 }
 
 }  // namespace tavrine

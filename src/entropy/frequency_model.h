@@ -42,6 +42,10 @@ struct FrequencyModel {
     std::uint16_t* cumFreq;        // n + 1 entries: cumFreq[s] = frequencies below s
     std::uint16_t* accumFreq;      // n + 1 entries allocated, n used: this period's counts
     std::uint16_t* lookupTable;    // kLookupEntries entries, or null
+    // Nonzero while lookupTable still describes an older coding table: a
+    // rebuild by modelRescaleLeavingLookup, for coders that never look a
+    // value up, leaves it for modelRefreshLookup.
+    std::int32_t lookupStale;
 };
 
 namespace detail {
@@ -114,6 +118,15 @@ void modelReset(FrequencyModel* model, const std::int32_t* frequencies) noexcept
 // the total reports it on stderr and ends the process with status 1.
 void modelRescale(FrequencyModel* model) noexcept;
 
+// modelRescale that, at a full rebuild, leaves the lookup table stale
+// instead of rebuilding it: for an encoder, or a decoder that finds symbols
+// another way. The coding table and the counters are modelRescale's.
+void modelRescaleLeavingLookup(FrequencyModel* model) noexcept;
+
+// Brings a stale lookup table up to date with the coding table, as the
+// last full rebuild would have left it; does nothing when it is current.
+void modelRefreshLookup(FrequencyModel* model) noexcept;
+
 // Counts one occurrence of `symbol` (0 <= symbol < n).
 void modelUpdate(FrequencyModel* model, std::int32_t symbol) noexcept;
 
@@ -122,6 +135,8 @@ void modelGetFrequency(const FrequencyModel* model, std::int32_t symbol, std::in
                        std::int32_t& cumulativeLow) noexcept;
 
 // The symbol s with cumFreq[s] <= value < cumFreq[s + 1], for 0 <= value < total.
+// A lookup table must be current (lookupStale 0), as every function but
+// modelRescaleLeavingLookup leaves it.
 std::int32_t modelFindSymbol(const FrequencyModel* model, std::int32_t value) noexcept;
 
 // Frees the arrays and clears their pointers; harmless on a released or zeroed model.

@@ -51,7 +51,12 @@ public:
     // to its last byte and no further.
     std::uint32_t bytesRead() const noexcept { return decoder_.inPos; }
 
-    const FrequencyModel& model() const noexcept { return model_; }
+    // The model as modelUpdate would have left it: its lookup table, which
+    // encoding and the indexed decoding leave behind, is brought up to date.
+    const FrequencyModel& model() noexcept {
+        modelRefreshLookup(&model_);
+        return model_;
+    }
 
     // The model holds its arrays, which initModel() ensures: the block steps
     // below need it.
@@ -87,7 +92,11 @@ public:
 
     RangeDecoder beginDecode(const std::uint8_t* in, std::uint32_t inLen) noexcept {
         modelFresh_ = false;
-        if (!indexCurrent_ && ByteSymbolIndex::worthKeeping(model_)) rebuildIndex();
+        if (!ByteSymbolIndex::worthKeeping(model_)) {
+            modelRefreshLookup(&model_);  // stale after encoding with this model
+        } else if (!indexCurrent_) {
+            rebuildIndex();
+        }
         return RangeDecoder(&model_, &index_, in, inLen, decoder_);
     }
 

@@ -53,6 +53,8 @@ public:
     // decodeSymbol finds the symbols below this by comparisons alone; the
     // others follow a branch that goes either way in most data.
     static constexpr std::uint32_t kComparedSymbols = 3;
+    // decodeByDivision looks up only values from cumFreq[kComparedSymbols] on.
+    static_assert(ByteSymbolIndex::kFirstSymbol <= kComparedSymbols);
 
     // Primes the window from a payload of inLen bytes (byte 0 is the carry
     // byte, always 0x00, and is skipped unread). A payload of fewer than 2
@@ -228,7 +230,9 @@ private:
     // The symbol whose interval holds value = floor(low / unit), narrowed and
     // counted when it is a byte symbol. Values of 4096 and more, which a
     // damaged payload can give, belong to the end-of-block symbol like the
-    // 4095 they are clamped to.
+    // 4095 they are clamped to. Only decodeSymbol calls it, for a low of at
+    // least unit * cumFreq[kComparedSymbols], so value is at least that entry,
+    // where the index begins.
     std::uint32_t decodeByDivision(std::uint32_t unit, std::uint32_t value) noexcept {
         if (value >= counter_.endOfBlockBase()) return static_cast<std::uint32_t>(kEndOfBlock);
         const std::uint32_t symbol = counter_.indexed()

@@ -13,10 +13,12 @@
 
 namespace tavrine {
 
-// The model's period end, as modelUpdate would run it, followed by a rebuild
-// of `index` (when given) if the coding table changed and the periods are long
-// enough for the index to be worth keeping; periods only grow, so from the
-// first such rebuild on the index stays current.
+// The model's period end, as modelUpdate would run it, except for the lookup
+// table: when the coding table changed and `index` is given (decoding), the
+// index is rebuilt if the periods are long enough for it to be worth keeping,
+// and the lookup table otherwise; periods only grow, so from the first such
+// rebuild on the index stays current. Without an index (encoding) the lookup
+// table is left stale.
 void rescaleModel(FrequencyModel* model, ByteSymbolIndex* index) noexcept;
 
 class SymbolCounter {

@@ -78,6 +78,20 @@ private:
     BucketStarts listStart_{};     // second byte b: bySecondByte_[listStart_[b] .. listStart_[b+1]-1]
 };
 
+// The byte values of the block lie in first .. last: the buckets outside are
+// empty, and no seed has its second byte there, so the passes skip them.
+struct ByteRange {
+    std::uint32_t first;
+    std::uint32_t last;
+};
+
+ByteRange occupiedBuckets(const BucketStarts& start, std::uint32_t n) noexcept {
+    ByteRange range{0, kByteValues - 1};
+    while (start[range.first + 1] == 0) ++range.first;
+    while (start[range.last] == n) --range.last;
+    return range;
+}
+
 // Places every ascending rotation, scanning the buckets from the top down:
 // an ascending rotation p that is not a seed sorts within its bucket as its
 // successor p+1 does, and p+1 is ascending with a first byte at least that
@@ -87,12 +101,13 @@ private:
 // written. Returns each bucket's first ascending row. Out of line: inlined,
 // its loop spills the row and byte pointers (6 % more instructions).
 TAVRINE_NOINLINE ByteCounts placeAscendingRotations(DoubledBlock block, RotationStart* rows,
-                                   const BucketStarts& start, const SeedGroups& seeds) noexcept {
+                                   const BucketStarts& start, ByteRange bytes,
+                                   const SeedGroups& seeds) noexcept {
     const std::uint8_t* before = block.d + block.n - 1;  // before[s] is the byte ahead of rotation s
     const std::uint32_t n = block.n;
     ByteCounts cursor;
     std::copy_n(start.begin() + 1, kByteValues, cursor.begin());
-    for (std::uint32_t b = kByteValues; b-- > 0;) {
+    for (std::uint32_t b = bytes.last + 1; b-- > bytes.first;) {
         // The scan stops at the lowest row written into bucket b, tracked here
         // as well as in cursor[b] so that the loop does not wait on memory.
         std::uint32_t lowest = cursor[b];
@@ -158,10 +173,10 @@ void scanDescending(DoubledBlock block, RotationStart* rows, std::uint8_t* lastC
 template <bool kWriteLastColumn>
 std::uint32_t placeDescendingRotations(DoubledBlock block, RotationStart* rows,
                                        std::uint8_t* lastColumn, const BucketStarts& start,
-                                       const ByteCounts& ascendingStart) noexcept {
+                                       ByteRange bytes, const ByteCounts& ascendingStart) noexcept {
     DescendingPass pass;
     std::copy_n(start.begin(), kByteValues, pass.next.begin());
-    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+    for (std::uint32_t b = bytes.first; b <= bytes.last; ++b) {
         scanDescending<kWriteLastColumn>(block, rows, lastColumn, start[b], ascendingStart[b], b,
                                          pass);
         scanDescending<kWriteLastColumn>(block, rows, lastColumn, ascendingStart[b], start[b + 1],
@@ -175,11 +190,13 @@ std::uint32_t placeDescendingRotations(DoubledBlock block, RotationStart* rows,
 std::uint32_t induceFromSeeds(DoubledBlock block, RotationStart* rows, std::uint8_t* lastColumn,
                               const BucketStarts& start, const RotationStart* seeds,
                               std::uint32_t count, std::uint32_t* work) noexcept {
-    const ByteCounts ascendingStart =
-        placeAscendingRotations(block, rows, start, SeedGroups(block.d, seeds, count, work));
+    const ByteRange bytes = occupiedBuckets(start, block.n);
+    const ByteCounts ascendingStart = placeAscendingRotations(
+        block, rows, start, bytes, SeedGroups(block.d, seeds, count, work));
     return lastColumn != nullptr
-               ? placeDescendingRotations<true>(block, rows, lastColumn, start, ascendingStart)
-               : placeDescendingRotations<false>(block, rows, nullptr, start, ascendingStart);
+               ? placeDescendingRotations<true>(block, rows, lastColumn, start, bytes, ascendingStart)
+               : placeDescendingRotations<false>(block, rows, nullptr, start, bytes,
+                                                 ascendingStart);
 }
 
 std::uint32_t placeRotationsFromSeeds(const RotationWorkspace& ws, const SeedScan& scan,

@@ -104,6 +104,27 @@ KeyArray radixSortKeys(KeyArray keys, KeyArray spare, std::uint32_t count,
     return keys;
 }
 
+// Up to this many seeds, sorting their keys whole by insertion costs less
+// than the radix passes, whose fixed work (six histograms of 256 counters and
+// their starts) dominates a short block.
+constexpr std::uint32_t kInsertionSortedKeys = 96;
+
+// Builds the keys of a few seeds and sorts them by insertion, into `keys`.
+// Equal radix bytes then order by start, where the radix passes keep the
+// order of findSeeds; either is fine, since the tie sort orders them after.
+KeyArray sortFewKeys(const std::uint8_t* d, const RotationStart* seeds, std::uint32_t count,
+                     KeyArray keys) noexcept {
+    std::array<std::uint64_t, kInsertionSortedKeys> sorted;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint64_t key = seedKey(d, seeds[k]);
+        std::uint32_t at = k;
+        for (; at > 0 && sorted[at - 1] > key; --at) sorted[at] = sorted[at - 1];
+        sorted[at] = key;
+    }
+    for (std::uint32_t k = 0; k < count; ++k) keys.set(k, sorted[k]);
+    return keys;
+}
+
 // Writes the seeds in key order and lists the groups of two or more that
 // agree on all radix bytes, as (first, last) pairs; returns how many. A group
 // starts where a key's prefix equals the next one but not the one before, and
@@ -186,9 +207,14 @@ bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, Rotatio
     if (count < 2) return true;
     const KeyArray keys(work);
     const KeyArray spare(work + 2 * static_cast<std::size_t>(count));
-    Histograms histograms{};
-    buildKeys(doubled, seeds, count, keys, histograms);
-    const KeyArray sorted = radixSortKeys(keys, spare, count, histograms);
+    KeyArray sorted = keys;
+    if (count <= kInsertionSortedKeys) {
+        sorted = sortFewKeys(doubled, seeds, count, keys);
+    } else {
+        Histograms histograms{};
+        buildKeys(doubled, seeds, count, keys, histograms);
+        sorted = radixSortKeys(keys, spare, count, histograms);
+    }
     // The other key array is free again for the group list.
     std::uint32_t* groups = sorted.words() == keys.words() ? spare.words() : keys.words();
     const std::uint32_t groupCount = unpackKeys(sorted, count, seeds, groups);

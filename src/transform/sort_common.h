@@ -93,8 +93,17 @@ inline void countInStripes(StripeCounts& stripes, const std::uint8_t* bytes,
     forEachSideBySide(stripes, [&](std::uint32_t q, std::uint32_t i) { ++stripes.count[q][bytes[i]]; });
 }
 
+// Below this many bytes the stripes' four sets of counters, zeroed and then
+// summed, cost more than the chains of increments they break up.
+constexpr std::uint32_t kStripedCountFrom = 1024;
+
 // The buckets of the rotations of a block of n bytes, by first byte.
 inline BucketStarts bucketStarts(const std::uint8_t* block, std::uint32_t n) noexcept {
+    if (n < kStripedCountFrom) {
+        ByteCounts counts{};
+        for (std::uint32_t i = 0; i < n; ++i) ++counts[block[i]];
+        return startsFromCounts(counts);
+    }
     StripeCounts stripes;
     countInStripes(stripes, block, n);
     ByteCounts total{};
