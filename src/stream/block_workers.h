@@ -53,6 +53,9 @@ public:
             const std::lock_guard lock(mutex_);
             queued_ = 0;
             stopping_ = true;
+            // Workers watching for a submit() stop watching.
+            submitted_.store(submitted_.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_relaxed);
         }
         workAvailable_.notify_all();
     }
@@ -92,7 +95,12 @@ public:
             std::unique_lock lock(mutex_);
             while (!done_[at]) {
                 if (queued_ == 0) {
-                    stepDone_.wait(lock);
+                    // As a worker does, it watches a while before it sleeps.
+                    const std::uint64_t seen = completed_.load(std::memory_order_relaxed);
+                    lock.unlock();
+                    watchForChange(completed_, seen);
+                    lock.lock();
+                    if (!done_[at] && queued_ == 0) stepDone_.wait(lock);
                     continue;
                 }
                 const std::size_t next = takeNextQueued();
@@ -133,17 +141,21 @@ private:
         {
             const std::lock_guard lock(mutex_);
             done_[at] = true;
+            completed_.store(completed_.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_relaxed);
         }
         stepDone_.notify_one();
     }
 
-    // A worker that finds nothing to start watches for the next submit()
-    // for about the time the caller takes to decode a block before it
-    // sleeps: the caller hands over a block every few tens of microseconds,
-    // and waking a sleeping thread would cost it a system call each time.
-    void watchForWork(std::uint64_t seen) const noexcept {
+    // A thread that finds nothing to do watches `counter` (the steps
+    // submitted, or those done) for about the time a block's step takes
+    // before it sleeps: blocks come every few tens of microseconds, and a
+    // sleeping thread costs the one that wakes it a system call, and itself,
+    // on a virtual machine, the time its idle processor takes to come back.
+    static void watchForChange(const std::atomic<std::uint64_t>& counter,
+                               std::uint64_t seen) noexcept {
         for (std::uint32_t i = 0; i < kWatchSteps; ++i) {
-            if (submitted_.load(std::memory_order_relaxed) != seen) return;
+            if (counter.load(std::memory_order_relaxed) != seen) return;
             platform::relaxWhileWaiting();
         }
     }
@@ -157,7 +169,7 @@ private:
                 if (queued_ == 0 && !stopping_) {
                     const std::uint64_t seen = submitted_.load(std::memory_order_relaxed);
                     lock.unlock();
-                    watchForWork(seen);
+                    watchForChange(submitted_, seen);
                     lock.lock();
                 }
                 workAvailable_.wait(lock, [this] { return stopping_ || queued_ != 0; });
@@ -177,8 +189,9 @@ private:
     std::size_t inFlight_ = 0;                 // caller only: submitted and not popped
     std::size_t nextToStart_ = 0;              // under mutex_
     std::size_t queued_ = 0;                   // under mutex_: submitted and not started
-    // Written under mutex_, read without it by workers watching for work.
+    // Written under mutex_, read without it by threads watching for a change.
     std::atomic<std::uint64_t> submitted_{0};
+    std::atomic<std::uint64_t> completed_{0};
     // About 50 microseconds of `pause` on current x86 processors.
     static constexpr std::uint32_t kWatchSteps = 2000;
     // Under mutex_, rather than the threads' stop tokens: waiting on a stop
