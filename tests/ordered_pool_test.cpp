@@ -58,6 +58,29 @@ TEST(OrderedPool, JobsComeBackInSubmissionOrderWhateverFinishesFirst) {
     }
 }
 
+// A lone job runs on the producer's thread when it is taken; from the second
+// job in flight on, the pool's threads run them.
+TEST(OrderedPool, ALoneJobRunsOnTheProducersThreadAndLaterOnesOnThePools) {
+    OrderedPool<Job> pool(2);
+    std::thread::id ranOn[3];
+    const auto noteThread = [&ranOn](int i) {
+        return [&ranOn, i](Job&) { ranOn[i] = std::this_thread::get_id(); };
+    };
+    pool.prepare();
+    pool.submit(noteThread(0));
+    EXPECT_FALSE(pool.nextReady());
+    pool.takeNext();
+    EXPECT_EQ(ranOn[0], std::this_thread::get_id());
+    for (int i = 1; i < 3; ++i) {
+        pool.prepare();
+        pool.submit(noteThread(i));
+    }
+    pool.takeNext();
+    pool.takeNext();
+    EXPECT_NE(ranOn[1], std::this_thread::get_id());
+    EXPECT_NE(ranOn[2], std::this_thread::get_id());
+}
+
 TEST(OrderedPool, AtMostLimitPlusOneJobsAreEverMadeAndTheyAreReused) {
     for (const unsigned threads : {1u, 3u}) {
         Job::made = 0;

@@ -7,7 +7,11 @@
 // yet taken), so at most limit() + 1 jobs ever exist. A job's exception is
 // rethrown by takeNext() when its turn comes, so failures surface in input
 // order whatever the number of threads. With one thread the work runs inline
-// in submit(), and no thread is started.
+// in submit(), and no thread is started. With more, the threads start only
+// once a second job is in flight: a lone job (an input of one segment) runs
+// on the producer's thread in takeNext(), rather than wait the milliseconds
+// a new thread can take to first run on a processor that was idle. When the
+// threads cannot start, the producer runs the work in takeNext() as well.
 //
 // One producer thread calls everything but the work; the pool's own threads
 // run the work, each on a job that nothing else touches meanwhile.
@@ -20,6 +24,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -32,13 +38,7 @@ public:
     using Work = std::function<void(Job&)>;
 
     explicit OrderedPool(unsigned threads)
-        : limit_(threads <= 1 ? 1 : std::size_t{threads} + 1) {
-        if (threads <= 1) return;
-        workers_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i) {
-            workers_.emplace_back([this] { runJobs(); });
-        }
-    }
+        : limit_(threads <= 1 ? 1 : std::size_t{threads} + 1), threads_(threads <= 1 ? 1 : threads) {}
 
     OrderedPool(const OrderedPool&) = delete;
     OrderedPool& operator=(const OrderedPool&) = delete;
@@ -89,7 +89,7 @@ public:
         slot->error = nullptr;
         Slot& submitted = *slot;
         inFlight_.push_back(std::move(slot));
-        if (workers_.empty()) {
+        if (threads_ == 1) {
             complete(submitted, work);
             return;
         }
@@ -97,6 +97,7 @@ public:
             const std::lock_guard lock(mutex_);
             queue_.emplace_back(&submitted, std::move(work));
         }
+        if (inFlight_.size() >= 2) startThreads();
         workAvailable_.notify_one();
     }
 
@@ -113,6 +114,12 @@ public:
     // forEachSpareJob(), which may reuse it. Precondition: !idle().
     Job& takeNext() {
         recycleTaken();
+        if (workers_.empty() && !inFlight_.front()->done) {
+            // No thread runs: the oldest job is still first in the queue.
+            std::pair<Slot*, Work> next = std::move(queue_.front());
+            queue_.pop_front();
+            complete(*next.first, next.second);
+        }
         {
             std::unique_lock lock(mutex_);
             resultReady_.wait(lock, [this] { return inFlight_.front()->done; });
@@ -148,6 +155,19 @@ private:
         slot.done = true;
     }
 
+    // Once; a thread that cannot start leaves the work to those that did,
+    // or to the producer when none did.
+    void startThreads() {
+        if (threadsStarted_) return;
+        threadsStarted_ = true;
+        try {
+            workers_.reserve(threads_);
+            for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back([this] { runJobs(); });
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
     void recycleTaken() {
         if (taken_) spare_.push_back(std::move(taken_));
     }
@@ -180,6 +200,8 @@ private:
     }
 
     const std::size_t limit_;
+    const unsigned threads_;       // 1: the work runs inline in submit()
+    bool threadsStarted_ = false;  // the producer's
     // The producer's own: the deques and vector themselves; a slot's fields
     // are the worker's from submit() until done is set under mutex_.
     std::deque<std::unique_ptr<Slot>> prepared_;
