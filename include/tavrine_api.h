@@ -156,11 +156,12 @@ TAVRINE_API void tavrine_encoder_free(tavrine_encoder *encoder) ZOLT_NOTHROW;
  * default): everything on the calling thread. The stream
  * is the same bytes for every count. Only before the first input
  * (TAVRINE_BAD_ARGUMENT after it, or for more than TAVRINE_MAX_THREADS).
- * The threads start once more than one block of input is in sight, so that
- * short streams do not pay for them; if the system cannot start them, the
- * encoder goes on without them. With threads, a call with TAVRINE_CONTINUE
- * returns while blocks may still be sorted; TAVRINE_FLUSH and TAVRINE_END
- * wait for them. */
+ * The threads start once more than one block of input is in sight and the
+ * input taken and in sight reaches 512 KiB, so that short streams, which
+ * code in less time than a new thread may take to first run, do not pay for
+ * them; if the system cannot start them, the encoder goes on without them.
+ * With threads, a call with TAVRINE_CONTINUE returns while blocks may still
+ * be sorted; TAVRINE_FLUSH and TAVRINE_END wait for them. */
 TAVRINE_API tavrine_status tavrine_encoder_set_threads(tavrine_encoder *encoder,
                                                        uint32_t threads) ZOLT_NOTHROW;
 
@@ -195,7 +196,8 @@ TAVRINE_API void tavrine_decoder_free(tavrine_decoder *decoder) ZOLT_NOTHROW;
  * or 1 (the default): everything on the calling thread. The
  * output, the verdicts and the offsets are the same for every count. Only
  * before the first input, as for the encoder; the threads start once the
- * stream shows more than one block. With threads, a block comes out
+ * stream shows more than one block and its bytes taken and in sight reach
+ * 512 KiB. With threads, a block comes out
  * once its inverse sort is done: a call with TAVRINE_CONTINUE returns once it
  * has taken its input, delivering the blocks that are done, and *remaining
  * counts decoded bytes only when out ran out of room; TAVRINE_FLUSH (as

@@ -115,6 +115,25 @@ TEST(StreamingThreads, DecoderAgreesWithOneThreadOnGoodDamagedAndTruncatedStream
     }
 }
 
+// Workers that start partway through a stream take over the model and the
+// move-to-front table the caller's thread left; at the very threshold, they
+// start at once.
+TEST(StreamingThreads, WorkersStartingPartwayThroughAStreamGiveTheSameBytes) {
+    const Bytes input = tavrine::test::sampleText(30 * kBlock + 5);
+    const Bytes stream = tavrine::test::encodeOrFail(input, TAVRINE_VARIANT_RANGE_CODED);
+    const NamedCutter inCuts[] = {{"whole", whole()}, {"random pieces", randomPieces(3, 3 * kBlock)}};
+    for (const NamedCutter& in : inCuts) {
+        for (const std::uint64_t from : {std::uint64_t{10 * kBlock + 3}, std::uint64_t{input.size()}}) {
+            const std::string where = std::string(in.name) + ", threads from " + std::to_string(from);
+            EXPECT_EQ(encodeInPieces(input, TAVRINE_VARIANT_RANGE_CODED, in.cut, ample(), 2, from), stream)
+                << where;
+            const Decoded decoded = decodeInPieces(stream, in.cut, ample(), 2, from * stream.size() / input.size());
+            EXPECT_EQ(decoded.status, TAVRINE_OK) << where;
+            EXPECT_EQ(decoded.output, input) << where;
+        }
+    }
+}
+
 // A primary index past its block is found only once move-to-front is
 // undone, on a worker, after the caller has decoded later blocks: a later
 // block with a header no encoder writes must not be the one reported.
@@ -147,6 +166,7 @@ TEST(StreamingThreads, FlushWaitsForTheWorkersAndGivesTheOneThreadStream) {
         tavrine_encoder* encoder = nullptr;
         ASSERT_EQ(tavrine_encoder_create(TAVRINE_VARIANT_RANGE_CODED, &encoder), TAVRINE_OK);
         ASSERT_EQ(tavrine_encoder_set_threads(encoder, threads), TAVRINE_OK);
+        tavrine::testing::startThreadsFrom(encoder, 0);
         Bytes stream(tavrine_encode_bound(input.size()) + 4 * kBlock);
         tavrine_out_buffer out{stream.data(), stream.size(), 0};
         std::size_t given = 0;
@@ -172,6 +192,7 @@ TEST(StreamingThreads, FlushWaitsForTheWorkersAndGivesTheOneThreadStream) {
     tavrine_decoder* decoder = nullptr;
     ASSERT_EQ(tavrine_decoder_create(&decoder), TAVRINE_OK);
     ASSERT_EQ(tavrine_decoder_set_threads(decoder, 3), TAVRINE_OK);
+    tavrine::testing::startThreadsFrom(decoder, 0);
     Bytes decoded(input.size());
     tavrine_out_buffer out{decoded.data(), decoded.size(), 0};
     tavrine_in_buffer in{streams[0].data(), streams[0].size(), 0};

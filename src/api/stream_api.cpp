@@ -4,6 +4,7 @@
 #include <new>
 
 #include "api/api_call.h"
+#include "api/stream_testing.h"
 #include "stream/stream_decoder.h"
 #include "stream/stream_encoder.h"
 #include "stream/stream_format.h"
@@ -155,3 +156,17 @@ TAVRINE_ENTRY uint64_t tavrine_decoder_offset(const tavrine_decoder* decoder) no
 }
 
 }  // extern "C"
+
+#if defined(TAVRINE_TEST_HOOKS)
+namespace tavrine::testing {
+
+void startThreadsFrom(tavrine_encoder* encoder, std::uint64_t bytes) noexcept {
+    encoder->coder.startThreadsFrom(bytes);
+}
+
+void startThreadsFrom(tavrine_decoder* decoder, std::uint64_t bytes) noexcept {
+    decoder->coder.startThreadsFrom(bytes);
+}
+
+}  // namespace tavrine::testing
+#endif

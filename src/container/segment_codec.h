@@ -21,16 +21,16 @@ std::vector<std::uint8_t> encodeStream(std::uint32_t variant, std::span<const st
 std::size_t largestStreamSize(std::size_t inputSize) noexcept;
 
 // The same stream written into `output`, which holds largestStreamSize()
-// bytes; returns its length. With threads >= 2 the blocks are sorted on that
-// many threads of its own (the same bytes). Throws std::bad_alloc, and
-// std::system_error when a thread cannot be started.
+// bytes; returns its length. With threads >= 2 the blocks of a long enough
+// input are sorted on that many threads, the caller's included (the same
+// bytes). Throws std::bad_alloc.
 std::size_t encodeStreamInto(std::uint32_t variant, std::span<const std::uint8_t> input,
                              std::span<std::uint8_t> output, unsigned threads = 1);
 
 // Decodes `stream` into `output`; true only when it decodes completely to
-// exactly output.size() bytes. With threads >= 2 the blocks are inverse
-// sorted on that many threads of its own (the same verdict and bytes).
-// Throws std::bad_alloc, and std::system_error when a thread cannot start.
+// exactly output.size() bytes. With threads >= 2 the blocks of a long enough
+// stream are inverse sorted on that many threads, the caller's included (the
+// same verdict and bytes). Throws std::bad_alloc.
 bool decodeStream(std::span<const std::uint8_t> stream, std::span<std::uint8_t> output,
                   unsigned threads = 1);
 

@@ -121,11 +121,13 @@ void StreamDecoder::setThreads(unsigned threads) {
     threads_ = threads >= 2 ? threads : 0;
 }
 
-// Threads pay only where there is more than one block: when more than a
-// largest block is in sight, or a block has been decoded already. The switch
-// waits for the caller's thread to hold no decoded bytes.
+// Threads pay only where there is more than one block (more than a largest
+// block in sight, or a block decoded already), and only on a stream long
+// enough to make up for their start. The switch waits for the caller's
+// thread to hold no decoded bytes.
 bool StreamDecoder::workersWorthStarting(const InputWindow& in) const noexcept {
     if (threads_ == 0 || workers_ || held() != 0 || failure_ != CallStatus::ok) return false;
+    if (blockOffset_ + gathered_ + in.left() < threadsFrom_) return false;
     return gathered_ + in.left() > kMaxEncodedBlock || (blockOffset_ != 0 && in.left() != 0);
 }
 

@@ -34,12 +34,21 @@ public:
     StreamDecoder(const StreamDecoder&) = delete;
     StreamDecoder& operator=(const StreamDecoder&) = delete;
 
+    // Stream bytes, taken and in sight, from which workers start: a shorter
+    // stream decodes in a few milliseconds, about what a new thread can take
+    // to first run on a processor that was idle, and would only lose by them.
+    static constexpr std::uint64_t kThreadsWorthFrom = std::uint64_t{512} << 10;
+
     // From now on blocks are decoded on `threads` threads, the caller's and
     // threads - 1 workers (2 or more; 0 or 1: the caller's alone), started
-    // once the stream shows more than one block; if they cannot start, the
-    // caller's thread does it all.
-    // Precondition: no input taken yet.
+    // once the stream shows more than one block and its bytes taken and in
+    // sight reach kThreadsWorthFrom; if they cannot start, the caller's
+    // thread does it all. Precondition: no input taken yet.
     void setThreads(unsigned threads);
+
+    // Replaces kThreadsWorthFrom, so that tests can run the workers on short
+    // streams. Precondition: no input taken yet.
+    void startThreadsFrom(std::uint64_t streamBytes) noexcept { threadsFrom_ = streamBytes; }
 
     // Whether input has been taken: the thread count is then fixed.
     bool started() const noexcept { return started_; }
@@ -106,6 +115,7 @@ private:
     CallStatus pending_ = CallStatus::ok;  // a failure found while earlier blocks are still out
     bool started_ = false;
     unsigned threads_ = 0;              // asked for; 0: none
+    std::uint64_t threadsFrom_ = kThreadsWorthFrom;
     std::unique_ptr<Workers> workers_;  // null: blocks are inverse sorted on the caller's thread
     std::uint64_t workerBytes_ = 0;     // decoded bytes of the blocks the ring holds, undelivered
     std::uint64_t submitted_ = 0;       // blocks given to the workers

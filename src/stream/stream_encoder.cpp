@@ -53,10 +53,11 @@ void StreamEncoder::setThreads(unsigned threads) {
     threads_ = threads >= 2 ? threads : 0;
 }
 
-// Threads pay only where there is more than one block to sort: a stream of
-// one block would spend more on starting them than on its sort.
+// Threads pay only where there is more than one block to sort, and only on
+// a stream long enough to make up for their start.
 bool StreamEncoder::workersWorthStarting(const InputWindow& in) const noexcept {
-    return threads_ != 0 && !workers_ && !ended_ && gathered_ + in.left() > kBlockSize;
+    return threads_ != 0 && !workers_ && !ended_ && gathered_ + in.left() > kBlockSize &&
+           taken_ + in.left() >= threadsFrom_;
 }
 
 void StreamEncoder::startWorkers() {
@@ -104,7 +105,9 @@ void StreamEncoder::codeOldestSorted(OutputWindow& out) {
 std::size_t StreamEncoder::encode(OutputWindow& out, InputWindow& in, Directive directive) {
     if (in.left() != 0) started_ = true;
     if (workersWorthStarting(in)) startWorkers();
+    const std::size_t takenBefore = in.pos;
     const std::size_t left = workers_ ? encodeOnWorkers(out, in, directive) : encodeHere(out, in, directive);
+    taken_ += in.pos - takenBefore;
     if (directive == Directive::end && !ended_) return std::max<std::size_t>(left, 1);
     return left;
 }

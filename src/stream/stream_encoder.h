@@ -49,12 +49,21 @@ public:
     StreamEncoder(const StreamEncoder&) = delete;
     StreamEncoder& operator=(const StreamEncoder&) = delete;
 
+    // Source bytes, taken and in sight, from which workers start: a shorter
+    // stream codes in a few milliseconds, about what a new thread can take to
+    // first run on a processor that was idle, and would only lose by them.
+    static constexpr std::uint64_t kThreadsWorthFrom = std::uint64_t{512} << 10;
+
     // From now on blocks are sorted on `threads` threads, the caller's and
     // threads - 1 workers (2 or more; 0 or 1: the caller's alone), started
-    // once more than a block of input is in sight; if they cannot start, the
-    // caller's thread sorts.
-    // Precondition: no input taken yet.
+    // once more than a block of input is in sight and the input taken and in
+    // sight reaches kThreadsWorthFrom; if they cannot start, the caller's
+    // thread sorts. Precondition: no input taken yet.
     void setThreads(unsigned threads);
+
+    // Replaces kThreadsWorthFrom, so that tests can run the workers on short
+    // streams. Precondition: no input taken yet.
+    void startThreadsFrom(std::uint64_t sourceBytes) noexcept { threadsFrom_ = sourceBytes; }
 
     // Whether input has been taken: the thread count is then fixed.
     bool started() const noexcept { return started_; }
@@ -95,6 +104,8 @@ private:
     platform::HeapArray<std::uint8_t> output_;  // one block of stream bytes
     platform::HeapArray<std::uint8_t> record_;
     std::uint32_t gathered_ = 0;  // source bytes in input_
+    std::uint64_t taken_ = 0;     // source bytes taken from the caller, gathered_ included
+    std::uint64_t threadsFrom_ = kThreadsWorthFrom;
     std::uint32_t heldStart_ = 0;
     std::uint32_t heldEnd_ = 0;
     bool ended_ = false;

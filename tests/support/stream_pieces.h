@@ -13,6 +13,7 @@
 #include <set>
 #include <vector>
 
+#include "api/stream_testing.h"
 #include "support/codec_calls.h"
 #include "support/test_data.h"
 #include "tavrine_api.h"
@@ -66,12 +67,15 @@ inline std::set<std::size_t> aroundBlocks(const Bytes& stream) {
     return cuts;
 }
 
-// threads: the encoder's worker threads (0 or 1: none).
+// threads: the encoder's threads (0 or 1: the caller's alone), which start
+// once threadsFrom source bytes are in sight rather than on long streams only.
 inline Bytes encodeInPieces(const Bytes& input, std::uint32_t variant, const Cutter& inCut,
-                            const Cutter& outCut, std::uint32_t threads = 1) {
+                            const Cutter& outCut, std::uint32_t threads = 1,
+                            std::uint64_t threadsFrom = 0) {
     tavrine_encoder* encoder = nullptr;
     EXPECT_EQ(tavrine_encoder_create(variant, &encoder), TAVRINE_OK);
     EXPECT_EQ(tavrine_encoder_set_threads(encoder, threads), TAVRINE_OK);
+    tavrine::testing::startThreadsFrom(encoder, threadsFrom);
     Bytes stream;
     Bytes buffer;  // reused: the output windows are cut from its front
     std::size_t at = 0;
@@ -104,11 +108,12 @@ struct Decoded {
 };
 
 inline Decoded decodeInPieces(const Bytes& stream, const Cutter& inCut, const Cutter& outCut,
-                              std::uint32_t threads = 1) {
+                              std::uint32_t threads = 1, std::uint64_t threadsFrom = 0) {
     tavrine_decoder* decoder = nullptr;
     Decoded result;
     result.status = tavrine_decoder_create(&decoder);
     if (result.status == TAVRINE_OK) result.status = tavrine_decoder_set_threads(decoder, threads);
+    if (result.status == TAVRINE_OK) tavrine::testing::startThreadsFrom(decoder, threadsFrom);
     Bytes buffer;
     std::size_t at = 0;
     bool last = false;
