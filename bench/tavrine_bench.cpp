@@ -677,9 +677,20 @@ void prepareThreads(Input& input, unsigned threads, const Options& options,
             : static_cast<std::size_t>(options.minSeconds / std::max(slowest, 1e-7)) + 1;
 }
 
+// The operations that run in this process: the first of the programs' ends them.
+bool runsInProcess(ThreadOp op) noexcept { return op < kToolCompressN; }
+
+// Each in-process operation is timed right after an untimed call of itself:
+// the one before it may have left the other processors idle (a program that
+// ran on one, a one-thread call), and a virtual processor that has been idle
+// takes milliseconds to run a thread again, which a pair's first operation
+// would pay alone.
 void runThreadRound(std::vector<Input>& inputs, unsigned threads, const Options& options) {
     for (Input& input : inputs) {
         for (std::size_t op = 0; op < kThreadOpCount; ++op) {
+            if (runsInProcess(static_cast<ThreadOp>(op))) {
+                timeThreadOp(static_cast<ThreadOp>(op), threads, options, input, 1);
+            }
             const double elapsed =
                 timeThreadOp(static_cast<ThreadOp>(op), threads, options, input, input.threadRepetitions);
             input.threadSeconds[op].push_back(elapsed / static_cast<double>(input.threadRepetitions));
