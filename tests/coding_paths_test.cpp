@@ -23,6 +23,9 @@
 #include "support/test_data.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
+#if TAVRINE_X86_SSSE3_DISPATCH
+#include "platform/x86/cpu_features.h"
+#endif
 
 namespace {
 
@@ -455,7 +458,8 @@ TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
 // The fused decoding pass's cursor, through its short step for positions
 // below 16 (every other time) and its general step, against the plain table:
 // the values, the front it reports and the table it leaves.
-TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
+template <typename Cursor>
+void expectDecodingCursorMatchesThePlainTable() {
     MoveToFrontTable decodeTable;
     PlainMoveToFront plainEncoder;
     PlainMoveToFront plainDecoder;
@@ -463,7 +467,7 @@ TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
     for (const Bytes& bytes : moveToFrontInputs()) {
         const std::string where = "input " + std::to_string(input++);
         {
-            tavrine::MoveToFrontDecodeCursor decoder(decodeTable);
+            Cursor decoder(decodeTable);
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 const std::uint32_t position = plainEncoder.encode(bytes[i]);
                 const std::uint8_t value = position < 16 && i % 2 == 0
@@ -476,6 +480,19 @@ TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
         EXPECT_TRUE(decodeTable.entries() == plainDecoder.entries()) << where;
     }
 }
+
+TEST(MoveToFrontCursor, DecodingCursorMatchesThePlainTable) {
+    expectDecodingCursorMatchesThePlainTable<tavrine::MoveToFrontDecodeCursor>();
+}
+
+#if TAVRINE_X86_SSSE3_DISPATCH
+// The cursor of the decoding pass on processors with SSSE3; the pass itself
+// is checked against the one with the SSE2 cursor by the fused-pass tests.
+TEST(MoveToFrontCursor, ShufflingDecodingCursorMatchesThePlainTable) {
+    if (!tavrine::platform::hasSsse3()) GTEST_SKIP() << "the processor has no SSSE3";
+    expectDecodingCursorMatchesThePlainTable<tavrine::ShuffleFrontCursor>();
+}
+#endif
 
 TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     // Any byte is a valid position; decoding random positions must stay a

@@ -18,6 +18,16 @@
 #define TAVRINE_NOINLINE
 #endif
 
+// Inlines a function into every caller, also one compiled for more of the
+// processor's instructions than the function itself.
+#if defined(__GNUC__) || defined(__clang__)
+#define TAVRINE_ALWAYS_INLINE [[gnu::always_inline]] inline
+#elif defined(_MSC_VER)
+#define TAVRINE_ALWAYS_INLINE __forceinline
+#else
+#define TAVRINE_ALWAYS_INLINE inline
+#endif
+
 namespace tavrine::platform {
 
 // Marks a point no execution reaches (std::unreachable arrives with C++23).

@@ -26,3 +26,14 @@
 #else
 #define TAVRINE_X86_GCC_ASM 0
 #endif
+
+// SSSE3 byte shuffles for move-to-front's decoding cursor, in code compiled
+// for them (TAVRINE_TARGET_SSSE3) and chosen at run time on processors that
+// have them (platform/x86/cpu_features.h): the SSE2 baseline of the build
+// does not promise them. GCC and Clang only.
+#if TAVRINE_X86_SSE2 && (defined(__GNUC__) || defined(__clang__))
+#define TAVRINE_X86_SSSE3_DISPATCH 1
+#define TAVRINE_TARGET_SSSE3 [[gnu::target("ssse3")]]
+#else
+#define TAVRINE_X86_SSSE3_DISPATCH 0
+#endif

@@ -1,5 +1,10 @@
 #include "stream/record_coding.h"
 
+#include "platform/target.h"
+#if TAVRINE_X86_SSSE3_DISPATCH
+#include "platform/x86/cpu_features.h"
+#endif
+
 namespace tavrine {
 
 std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record,
@@ -69,14 +74,16 @@ private:
 // One loop for the whole payload; its only test of the input's end is inside
 // decoder.normalize() (range_decoder.h). The symbols that decodeSymbol
 // compares for take move-to-front's short step, on a branch that follows the
-// decoder's own; the others its general one.
-template <typename Sink>
-bool decodeInto(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
-                std::uint32_t payloadLen, Sink sink, std::uint32_t capacity,
-                std::uint32_t& count) noexcept {
+// decoder's own; the others its general one. Always inlined, so that a caller
+// compiled for more of the processor's instructions compiles the loop so too.
+template <typename Cursor, typename Sink>
+TAVRINE_ALWAYS_INLINE bool decodeInto(MoveToFrontTable& table, RangeCoder& coder,
+                                      const std::uint8_t* payload, std::uint32_t payloadLen,
+                                      Sink sink, std::uint32_t capacity,
+                                      std::uint32_t& count) noexcept {
     static_assert(RangeDecoder::kComparedSymbols <= 16, "decodeInFront takes positions below 16");
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
-    MoveToFrontDecodeCursor cursor(table);
+    Cursor cursor(table);
     std::uint32_t written = 0;
     while (decoder.normalize()) {
         if (written == capacity) [[unlikely]] {
@@ -103,20 +110,41 @@ bool decodeInto(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* 
     return true;
 }
 
+#if TAVRINE_X86_SSSE3_DISPATCH
+// decodeRecordRanked on processors with SSSE3.
+TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWithShuffles(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
+    return decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen,
+                                          RankingSink(record, ranks, counts), capacity, count);
+}
+#endif
+
 }  // namespace
 
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
-    return decodeInto(table, coder, payload, payloadLen, RecordSink(record), capacity, count);
+    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
+                                               RecordSink(record), capacity, count);
 }
 
+// The decoder's hot loop: on processors with SSSE3, move-to-front's short
+// step is one byte shuffle (the same table, values and front).
 bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                         std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                         std::uint32_t& count, std::uint16_t* ranks,
                         RecordByteCounts& counts) noexcept {
-    return decodeInto(table, coder, payload, payloadLen, RankingSink(record, ranks, counts),
-                      capacity, count);
+#if TAVRINE_X86_SSSE3_DISPATCH
+    if (platform::hasSsse3()) {
+        return decodeRecordRankedWithShuffles(table, coder, payload, payloadLen, record, capacity,
+                                              count, ranks, counts);
+    }
+#endif
+    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
+                                               RankingSink(record, ranks, counts), capacity,
+                                               count);
 }
 
 bool decodePositions(RangeCoder& coder, const std::uint8_t* payload, std::uint32_t payloadLen,

@@ -1,0 +1,11 @@
+// What the processor running the code offers beyond the build's baseline, for
+// the few steps that choose their code at run time (platform/target.h).
+#pragma once
+
+namespace tavrine::platform {
+
+// Every x86 processor of the last dozen years has SSSE3; the baseline does
+// not promise it. The C runtime reads the processor's features at start-up.
+inline bool hasSsse3() noexcept { return __builtin_cpu_supports("ssse3") != 0; }
+
+}  // namespace tavrine::platform
