@@ -81,6 +81,17 @@ TEST(OrderedPool, ALoneJobRunsOnTheProducersThreadAndLaterOnesOnThePools) {
     EXPECT_NE(ranOn[2], std::this_thread::get_id());
 }
 
+// A producer that knows more jobs follow starts the threads with the first.
+TEST(OrderedPool, AFirstJobRunsOnThePoolOnceThreadsStartEarly) {
+    OrderedPool<Job> pool(2);
+    pool.startThreadsEarly();
+    std::thread::id ranOn;
+    pool.prepare();
+    pool.submit([&ranOn](Job&) { ranOn = std::this_thread::get_id(); });
+    pool.takeNext();
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+}
+
 TEST(OrderedPool, AtMostLimitPlusOneJobsAreEverMadeAndTheyAreReused) {
     for (const unsigned threads : {1u, 3u}) {
         Job::made = 0;

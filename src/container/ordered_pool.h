@@ -8,9 +8,10 @@
 // rethrown by takeNext() when its turn comes, so failures surface in input
 // order whatever the number of threads. With one thread the work runs inline
 // in submit(), and no thread is started. With more, the threads start only
-// once a second job is in flight: a lone job (an input of one segment) runs
-// on the producer's thread in takeNext(), rather than wait the milliseconds
-// a new thread can take to first run on a processor that was idle. When the
+// once a second job is in flight, or when the producer says more will come
+// (startThreadsEarly): a lone job (an input of one segment) runs on the
+// producer's thread in takeNext(), rather than wait the milliseconds a new
+// thread can take to first run on a processor that was idle. When the
 // threads cannot start, the producer runs the work in takeNext() as well.
 //
 // One producer thread calls everything but the work; the pool's own threads
@@ -99,6 +100,12 @@ public:
         }
         if (inFlight_.size() >= 2) startThreads();
         workAvailable_.notify_one();
+    }
+
+    // Starts the threads now rather than once a second job is in flight: for
+    // a producer that knows a job is not alone.
+    void startThreadsEarly() {
+        if (threads_ > 1) startThreads();
     }
 
     // Whether takeNext() would return without waiting.

@@ -224,10 +224,11 @@ void checkMemberEnd(const FrameParser& parser, const MemberTally& tally,
 // decoded bytes of the segments read and not yet written out (with the spare
 // buffers of earlier ones) stay within the memory limit: when the next
 // segment would pass it, spare buffers are given back and finished segments
-// written out before it is read. At the start of each member as many
-// segments as threads are read before the first is decoded; when the member
-// has fewer, or the limit lets fewer be held at once, each segment's inverse
-// sorts run on its share of the threads.
+// written out before it is read. At the start of each member one segment
+// fewer than threads is read before the first is decoded, and the frame of
+// the next, which tells whether there are as many segments as threads; when
+// the member has fewer, or the limit lets fewer be held at once, each
+// segment's inverse sorts run on its share of the threads.
 class Decompressor {
 public:
     Decompressor(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
@@ -283,8 +284,12 @@ private:
     void takeSegment() {
         const SegmentFrame& frame = parser_.segment();
         const std::uint64_t needed = memoryOf(frame);
-        if (readingAhead_ && (readAhead_ == threads_ || !makeRoom(needed, false))) {
-            submitReadAhead(false);
+        if (readingAhead_) {
+            if (!makeRoom(needed, false)) {
+                submitReadAhead(false);
+            } else if (readAhead_ + 1 == threads_) {
+                submitReadAhead(false, true);  // this segment makes as many as threads
+            }
         }
         if (!readingAhead_) makeRoom(needed, true);
         if (pool_.full()) emit(pool_.takeNext());
@@ -327,12 +332,15 @@ private:
     // Ends the reading ahead: the segments read so far are submitted. When
     // fewer than threads are held at once (the member had no more, or the
     // memory limit allowed no more), the threads are shared out among them,
-    // and among the member's later segments likewise.
-    void submitReadAhead(bool memberEnded) {
+    // and among the member's later segments likewise. `asManyAsThreads`: the
+    // frame of the segment that makes as many has been read, so the segments
+    // held start at once, one thread each.
+    void submitReadAhead(bool memberEnded, bool asManyAsThreads = false) {
         if (!readingAhead_) return;
         readingAhead_ = false;
         const unsigned segments = std::exchange(readAhead_, 0u);
-        const bool fewer = segments != 0 && segments < threads_;
+        if (asManyAsThreads) pool_.startThreadsEarly();
+        const bool fewer = !asManyAsThreads && segments != 0 && segments < threads_;
         if (fewer && !memberEnded) threadsWithin_ = threads_ / segments;
         for (unsigned i = 0; i < segments; ++i) {
             submit(fewer ? threads_ / segments + (i < threads_ % segments ? 1 : 0) : 1);

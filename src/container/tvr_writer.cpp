@@ -71,8 +71,16 @@ public:
         if (ended_) return false;
         SegmentJob& job = pool.prepare();
         job.input.reserve(segmentSize_);
-        job.input.resize(readUpTo(source_, job.input.room().first(segmentSize_)));
-        ended_ = job.input.size() < segmentSize_;
+        const std::span<std::uint8_t> room = job.input.room().first(segmentSize_);
+        std::size_t taken = 0;
+        if (peeked_) {
+            room[0] = peekedByte_;
+            peeked_ = false;
+            taken = 1;
+        }
+        taken += readUpTo(source_, room.subspan(taken));
+        job.input.resize(taken);
+        ended_ = taken < segmentSize_;
         if (job.input.size() == 0) {
             pool.unprepare();
             return false;
@@ -85,6 +93,16 @@ public:
         return true;
     }
 
+    // Whether input follows the segments read so far, which may read its
+    // first byte ahead: ended() is then exact.
+    bool continues() {
+        if (!ended_ && !peeked_) {
+            peeked_ = readUpTo(source_, std::span(&peekedByte_, 1)) == 1;
+            ended_ = !peeked_;
+        }
+        return !ended_;
+    }
+
     bool ended() const noexcept { return ended_; }
     std::uint64_t segments() const noexcept { return segments_; }
     std::uint64_t contentChecksum() const noexcept { return content_.digest(); }
@@ -95,6 +113,8 @@ private:
     StreamingChecksum content_;
     std::uint64_t segments_ = 0;
     bool ended_ = false;
+    bool peeked_ = false;  // peekedByte_ is the next segment's first byte
+    std::uint8_t peekedByte_ = 0;
 };
 
 // Worker threads for the i-th of `segments` segments when there are fewer
@@ -116,11 +136,16 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     const auto submit = [&pool, variant = settings.variant](unsigned threads) {
         pool.submit([variant, threads](SegmentJob& job) { encodeSegment(variant, threads, job); });
     };
-    // As many segments as threads are read before the first is submitted:
-    // an input of fewer segments than threads has its segments' blocks
-    // sorted on the threads that would otherwise have nothing to do.
+    // An input of fewer segments than threads has its segments' blocks
+    // sorted on the threads that would otherwise have nothing to do, so the
+    // first segments wait until it is known whether there are that many:
+    // one segment fewer than threads and a byte ahead tell. With two
+    // threads the first segment starts as soon as it is read.
     const unsigned threads = std::max(settings.threads, 1u);
-    while (reader.segments() < threads && reader.readInto(pool)) {
+    while (reader.readInto(pool) && reader.segments() + 1 < threads) {
+    }
+    if (threads > 1 && reader.segments() + 1 == threads && reader.continues()) {
+        pool.startThreadsEarly();
     }
     const std::uint64_t first = reader.segments();
     for (std::uint64_t i = 0; i < first; ++i) {
@@ -151,8 +176,10 @@ struct TvrMemberWriter::State {
 
     // The job that gathers the next segment's input, prepared when the first
     // byte of it comes; coded segments are written first when the pool is full.
+    // A segment that has one behind it is not alone: the threads start.
     SegmentJob& gatheringJob() {
         if (gathering == nullptr) {
+            if (segmentCount > 0) pool.startThreadsEarly();
             if (pool.full()) writer.putSegment(pool.takeNext());
             gathering = &pool.prepare();
             gathering->input.reserve(settings.segmentSize);
