@@ -455,6 +455,15 @@ TEST(MoveToFrontCursor, VectorFrontMatchesThePlainTable) {
 }
 #endif
 
+#if TAVRINE_X86_SSE41_DISPATCH
+// The encoding cursor of processors with SSE4.1; the fused encoding pass
+// that runs it is checked against the stages in turn below.
+TEST(MoveToFrontCursor, BlendingEncodingCursorMatchesThePlainTable) {
+    if (!tavrine::platform::hasSse41()) GTEST_SKIP() << "the processor has no SSE4.1";
+    expectCursorMatchesThePlainTable<tavrine::BlendFrontCursor>();
+}
+#endif
+
 // The fused decoding pass's cursor, through its short step for positions
 // below 16 (every other time) and its general step, against the plain table:
 // the values, the front it reports and the table it leaves.

@@ -37,3 +37,12 @@
 #else
 #define TAVRINE_X86_SSSE3_DISPATCH 0
 #endif
+
+// SSE4.1 blends and 64-bit comparisons for move-to-front's encoding cursor,
+// chosen at run time in the same way.
+#if TAVRINE_X86_SSSE3_DISPATCH
+#define TAVRINE_X86_SSE41_DISPATCH 1
+#define TAVRINE_TARGET_SSE41 [[gnu::target("sse4.1")]]
+#else
+#define TAVRINE_X86_SSE41_DISPATCH 0
+#endif

@@ -16,7 +16,8 @@
 // - VectorFrontCursor (SSE2, x86/move_to_front_sse2.h) keeps them in a
 //   vector register. Inside the range coder's loop (MoveToFrontCursor) it is
 //   the faster one: the coder needs the general-purpose registers for itself.
-//   Other processors use WordFrontCursor there too.
+//   With SSE4.1 (BlendFrontCursor, chosen at run time) its chain is two
+//   operations shorter. Other processors use WordFrontCursor there too.
 // - WideFrontCursor (SSE2) keeps 32 entries in two vector registers and
 //   moves positions up to 31 without a branch: the cursor of the range
 //   decoder's loop (MoveToFrontDecodeCursor), whose symbols beyond 2 come

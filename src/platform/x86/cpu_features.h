@@ -8,4 +8,7 @@ namespace tavrine::platform {
 // not promise it. The C runtime reads the processor's features at start-up.
 inline bool hasSsse3() noexcept { return __builtin_cpu_supports("ssse3") != 0; }
 
+// Likewise SSE4.1, which every x86 processor since about 2010 has.
+inline bool hasSse41() noexcept { return __builtin_cpu_supports("sse4.1") != 0; }
+
 }  // namespace tavrine::platform
