@@ -18,6 +18,7 @@
 #include "entropy/frequency_model.h"
 #include "entropy/symbol_counter.h"
 #include "platform/branchless.h"
+#include "platform/compiler.h"
 
 namespace tavrine {
 
@@ -39,8 +40,9 @@ public:
 
     // Codes one byte symbol and counts it in the model. Call only while not
     // cannotBeShorter(): the two bytes that normalisation stores then lie
-    // below the limit.
-    void encode(std::uint32_t symbol) noexcept {
+    // below the limit. Always inlined: Clang otherwise calls it out of the
+    // encoding loop, once per byte.
+    TAVRINE_ALWAYS_INLINE void encode(std::uint32_t symbol) noexcept {
         const std::uint16_t* cumFreq = counter_.cumFreq();
         const std::uint32_t base = cumFreq[symbol];
         const std::uint32_t frequency = cumFreq[symbol + 1] - base;  // never the last symbol

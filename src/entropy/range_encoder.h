@@ -15,6 +15,7 @@
 #include "entropy/frequency_model.h"
 #include "entropy/symbol_counter.h"
 #include "platform/branchless.h"
+#include "platform/compiler.h"
 
 namespace tavrine {
 
@@ -34,8 +35,9 @@ public:
     RangeEncoder(FrequencyModel* model, std::uint8_t* out, std::uint32_t outCap) noexcept
         : counter_(model, nullptr), out_(out), outCap_(outCap) {}
 
-    // Codes one byte symbol and counts it in the model.
-    void encode(std::uint32_t symbol) noexcept {
+    // Codes one byte symbol and counts it in the model. Always inlined, as
+    // LimitedRangeEncoder::encode.
+    TAVRINE_ALWAYS_INLINE void encode(std::uint32_t symbol) noexcept {
         const std::uint16_t* cumFreq = counter_.cumFreq();
         const std::uint32_t base = cumFreq[symbol];
         // A byte symbol is never the last of the table: its interval ends at or
