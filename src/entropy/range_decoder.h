@@ -26,6 +26,9 @@
 // is then at least 2^15 and the unit never below 8. Values past the table are
 // the end-of-block symbol's, so every lookup stays inside it. On a damaged
 // payload low may wrap around, which only changes the symbols decoded.
+//
+// The per-symbol steps are always inlined: Clang otherwise called
+// decodeSymbol out of some of the loops, once per byte.
 #pragma once
 
 #include <cstdint>
@@ -79,7 +82,7 @@ public:
     // block. When the payload runs out partway, low has taken its shift and
     // the range has not; that symbol is still decoded, and the next call
     // returns false.
-    bool normalize() noexcept {
+    TAVRINE_ALWAYS_INLINE bool normalize() noexcept {
         if (s_.inPos < windowEnd_) [[likely]] {
             shiftInFromWindow();
             return true;
@@ -95,7 +98,7 @@ public:
 
     // Decodes symbol 0, narrowing and counting, when it comes next; otherwise
     // returns false and leaves the state to decodeSymbol. After normalize().
-    bool tryDecodeZero() noexcept {
+    TAVRINE_ALWAYS_INLINE bool tryDecodeZero() noexcept {
         const std::uint32_t unit = startSymbol();
         const std::uint32_t top0 = unit * counter_.top(0);
         if (s_.low >= top0) return false;
@@ -106,7 +109,7 @@ public:
 
     // Decodes the next symbol. A byte symbol narrows the interval and is
     // counted; kEndOfBlock is left for finish(). After normalize().
-    std::uint32_t decodeSymbol() noexcept {
+    TAVRINE_ALWAYS_INLINE std::uint32_t decodeSymbol() noexcept {
         const std::uint32_t unit = startSymbol();
         // floor(low / unit) < c exactly when low < unit * c, so symbols 0, 1
         // and 2, the bulk of move-to-front output, need no division; which of
@@ -233,7 +236,8 @@ private:
     // 4095 they are clamped to. Only decodeSymbol calls it, for a low of at
     // least unit * cumFreq[kComparedSymbols], so value is at least that entry,
     // where the index begins.
-    std::uint32_t decodeByDivision(std::uint32_t unit, std::uint32_t value) noexcept {
+    TAVRINE_ALWAYS_INLINE std::uint32_t decodeByDivision(std::uint32_t unit,
+                                                         std::uint32_t value) noexcept {
         if (value >= counter_.endOfBlockBase()) return static_cast<std::uint32_t>(kEndOfBlock);
         const std::uint32_t symbol = counter_.indexed()
                                          ? index_->symbolAt(value)
