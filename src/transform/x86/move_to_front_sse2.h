@@ -223,9 +223,9 @@ protected:
 // VectorFrontCursor whose encoding step is two vector operations shorter on
 // processors with SSE4.1: one 64-bit comparison keeps the high half of the
 // lanes through the equal one, where SSE2 takes three steps, and the blend
-// is one instruction. That step is the chain that sets the pace of the
-// encoder's coding pass, at two cycles per vector operation on some
-// processors. The same positions and table.
+// is one instruction. The step's chain runs from byte to byte, at two
+// cycles per vector operation on some processors, and is much of the
+// encoder's coding pass there. The same positions and table.
 class BlendFrontCursor : public VectorFrontCursor {
 public:
     using VectorFrontCursor::VectorFrontCursor;
