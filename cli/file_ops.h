@@ -16,7 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrine::tool {
@@ -75,6 +77,36 @@ struct InputFile {
 // directory", "is a directory"). Without `followLinks`, a symbolic link is
 // refused (a file found below a directory).
 InputFile openInput(const std::string& path, bool followLinks = true);
+
+// A regular file's bytes mapped for reading, so that they are coded where
+// the system keeps them instead of copied. While a mapping lives, the file
+// shrinking underneath it, or a read error, which the system signals on
+// access, ends the process with a message naming the file, the output's
+// temporary file removed first.
+class MappedInput {
+public:
+    MappedInput(const void* address, std::size_t size) noexcept
+        : address_(address), size_(size) {}
+    MappedInput(MappedInput&& other) noexcept
+        : address_(std::exchange(other.address_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    MappedInput& operator=(MappedInput&&) = delete;
+    MappedInput(const MappedInput&) = delete;
+    MappedInput& operator=(const MappedInput&) = delete;
+    ~MappedInput();
+
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return {static_cast<const std::uint8_t*>(address_), size_};
+    }
+
+private:
+    const void* address_;
+    std::size_t size_;
+};
+
+// Maps the regular file `input`, named `name` in messages, at its size when
+// opened; nullopt, leaving it to be read, when it is empty or not regular,
+// when mapping fails, and always on Windows.
+std::optional<MappedInput> mapInput(const InputFile& input, const std::string& name);
 
 // Whether `path` leads to a directory (through symbolic links).
 bool isDirectory(const std::string& path) noexcept;

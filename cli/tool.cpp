@@ -269,18 +269,32 @@ private:
 
         FdSource fdSource(input.fd, input.name);
         InputTap source(fdSource);
+        const std::optional<MappedInput> mapped = mappedForCompression(input);
         const auto start = std::chrono::steady_clock::now();
         TransferStats stats;
         try {
             ProgressMeter meter(showProgress(), input.name, input.knownSize(),
                                 options_.mode != Mode::compress);
-            stats = code(input, source, sink, meter);
+            stats = mapped ? compressMapped(mapped->bytes(), sink, meter) : code(input, source, sink, meter);
         } catch (const FormatError& error) {
             throw explained(error, input, source);
         }
         if (file) file->commit(input.regularInfo());
         if (options_.verbose) summarize(input, target, stats, secondsSince(start));
-        finishInput(input, file.get(), source.bytesRead());
+        finishInput(input, file.get(), mapped ? mapped->bytes().size() : source.bytesRead());
+    }
+
+    // A regular file compressed into a .tvr file is coded where the system
+    // maps it: no copy, no buffers, and no reading ahead before the threads start.
+    std::optional<MappedInput> mappedForCompression(const Input& input) const {
+        if (options_.mode != Mode::compress || input.raw || !input.file) return std::nullopt;
+        return mapInput(*input.file, input.name);
+    }
+
+    TransferStats compressMapped(std::span<const std::uint8_t> bytes, ByteSink& sink, ProgressMeter& meter) const {
+        const ProgressFunction progress = [&meter](const TransferStats& stats) { meter.show(stats); };
+        const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
+        return compressToTvr(bytes, sink, settings, progress);
     }
 
     // After the output is complete: an input that changed while it was read

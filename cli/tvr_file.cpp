@@ -101,6 +101,18 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     return statsOf(report);
 }
 
+TransferStats compressToTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
+                            const CompressSettings& settings, const ProgressFunction& progress) {
+    Endpoints ends{nullptr, &sink, &progress, nullptr};
+    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    given.variant = settings.variant;
+    given.segment_size = settings.segmentSize;
+    tavrine_tvr_report report;
+    raise(tavrine_tvr_compress_memory(bytes.data(), bytes.size(), &writeTo, &ends, &given, &report),
+          report, ends);
+    return statsOf(report);
+}
+
 TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
                             const ProgressFunction& progress) {
     Endpoints ends{&source, &sink, &progress, nullptr};

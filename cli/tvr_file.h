@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 
 #include "byte_io.h"
 #include "tvr_format.h"
@@ -37,6 +38,10 @@ using ProgressFunction = std::function<void(const TransferStats&)>;
 // CodecError, std::bad_alloc; the sink then holds an incomplete member.
 TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSettings& settings,
                             const ProgressFunction& progress = {});
+
+// compressToTvr of bytes in memory, coded where they lie.
+TransferStats compressToTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
+                            const CompressSettings& settings, const ProgressFunction& progress = {});
 
 // Decodes every member of the input into the sink; stats count compressed
 // bytes in and decoded bytes out. Throws FormatError for bad input (after

@@ -282,6 +282,15 @@ TAVRINE_API tavrine_status tavrine_tvr_compress(tavrine_read_function read, void
                                                 const tavrine_tvr_settings *settings,
                                                 tavrine_tvr_report *report) ZOLT_NOTHROW;
 
+/* tavrine_tvr_compress of the size bytes at data, which are coded where
+ * they lie, neither copied nor read ahead: the same output with less memory
+ * and time. The bytes must not change during the call; data may be NULL
+ * when size is 0. */
+TAVRINE_API tavrine_status tavrine_tvr_compress_memory(const void *data, size_t size,
+                                                       tavrine_write_function write, void *writer,
+                                                       const tavrine_tvr_settings *settings,
+                                                       tavrine_tvr_report *report) ZOLT_NOTHROW;
+
 /* Decodes every member of a .tvr input; settings gives the threads, the
  * memory limit and the progress (NULL: defaults). Only segments whose checksums match are
  * written, in order, and TAVRINE_OK comes only after every member's content

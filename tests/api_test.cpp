@@ -239,10 +239,23 @@ Bytes compressTvr(const Bytes& input, const tavrine_tvr_settings& s) {
     return out.bytes;
 }
 
+// tavrine_tvr_compress_memory: the callbacks' bytes, the input coded in place.
+Bytes compressTvrInMemory(const Bytes& input, const tavrine_tvr_settings& s) {
+    Memory out;
+    tavrine_tvr_report report;
+    EXPECT_EQ(tavrine_tvr_compress_memory(input.data(), input.size(), &Memory::write, &out, &s, &report),
+              TAVRINE_OK);
+    EXPECT_EQ(report.bytes_in, input.size());
+    return out.bytes;
+}
+
 TEST(TvrFiles, RoundTripThroughCallbacksTheSameBytesForAnyThreads) {
     const Bytes input = threeBlocks();
     const Bytes one = compressTvr(input, settings(1));
     EXPECT_EQ(compressTvr(input, settings(3)), one);
+    EXPECT_EQ(compressTvrInMemory(input, settings(1)), one);
+    EXPECT_EQ(compressTvrInMemory(input, settings(2)), one);
+    EXPECT_EQ(compressTvrInMemory({}, settings(2)), compressTvr({}, settings(1)));
     for (const std::uint32_t threads : {0u, 1u, 4u}) {
         Memory in{one};
         Memory out;
@@ -317,6 +330,10 @@ TEST(TvrFiles, FailuresComeWithStatusPlaceAndMessage) {
                   TAVRINE_BAD_ARGUMENT);
     }
     EXPECT_EQ(tavrine_tvr_compress(nullptr, &again, &Memory::write, &partial, nullptr, nullptr), TAVRINE_BAD_ARGUMENT);
+    EXPECT_EQ(tavrine_tvr_compress_memory(nullptr, 1, &Memory::write, &partial, nullptr, nullptr),
+              TAVRINE_BAD_ARGUMENT);
+    EXPECT_EQ(tavrine_tvr_compress_memory(input.data(), input.size(), nullptr, nullptr, nullptr, nullptr),
+              TAVRINE_BAD_ARGUMENT);
 }
 
 TEST(TvrFiles, DescriptorsCarryTheSystemsError) {

@@ -30,6 +30,7 @@ tavrine_encoder_set_threads
 tavrine_status_text
 tavrine_tvr_compress
 tavrine_tvr_compress_fd
+tavrine_tvr_compress_memory
 tavrine_tvr_decompress
 tavrine_tvr_decompress_fd
 tavrine_tvr_list

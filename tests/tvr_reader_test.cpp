@@ -22,9 +22,15 @@ using test::Bytes;
 
 constexpr std::size_t kSmallSegment = kMinSegmentSize;
 
+// A memory source lends its bytes; `copied` reads them through a source
+// that cannot, as from a file or pipe.
+enum class Input : std::uint8_t { lent, copied };
+
 Bytes compress(const Bytes& input, std::uint32_t segmentSize = kSmallSegment, unsigned threads = 1,
-               std::uint8_t variant = 5) {
-    MemorySource source(input);
+               std::uint8_t variant = 5, Input path = Input::lent) {
+    MemorySource memory(input);
+    CountingSource reading(memory);
+    ByteSource& source = path == Input::lent ? static_cast<ByteSource&>(memory) : reading;
     VectorSink sink;
     compressToTvr(source, sink, CompressSettings{variant, segmentSize, threads});
     return sink.bytes();
@@ -128,16 +134,20 @@ TEST(TvrRoundTrip, SizesAroundSegmentBoundariesBothVariantsAnyThreads) {
 }
 
 // Fewer segments than threads (the threads then go into the segments'
-// blocks), as many, and more; whole segments and a short last one.
+// blocks), as many, and more; whole segments and a short last one; input
+// read (which finds its end by reading ahead) or lent from memory.
 TEST(TvrRoundTrip, OutputIsTheSameForAnyThreadCount) {
     const Bytes sample = test::generateSample(test::SampleKind::text, 152089);
     const std::uint32_t segmentSize = 32u << 10;
     for (const std::size_t size : {std::size_t{5000}, std::size_t{segmentSize}, 2 * std::size_t{segmentSize},
                                    3 * std::size_t{segmentSize} - 1, sample.size()}) {
         const Bytes input(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(size));
-        const Bytes single = compress(input, segmentSize, 1);
+        const Bytes single = compress(input, segmentSize, 1, 5, Input::copied);
+        EXPECT_EQ(compress(input, segmentSize, 1), single) << size << " bytes lent";
         for (const unsigned threads : {2u, 3u, 5u, 8u}) {
             EXPECT_EQ(compress(input, segmentSize, threads), single) << size << " bytes, " << threads << " threads";
+            EXPECT_EQ(compress(input, segmentSize, threads, 5, Input::copied), single)
+                << size << " bytes read, " << threads << " threads";
             EXPECT_EQ(decompress(single, threads), input) << size << " bytes, " << threads << " threads";
         }
     }

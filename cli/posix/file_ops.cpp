@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,24 +18,65 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "byte_io.h"
+#include "options.h"
 
 namespace tavrine::tool {
 namespace {
 
 // The one piece of global mutable state in the tool: a signal handler can
-// reach the temporary file only through it. Outputs are written one at a
-// time, so one slot suffices.
+// reach the temporary file, and the message for a mapped input that failed,
+// only through it. Outputs are written, and inputs mapped, one at a time, so
+// one slot of each suffices.
 constexpr std::size_t kCleanupPathCapacity = 4096;
 char cleanupPath[kCleanupPathCapacity];
 volatile std::sig_atomic_t cleanupArmed = 0;
+constexpr std::size_t kMappingMessageCapacity = kCleanupPathCapacity + 128;
+char mappingMessage[kMappingMessageCapacity];
+volatile std::sig_atomic_t mappingMessageLength = 0;
 
 extern "C" void removeTemporaryAndExit(int signalNumber) {
     if (cleanupArmed != 0) ::unlink(cleanupPath);
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
+}
+
+// SIGBUS while an input is mapped: the file shrank under the mapping, or
+// the system could not read a page of it. Only async-signal-safe calls.
+extern "C" void reportFailedMappingAndExit(int signalNumber) {
+    if (cleanupArmed != 0) ::unlink(cleanupPath);
+    if (mappingMessageLength == 0) {
+        ::signal(signalNumber, SIG_DFL);
+        ::raise(signalNumber);
+        return;
+    }
+    const ssize_t written = ::write(STDERR_FILENO, mappingMessage, static_cast<std::size_t>(mappingMessageLength));
+    static_cast<void>(written);
+    ::_exit(kExitFileFailed);
+}
+
+// Arms the SIGBUS handler with the message for `name`, before a mapping is used.
+void armMappingGuard(const std::string& name) noexcept {
+    mappingMessageLength = 0;
+    const int length = std::snprintf(mappingMessage, kMappingMessageCapacity,
+                                     "tavrine: %s: the file shrank or could not be read while it was "
+                                     "being compressed\n",
+                                     name.c_str());
+    if (length <= 0) return;
+    mappingMessageLength = static_cast<std::sig_atomic_t>(
+        std::min<std::size_t>(static_cast<std::size_t>(length), kMappingMessageCapacity - 1));
+    struct sigaction action {};
+    action.sa_handler = reportFailedMappingAndExit;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, nullptr);
+}
+
+void disarmMappingGuard() noexcept {
+    ::signal(SIGBUS, SIG_DFL);
+    mappingMessageLength = 0;
 }
 
 void armCleanup(const std::string& path) noexcept {
@@ -193,6 +235,25 @@ InputFile openInput(const std::string& path, bool followLinks) {
     if (S_ISDIR(status.st_mode)) throw FileError(path, "is a directory -- skipped (-r goes through directories)");
     input.info = infoOf(status);
     return input;
+}
+
+MappedInput::~MappedInput() {
+    if (address_ == nullptr) return;
+    ::munmap(const_cast<void*>(address_), size_);
+    address_ = nullptr;
+    disarmMappingGuard();
+}
+
+std::optional<MappedInput> mapInput(const InputFile& input, const std::string& name) {
+    if (!input.info.isRegular() || input.info.size == 0 ||
+        input.info.size > std::numeric_limits<std::size_t>::max()) {
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::size_t>(input.info.size);
+    void* const address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, input.fd.get(), 0);
+    if (address == MAP_FAILED) return std::nullopt;
+    armMappingGuard(name);
+    return MappedInput(address, size);
 }
 
 bool isDirectory(const std::string& path) noexcept {

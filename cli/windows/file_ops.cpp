@@ -256,6 +256,12 @@ InputFile openInput(const std::string& path, bool followLinks) {
     return input;
 }
 
+// Inputs are read: a view of a file that shrinks underneath it would fail
+// with an exception the tool cannot turn into a plain message.
+MappedInput::~MappedInput() = default;
+
+std::optional<MappedInput> mapInput(const InputFile&, const std::string&) { return std::nullopt; }
+
 bool isDirectory(const std::string& path) noexcept {
     try {
         const DWORD attributes = GetFileAttributesW(widen(path).c_str());

@@ -143,6 +143,16 @@ TAVRINE_ENTRY tavrine_status tavrine_tvr_compress(tavrine_read_function read, vo
     return tavrine::api::compressTvr(source, sink, settings, report);
 }
 
+TAVRINE_ENTRY tavrine_status tavrine_tvr_compress_memory(const void* data, std::size_t size,
+                                                         tavrine_write_function write, void* writer,
+                                                         const tavrine_tvr_settings* settings,
+                                                         tavrine_tvr_report* report) noexcept {
+    if ((data == nullptr && size != 0) || write == nullptr) return TAVRINE_BAD_ARGUMENT;
+    tavrine::container::MemorySource source({static_cast<const std::uint8_t*>(data), size});
+    tavrine::container::CallbackSink sink(write, writer);
+    return tavrine::api::compressTvr(source, sink, settings, report);
+}
+
 TAVRINE_ENTRY tavrine_status tavrine_tvr_decompress(tavrine_read_function read, void* reader,
                                                     tavrine_write_function write, void* writer,
                                                     const tavrine_tvr_settings* settings,

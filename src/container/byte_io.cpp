@@ -1,6 +1,7 @@
 #include "container/byte_io.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tavrine::container {
 
@@ -42,6 +43,10 @@ std::size_t MemorySource::readSome(std::span<std::uint8_t> into) {
     std::copy_n(rest_.begin(), n, into.begin());
     rest_ = rest_.subspan(n);
     return n;
+}
+
+std::optional<std::span<const std::uint8_t>> MemorySource::takeRest() {
+    return std::exchange(rest_, {});
 }
 
 void VectorSink::write(std::span<const std::uint8_t> bytes) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,11 @@ public:
     virtual ~ByteSource() = default;
     // Reads at least one byte into `into` unless the input has ended (then 0).
     virtual std::size_t readSome(std::span<std::uint8_t> into) = 0;
+    // A source whose input already lies in memory, valid while the source
+    // lives, hands all the rest of it over here, after which it has ended,
+    // so that segments are coded where they lie instead of copied. Other
+    // sources give nothing and are read.
+    virtual std::optional<std::span<const std::uint8_t>> takeRest() { return std::nullopt; }
 };
 
 class ByteSink {
@@ -86,6 +92,7 @@ public:
     // The bytes must outlive the source: a temporary vector would not.
     explicit MemorySource(std::vector<std::uint8_t>&&) = delete;
     std::size_t readSome(std::span<std::uint8_t> into) override;
+    std::optional<std::span<const std::uint8_t>> takeRest() override;
 
 private:
     std::span<const std::uint8_t> rest_;

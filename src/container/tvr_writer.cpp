@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include "container/checksum.h"
@@ -12,17 +13,22 @@
 namespace tavrine::container {
 namespace {
 
-// A segment on its way through the pool: its input, read by the producer,
-// and its stream and frame, made by a worker. Its buffers serve segment
-// after segment.
+// A segment on its way through the pool: its input, read by the producer
+// or lent where it lies in memory, and its stream and frame, made by a
+// worker. Its buffers serve segment after segment.
 struct SegmentJob {
     SegmentBuffer input;
+    std::span<const std::uint8_t> lent;  // the input in the source's memory, when not empty
     SegmentBuffer stream;
     SegmentFrame frame;
+
+    std::span<const std::uint8_t> inputBytes() const noexcept {
+        return lent.empty() ? input.bytes() : lent;
+    }
 };
 
 void encodeSegment(std::uint8_t variant, unsigned threads, SegmentJob& job) {
-    const std::span<const std::uint8_t> input = job.input.bytes();
+    const std::span<const std::uint8_t> input = job.inputBytes();
     job.stream.reserve(largestStreamSize(input.size()));
     job.stream.resize(encodeStreamInto(variant, input, job.stream.room(), threads));
     job.frame.storedSize = static_cast<std::uint32_t>(job.stream.size());
@@ -59,44 +65,42 @@ private:
     TransferStats stats_;
 };
 
-// Cuts the input into segments, each read into a job of the pool.
+// Cuts the input into segments, each read into a job of the pool, or lent
+// to it when the source holds the input in memory: such an input is neither
+// copied nor held twice, and its end is known without reading ahead.
 class SegmentReader {
 public:
     SegmentReader(ByteSource& source, std::uint32_t segmentSize)
-        : source_(source), segmentSize_(segmentSize) {}
+        : source_(source), segmentSize_(segmentSize), inMemory_(source.takeRest()) {
+        ended_ = inMemory_ && inMemory_->empty();
+    }
 
     // Prepares a job holding the next segment; false, with nothing prepared,
     // once the input has ended.
     bool readInto(OrderedPool<SegmentJob>& pool) {
         if (ended_) return false;
         SegmentJob& job = pool.prepare();
-        job.input.reserve(segmentSize_);
-        const std::span<std::uint8_t> room = job.input.room().first(segmentSize_);
-        std::size_t taken = 0;
-        if (peeked_) {
-            room[0] = peekedByte_;
-            peeked_ = false;
-            taken = 1;
-        }
-        taken += readUpTo(source_, room.subspan(taken));
-        job.input.resize(taken);
-        ended_ = taken < segmentSize_;
-        if (job.input.size() == 0) {
-            pool.unprepare();
-            return false;
+        if (inMemory_) {
+            lendInto(job);
+        } else {
+            copyInto(job);
+            if (job.input.size() == 0) {
+                pool.unprepare();
+                return false;
+            }
         }
         if (++segments_ > std::numeric_limits<std::uint32_t>::max()) {
             throw ContainerError(TAVRINE_TOO_LARGE, (segments_ - 1) * segmentSize_,
                                  "the input has too many segments for one file");
         }
-        content_.update(job.input.bytes());
+        content_.update(job.inputBytes());
         return true;
     }
 
     // Whether input follows the segments read so far, which may read its
     // first byte ahead: ended() is then exact.
     bool continues() {
-        if (!ended_ && !peeked_) {
+        if (!ended_ && !peeked_ && !inMemory_) {
             peeked_ = readUpTo(source_, std::span(&peekedByte_, 1)) == 1;
             ended_ = !peeked_;
         }
@@ -108,8 +112,34 @@ public:
     std::uint64_t contentChecksum() const noexcept { return content_.digest(); }
 
 private:
+    // The next segment of a non-empty rest in memory.
+    void lendInto(SegmentJob& job) {
+        std::span<const std::uint8_t>& rest = *inMemory_;
+        job.lent = rest.first(std::min<std::size_t>(segmentSize_, rest.size()));
+        rest = rest.subspan(job.lent.size());
+        ended_ = rest.empty();
+    }
+
+    // Reads the next segment into the job's buffer; the input has ended when
+    // it is short.
+    void copyInto(SegmentJob& job) {
+        job.lent = {};
+        job.input.reserve(segmentSize_);
+        const std::span<std::uint8_t> room = job.input.room().first(segmentSize_);
+        std::size_t taken = 0;
+        if (peeked_) {
+            room[0] = peekedByte_;
+            peeked_ = false;
+            taken = 1;
+        }
+        taken += readUpTo(source_, room.subspan(taken));
+        job.input.resize(taken);
+        ended_ = taken < segmentSize_;
+    }
+
     ByteSource& source_;
     const std::uint32_t segmentSize_;
+    std::optional<std::span<const std::uint8_t>> inMemory_;  // the rest, when it is in memory
     StreamingChecksum content_;
     std::uint64_t segments_ = 0;
     bool ended_ = false;
@@ -182,6 +212,7 @@ struct TvrMemberWriter::State {
             if (segmentCount > 0) pool.startThreadsEarly();
             if (pool.full()) writer.putSegment(pool.takeNext());
             gathering = &pool.prepare();
+            gathering->lent = {};
             gathering->input.reserve(settings.segmentSize);
             gathering->input.resize(0);
         }
