@@ -37,6 +37,10 @@ bool startsWithTvrMagic(int fd) noexcept {
     return readAt(fd, 0, prefix) && std::equal(prefix.begin(), prefix.end(), kMagic.begin());
 }
 
+bool startsWithTvrMagic(std::span<const std::uint8_t> bytes) noexcept {
+    return bytes.size() >= kMagic.size() && std::equal(kMagic.begin(), kMagic.end(), bytes.begin());
+}
+
 bool parsesAsBareStream(int fd, std::uint64_t size) noexcept {
     if (size == 0 || size > kMaxStreamInput) return false;
     std::uint64_t offset = 0;

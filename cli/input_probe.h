@@ -32,6 +32,8 @@ private:
 // Whether the file open on `fd` starts with the .tvr magic number (read at
 // offset 0, leaving the file position alone).
 bool startsWithTvrMagic(int fd) noexcept;
+// Whether `bytes` start with it.
+bool startsWithTvrMagic(std::span<const std::uint8_t> bytes) noexcept;
 
 // Whether the `size` bytes of the file open on `fd` are a bare stream as far
 // as its block headers tell: every block between 5 bytes and its decoded

@@ -24,6 +24,7 @@ constexpr const char* kStdoutName = "stdout";
 constexpr const char* kSuffix = ".tvr";
 constexpr const char* kRawSuffix = ".tvraw";
 constexpr double kBytesPerMegabyte = 1e6;
+constexpr std::uint64_t kLargestMappedInput = std::uint64_t{16} << 20;
 
 struct Input {
     std::string name;               // for messages
@@ -210,9 +211,10 @@ private:
 
     // The refusals of the .tvr and bare stream readers, with what to do
     // instead when the input is the other kind.
-    static FormatError explained(const FormatError& error, const Input& input, const InputTap& tap) {
-        if (input.raw && tap.sawTvrMagic()) return tvrReadAsBareStream();
-        if (!input.raw && !tap.sawTvrMagic() && looksLikeBareStream(input)) {
+    // `sawTvrMagic`: the input read began with the .tvr magic number.
+    static FormatError explained(const FormatError& error, const Input& input, bool sawTvrMagic) {
+        if (input.raw && sawTvrMagic) return tvrReadAsBareStream();
+        if (!input.raw && !sawTvrMagic && looksLikeBareStream(input)) {
             return FormatError(std::string(error.what()) + ", but it parses as a bare stream: use --raw");
         }
         return error;
@@ -269,32 +271,43 @@ private:
 
         FdSource fdSource(input.fd, input.name);
         InputTap source(fdSource);
-        const std::optional<MappedInput> mapped = mappedForCompression(input);
+        const std::optional<MappedInput> mapped = mappedInput(input);
         const auto start = std::chrono::steady_clock::now();
         TransferStats stats;
         try {
             ProgressMeter meter(showProgress(), input.name, input.knownSize(),
                                 options_.mode != Mode::compress);
-            stats = mapped ? compressMapped(mapped->bytes(), sink, meter) : code(input, source, sink, meter);
+            stats = mapped ? codeMapped(*mapped, sink, meter) : code(input, source, sink, meter);
         } catch (const FormatError& error) {
-            throw explained(error, input, source);
+            throw explained(error, input, mapped ? startsWithTvrMagic(mapped->bytes()) : source.sawTvrMagic());
         }
         if (file) file->commit(input.regularInfo());
         if (options_.verbose) summarize(input, target, stats, secondsSince(start));
         finishInput(input, file.get(), mapped ? mapped->bytes().size() : source.bytesRead());
     }
 
-    // A regular file compressed into a .tvr file is coded where the system
-    // maps it: no copy, no buffers, and no reading ahead before the threads start.
-    std::optional<MappedInput> mappedForCompression(const Input& input) const {
-        if (options_.mode != Mode::compress || input.raw || !input.file) return std::nullopt;
+    // A regular file compressed into a .tvr file, or a .tvr file decompressed
+    // or tested, is coded where the system maps it when it is small: no copy,
+    // no fresh buffers, and the threads start at once instead of after the
+    // first segment has been read. Larger files are read: once the buffers
+    // serve segment after segment, reading into memory that is already there
+    // costs about what mapping the file page by page does (measured, -T1:
+    // mapping 2.8 % faster at 8 MB, even at 20 MB, 2.8 % slower at 200 MB),
+    // and the process does not come to map all of a large file.
+    std::optional<MappedInput> mappedInput(const Input& input) const {
+        if (options_.mode == Mode::list || input.raw || !input.file) return std::nullopt;
+        if (input.knownSize() > kLargestMappedInput) return std::nullopt;
         return mapInput(*input.file, input.name);
     }
 
-    TransferStats compressMapped(std::span<const std::uint8_t> bytes, ByteSink& sink, ProgressMeter& meter) const {
+    TransferStats codeMapped(const MappedInput& mapped, ByteSink& sink, ProgressMeter& meter) const {
         const ProgressFunction progress = [&meter](const TransferStats& stats) { meter.show(stats); };
-        const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
-        return compressToTvr(bytes, sink, settings, progress);
+        if (options_.mode == Mode::compress) {
+            const CompressSettings settings{options_.variant, options_.segmentSize, options_.threads};
+            return compressToTvr(mapped.bytes(), sink, settings, progress);
+        }
+        return decompressTvr(mapped.bytes(), sink, DecompressSettings{options_.threads, options_.memoryLimit},
+                             progress);
     }
 
     // After the output is complete: an input that changed while it was read
@@ -346,7 +359,7 @@ private:
                 row = listTvr(source);
             }
         } catch (const FormatError& error) {
-            throw explained(error, input, source);
+            throw explained(error, input, source.sawTvrMagic());
         }
         if (listed_++ == 0) printListHeader();
         printListRow(row, input.name, checksumText(row, input.raw), input.raw);

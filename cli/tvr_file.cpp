@@ -123,6 +123,17 @@ TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const Decompress
     return statsOf(report);
 }
 
+TransferStats decompressTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
+                            const DecompressSettings& settings, const ProgressFunction& progress) {
+    Endpoints ends{nullptr, &sink, &progress, nullptr};
+    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    given.memory_limit = settings.memoryLimit;
+    tavrine_tvr_report report;
+    raise(tavrine_tvr_decompress_memory(bytes.data(), bytes.size(), &writeTo, &ends, &given, &report),
+          report, ends);
+    return statsOf(report);
+}
+
 TvrListing listTvr(ByteSource& source) {
     Endpoints ends{&source, nullptr, nullptr, nullptr};
     tavrine_tvr_listing found;

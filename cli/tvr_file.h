@@ -49,6 +49,10 @@ TransferStats compressToTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
 TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
                             const ProgressFunction& progress = {});
 
+// decompressTvr of a file in memory, whose stored streams are decoded where they lie.
+TransferStats decompressTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
+                            const DecompressSettings& settings, const ProgressFunction& progress = {});
+
 struct TvrListing {
     std::uint64_t members = 0;
     std::uint64_t segments = 0;

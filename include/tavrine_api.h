@@ -306,6 +306,14 @@ TAVRINE_API tavrine_status tavrine_tvr_decompress(tavrine_read_function read, vo
                                                   const tavrine_tvr_settings *settings,
                                                   tavrine_tvr_report *report) ZOLT_NOTHROW;
 
+/* tavrine_tvr_decompress of the size bytes at data: the stored streams are
+ * decoded where they lie, not copied. The bytes must not change during the
+ * call; data may be NULL when size is 0. */
+TAVRINE_API tavrine_status tavrine_tvr_decompress_memory(const void *data, size_t size,
+                                                         tavrine_write_function write, void *writer,
+                                                         const tavrine_tvr_settings *settings,
+                                                         tavrine_tvr_report *report) ZOLT_NOTHROW;
+
 typedef struct tavrine_tvr_listing {
     uint64_t members;
     uint64_t segments;

@@ -263,6 +263,10 @@ TEST(TvrFiles, RoundTripThroughCallbacksTheSameBytesForAnyThreads) {
         tavrine_tvr_report report;
         ASSERT_EQ(tavrine_tvr_decompress(&Memory::read, &in, &Memory::write, &out, &s, &report), TAVRINE_OK);
         EXPECT_EQ(out.bytes, input);
+        Memory inPlace;
+        ASSERT_EQ(tavrine_tvr_decompress_memory(one.data(), one.size(), &Memory::write, &inPlace, &s, nullptr),
+                  TAVRINE_OK);
+        EXPECT_EQ(inPlace.bytes, input);
         EXPECT_EQ(report.segments, 5u);  // 16484 bytes in 4 KiB segments
         EXPECT_EQ(report.members, 1u);
     }
@@ -302,6 +306,14 @@ TEST(TvrFiles, FailuresComeWithStatusPlaceAndMessage) {
         EXPECT_EQ(report.fault_offset, c.fault) << c.what;
         EXPECT_STREQ(report.message, c.message) << c.what;
         EXPECT_EQ(out.bytes.size(), c.written) << c.what;
+        Memory inPlace;
+        tavrine_tvr_report inPlaceReport;
+        EXPECT_EQ(tavrine_tvr_decompress_memory(c.file.data(), c.file.size(), &Memory::write, &inPlace, nullptr,
+                                                &inPlaceReport),
+                  c.status)
+            << c.what;
+        EXPECT_EQ(inPlaceReport.fault_offset, c.fault) << c.what;
+        EXPECT_EQ(inPlace.bytes.size(), c.written) << c.what;
     }
 
     // The caller's functions fail, or its progress stops the call.
@@ -333,6 +345,8 @@ TEST(TvrFiles, FailuresComeWithStatusPlaceAndMessage) {
     EXPECT_EQ(tavrine_tvr_compress_memory(nullptr, 1, &Memory::write, &partial, nullptr, nullptr),
               TAVRINE_BAD_ARGUMENT);
     EXPECT_EQ(tavrine_tvr_compress_memory(input.data(), input.size(), nullptr, nullptr, nullptr, nullptr),
+              TAVRINE_BAD_ARGUMENT);
+    EXPECT_EQ(tavrine_tvr_decompress_memory(nullptr, 1, &Memory::write, &partial, nullptr, nullptr),
               TAVRINE_BAD_ARGUMENT);
 }
 

@@ -33,6 +33,7 @@ tavrine_tvr_compress_fd
 tavrine_tvr_compress_memory
 tavrine_tvr_decompress
 tavrine_tvr_decompress_fd
+tavrine_tvr_decompress_memory
 tavrine_tvr_list
 tavrine_tvr_read
 tavrine_tvr_reader_create

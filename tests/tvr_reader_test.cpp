@@ -36,8 +36,11 @@ Bytes compress(const Bytes& input, std::uint32_t segmentSize = kSmallSegment, un
     return sink.bytes();
 }
 
-Bytes decompress(const Bytes& file, unsigned threads = 1, std::uint64_t memoryLimit = 0) {
-    MemorySource source(file);
+Bytes decompress(const Bytes& file, unsigned threads = 1, std::uint64_t memoryLimit = 0,
+                 Input path = Input::lent) {
+    MemorySource memory(file);
+    CountingSource reading(memory);
+    ByteSource& source = path == Input::lent ? static_cast<ByteSource&>(memory) : reading;
     VectorSink sink;
     decompressTvr(source, sink, DecompressSettings{threads, memoryLimit});
     return sink.bytes();
@@ -46,8 +49,10 @@ Bytes decompress(const Bytes& file, unsigned threads = 1, std::uint64_t memoryLi
 // The message decompression fails with, and its status in brackets
 // ("decoded" when it succeeds); what it wrote goes to `written`.
 std::string decompressError(const Bytes& file, unsigned threads = 1, Bytes* written = nullptr,
-                            std::uint64_t memoryLimit = 0) {
-    MemorySource source(file);
+                            std::uint64_t memoryLimit = 0, Input path = Input::lent) {
+    MemorySource memory(file);
+    CountingSource reading(memory);
+    ByteSource& source = path == Input::lent ? static_cast<ByteSource&>(memory) : reading;
     VectorSink sink;
     std::string message = "decoded";
     try {
@@ -149,6 +154,8 @@ TEST(TvrRoundTrip, OutputIsTheSameForAnyThreadCount) {
             EXPECT_EQ(compress(input, segmentSize, threads, 5, Input::copied), single)
                 << size << " bytes read, " << threads << " threads";
             EXPECT_EQ(decompress(single, threads), input) << size << " bytes, " << threads << " threads";
+            EXPECT_EQ(decompress(single, threads, 0, Input::copied), input)
+                << size << " bytes read, " << threads << " threads";
         }
     }
 }
@@ -265,15 +272,15 @@ TEST(TvrDamage, TruncationAnywhereIsReportedWithItsOffset) {
     ASSERT_EQ(pieces.streams.size(), 2u);
     const std::size_t secondSegment = pieces.frameOffset(1);
     for (std::size_t cut = 1; cut < file.size(); ++cut) {
-        Bytes written;
-        const std::string error = decompressError(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut)), 1, &written);
-        ASSERT_EQ(error, "truncated after " + std::to_string(cut) + " bytes [truncated data]");
+        const Bytes cutFile(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
         // Only whole, verified segments come out.
-        const std::size_t expected = cut >= secondSegment ? kSmallSegment : 0;
-        if (cut >= pieces.endOffset()) {
-            ASSERT_EQ(written, input) << "cut " << cut;
-        } else {
-            ASSERT_EQ(written, Bytes(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(expected))) << "cut " << cut;
+        const std::size_t expected = cut >= pieces.endOffset() ? input.size() : cut >= secondSegment ? kSmallSegment : 0;
+        for (const Input path : {Input::lent, Input::copied}) {
+            Bytes written;
+            const std::string error = decompressError(cutFile, 1, &written, 0, path);
+            ASSERT_EQ(error, "truncated after " + std::to_string(cut) + " bytes [truncated data]");
+            ASSERT_EQ(written, Bytes(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(expected)))
+                << "cut " << cut;
         }
     }
 }

@@ -62,8 +62,8 @@ extern "C" void reportFailedMappingAndExit(int signalNumber) {
 void armMappingGuard(const std::string& name) noexcept {
     mappingMessageLength = 0;
     const int length = std::snprintf(mappingMessage, kMappingMessageCapacity,
-                                     "tavrine: %s: the file shrank or could not be read while it was "
-                                     "being compressed\n",
+                                     "tavrine: %s: the file shrank, or could not be read, while the "
+                                     "program worked on it\n",
                                      name.c_str());
     if (length <= 0) return;
     mappingMessageLength = static_cast<std::sig_atomic_t>(

@@ -163,6 +163,16 @@ TAVRINE_ENTRY tavrine_status tavrine_tvr_decompress(tavrine_read_function read, 
     return tavrine::api::decompressTvr(source, sink, settings, report);
 }
 
+TAVRINE_ENTRY tavrine_status tavrine_tvr_decompress_memory(const void* data, std::size_t size,
+                                                           tavrine_write_function write, void* writer,
+                                                           const tavrine_tvr_settings* settings,
+                                                           tavrine_tvr_report* report) noexcept {
+    if ((data == nullptr && size != 0) || write == nullptr) return TAVRINE_BAD_ARGUMENT;
+    tavrine::container::MemorySource source({static_cast<const std::uint8_t*>(data), size});
+    tavrine::container::CallbackSink sink(write, writer);
+    return tavrine::api::decompressTvr(source, sink, settings, report);
+}
+
 TAVRINE_ENTRY tavrine_status tavrine_tvr_list(tavrine_read_function read, void* reader,
                                               tavrine_tvr_listing* listing,
                                               tavrine_tvr_report* report) noexcept {

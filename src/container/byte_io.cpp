@@ -49,6 +49,12 @@ std::optional<std::span<const std::uint8_t>> MemorySource::takeRest() {
     return std::exchange(rest_, {});
 }
 
+std::span<const std::uint8_t> MemorySource::lend(std::size_t bytes) noexcept {
+    const std::span<const std::uint8_t> lent = rest_.first(std::min(bytes, rest_.size()));
+    rest_ = rest_.subspan(lent.size());
+    return lent;
+}
+
 void VectorSink::write(std::span<const std::uint8_t> bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
 }

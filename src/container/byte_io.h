@@ -93,6 +93,8 @@ public:
     explicit MemorySource(std::vector<std::uint8_t>&&) = delete;
     std::size_t readSome(std::span<std::uint8_t> into) override;
     std::optional<std::span<const std::uint8_t>> takeRest() override;
+    // The next `bytes` bytes where they lie, or all that is left when fewer; consumed.
+    std::span<const std::uint8_t> lend(std::size_t bytes) noexcept;
 
 private:
     std::span<const std::uint8_t> rest_;

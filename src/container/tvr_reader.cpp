@@ -28,12 +28,16 @@ std::uint32_t largestStream(std::uint8_t variant, std::uint32_t decodedSize) noe
 }
 
 // Reads members frame by frame. Segments are numbered from 1 across the whole
-// input, as a user counts them.
+// input, as a user counts them. An input in memory lends its stored streams
+// in place instead of having them copied.
 class FrameParser {
 public:
     enum class Frame { segment, end };
 
-    explicit FrameParser(ByteSource& source) : input_(source) {}
+    explicit FrameParser(ByteSource& source)
+        : inMemory_(source.takeRest()),
+          memory_(inMemory_.value_or(std::span<const std::uint8_t>{})),
+          input_(inMemory_ ? memory_ : source) {}
 
     // Reads the next member's header; false when the input ends cleanly
     // after a member.
@@ -41,7 +45,7 @@ public:
         std::array<std::uint8_t, kHeaderSize> bytes{};
         const std::size_t got = readUpTo(input_, bytes);
         if (got == 0 && members_ > 0) return false;
-        const std::uint64_t start = input_.consumed() - got;
+        const std::uint64_t start = consumed() - got;
         if (got == 0) throw ContainerError(TAVRINE_UNKNOWN_FORMAT, 0, "not a tavrine file (it is empty)");
         if (!startsLikeMagic(std::span(bytes.data(), got))) {
             if (members_ == 0) throw ContainerError(TAVRINE_UNKNOWN_FORMAT, 0, "not a tavrine file");
@@ -58,7 +62,7 @@ public:
     }
 
     Frame nextFrame() {
-        frameStart_ = input_.consumed();
+        frameStart_ = consumed();
         std::array<std::uint8_t, kEndFrameSize> bytes{};
         readExactly(std::span(bytes.data(), kFrameKindSize));
         if (bytes[0] == kSegmentFrameKind) {
@@ -87,15 +91,24 @@ public:
     // Reads the stored stream of the segment frame just read into `into`,
     // which holds segment().storedSize bytes.
     void readStream(std::span<std::uint8_t> into) { readExactly(into); }
+    // Whether lendStream() serves instead: the input is in memory.
+    bool lendsStreams() const noexcept { return inMemory_.has_value(); }
+    // The stored stream of the segment frame just read, where it lies.
+    std::span<const std::uint8_t> lendStream() {
+        const std::span<const std::uint8_t> stream = memory_.lend(segment_.storedSize);
+        lent_ += stream.size();
+        if (stream.size() != segment_.storedSize) throw truncated();
+        return stream;
+    }
     std::uint64_t segmentNumber() const noexcept { return segmentNumber_; }
     std::uint64_t frameStart() const noexcept { return frameStart_; }
-    std::uint64_t consumed() const noexcept { return input_.consumed(); }
+    std::uint64_t consumed() const noexcept { return input_.consumed() + lent_; }
     std::uint64_t members() const noexcept { return members_; }
 
 private:
     ContainerError truncated() const {
-        return ContainerError(TAVRINE_TRUNCATED, input_.consumed(),
-                              "truncated after " + std::to_string(input_.consumed()) + " bytes");
+        return ContainerError(TAVRINE_TRUNCATED, consumed(),
+                              "truncated after " + std::to_string(consumed()) + " bytes");
     }
 
     void readExactly(std::span<std::uint8_t> into) {
@@ -115,7 +128,10 @@ private:
         }
     }
 
-    CountingSource input_;
+    std::optional<std::span<const std::uint8_t>> inMemory_;
+    MemorySource memory_;   // the input when it is in memory
+    CountingSource input_;  // what the frames are read from
+    std::uint64_t lent_ = 0;  // stream bytes lent, which input_ did not count
     FileHeader header_;
     SegmentFrame segment_;
     EndFrame end_;
@@ -137,7 +153,12 @@ struct SegmentJob {
     SegmentFrame frame;
     SegmentPlace place;
     SegmentBuffer stream;
+    std::span<const std::uint8_t> lent;  // the stream in the input's memory, when not empty
     SegmentBuffer decoded;
+
+    std::span<const std::uint8_t> streamBytes() const noexcept {
+        return lent.empty() ? stream.bytes() : lent;
+    }
 
     std::size_t heldBytes() const noexcept { return stream.capacity() + decoded.capacity(); }
     void release() noexcept {
@@ -153,7 +174,7 @@ std::uint64_t memoryOf(const SegmentFrame& frame) noexcept {
 
 void decodeSegment(SegmentJob& job, unsigned threads) {
     const std::string name = segmentName(job.place.number);
-    const std::span<const std::uint8_t> stream = job.stream.bytes();
+    const std::span<const std::uint8_t> stream = job.streamBytes();
     if (frameCheck(stream) != job.frame.storedCheck) {
         throw corrupted(job.place.frameStart, "checksum mismatch in " + name);
     }
@@ -173,17 +194,23 @@ void decodeSegment(SegmentJob& job, unsigned threads) {
 }
 
 // Prepares a job for the segment frame that `parser` has just parsed and
-// reads the segment's stream into it, adding what its buffers took to
-// `held`. A read that fails leaves no job behind.
+// reads the segment's stream into it, or lends it, adding what its buffers
+// took to `held`. A read that fails leaves no job behind.
 void readSegmentInto(OrderedPool<SegmentJob>& pool, FrameParser& parser, std::uint64_t& held) {
     const SegmentFrame& frame = parser.segment();
     SegmentJob& job = pool.prepare();
-    held += job.stream.reserve(frame.storedSize) + job.decoded.reserve(frame.decodedSize);
-    job.stream.resize(frame.storedSize);
+    job.lent = {};
+    held += job.decoded.reserve(frame.decodedSize);
+    if (!parser.lendsStreams()) held += job.stream.reserve(frame.storedSize);
     job.frame = frame;
     job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
     try {
-        parser.readStream(job.stream.bytes());
+        if (parser.lendsStreams()) {
+            job.lent = parser.lendStream();
+        } else {
+            job.stream.resize(frame.storedSize);
+            parser.readStream(job.stream.bytes());
+        }
     } catch (...) {
         pool.unprepare();
         throw;
@@ -407,10 +434,15 @@ TvrListing listTvr(ByteSource& source) {
         }
         MemberTally tally;
         while (parser.nextFrame() == FrameParser::Frame::segment) {
-            buffer.reserve(parser.segment().storedSize);
-            buffer.resize(parser.segment().storedSize);
-            parser.readStream(buffer.bytes());
-            const std::span<const std::uint8_t> stream = buffer.bytes();
+            std::span<const std::uint8_t> stream;
+            if (parser.lendsStreams()) {
+                stream = parser.lendStream();
+            } else {
+                buffer.reserve(parser.segment().storedSize);
+                buffer.resize(parser.segment().storedSize);
+                parser.readStream(buffer.bytes());
+                stream = buffer.bytes();
+            }
             const auto blocks = countBlocks(stream);
             const auto length = announcedLength(stream);
             if (!blocks || !length || *length != parser.segment().decodedSize) {
