@@ -125,6 +125,17 @@ tavrine_status decompressTvr(container::ByteSource& source, container::ByteSink&
     });
 }
 
+// A .tvr call on the size bytes at data, which a memory source lends in place.
+tavrine_status onMemory(const void* data, std::size_t size, tavrine_write_function write, void* writer,
+                        const tavrine_tvr_settings* settings, tavrine_tvr_report* report,
+                        tavrine_status (*call)(container::ByteSource&, container::ByteSink&,
+                                               const tavrine_tvr_settings*, tavrine_tvr_report*) noexcept) noexcept {
+    if ((data == nullptr && size != 0) || write == nullptr) return TAVRINE_BAD_ARGUMENT;
+    container::MemorySource source({static_cast<const std::uint8_t*>(data), size});
+    container::CallbackSink sink(write, writer);
+    return call(source, sink, settings, report);
+}
+
 }  // namespace tavrine::api
 
 extern "C" {
@@ -147,10 +158,7 @@ TAVRINE_ENTRY tavrine_status tavrine_tvr_compress_memory(const void* data, std::
                                                          tavrine_write_function write, void* writer,
                                                          const tavrine_tvr_settings* settings,
                                                          tavrine_tvr_report* report) noexcept {
-    if ((data == nullptr && size != 0) || write == nullptr) return TAVRINE_BAD_ARGUMENT;
-    tavrine::container::MemorySource source({static_cast<const std::uint8_t*>(data), size});
-    tavrine::container::CallbackSink sink(write, writer);
-    return tavrine::api::compressTvr(source, sink, settings, report);
+    return tavrine::api::onMemory(data, size, write, writer, settings, report, &tavrine::api::compressTvr);
 }
 
 TAVRINE_ENTRY tavrine_status tavrine_tvr_decompress(tavrine_read_function read, void* reader,
@@ -167,10 +175,7 @@ TAVRINE_ENTRY tavrine_status tavrine_tvr_decompress_memory(const void* data, std
                                                            tavrine_write_function write, void* writer,
                                                            const tavrine_tvr_settings* settings,
                                                            tavrine_tvr_report* report) noexcept {
-    if ((data == nullptr && size != 0) || write == nullptr) return TAVRINE_BAD_ARGUMENT;
-    tavrine::container::MemorySource source({static_cast<const std::uint8_t*>(data), size});
-    tavrine::container::CallbackSink sink(write, writer);
-    return tavrine::api::decompressTvr(source, sink, settings, report);
+    return tavrine::api::onMemory(data, size, write, writer, settings, report, &tavrine::api::decompressTvr);
 }
 
 TAVRINE_ENTRY tavrine_status tavrine_tvr_list(tavrine_read_function read, void* reader,
