@@ -47,7 +47,11 @@ public:
         stats_.bytesOut += bytes.size();
     }
 
+    // The member's content checksum is taken here, in input order, on the
+    // producer's thread while the workers code, rather than before a
+    // segment is handed to them.
     void putSegment(const SegmentJob& segment) {
+        content_.update(segment.inputBytes());
         put(encodeSegmentFrame(segment.frame));
         put(segment.stream.bytes());
         stats_.bytesIn += segment.frame.decodedSize;
@@ -58,11 +62,13 @@ public:
     }
 
     const TransferStats& stats() const noexcept { return stats_; }
+    std::uint64_t contentChecksum() const noexcept { return content_.digest(); }
 
 private:
     ByteSink& sink_;
     const ProgressFunction& progress_;
     TransferStats stats_;
+    StreamingChecksum content_;  // of the segments written
 };
 
 // Cuts the input into segments, each read into a job of the pool, or lent
@@ -93,7 +99,6 @@ public:
             throw ContainerError(TAVRINE_TOO_LARGE, (segments_ - 1) * segmentSize_,
                                  "the input has too many segments for one file");
         }
-        content_.update(job.inputBytes());
         return true;
     }
 
@@ -109,7 +114,6 @@ public:
 
     bool ended() const noexcept { return ended_; }
     std::uint64_t segments() const noexcept { return segments_; }
-    std::uint64_t contentChecksum() const noexcept { return content_.digest(); }
 
 private:
     // The next segment of a non-empty rest in memory.
@@ -140,7 +144,6 @@ private:
     ByteSource& source_;
     const std::uint32_t segmentSize_;
     std::optional<std::span<const std::uint8_t>> inMemory_;  // the rest, when it is in memory
-    StreamingChecksum content_;
     std::uint64_t segments_ = 0;
     bool ended_ = false;
     bool peeked_ = false;  // peekedByte_ is the next segment's first byte
@@ -192,7 +195,7 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
     EndFrame end;
     end.segmentCount = static_cast<std::uint32_t>(reader.segments());
     end.decodedSize = writer.stats().bytesIn;
-    end.checksum = reader.contentChecksum();
+    end.checksum = writer.contentChecksum();
     writer.put(encodeEndFrame(end));
     TransferStats stats = writer.stats();
     stats.members = 1;
@@ -226,7 +229,6 @@ struct TvrMemberWriter::State {
             throw ContainerError(TAVRINE_TOO_LARGE, (segmentCount - 1) * settings.segmentSize,
                                  "the input has too many segments for one file");
         }
-        content.update(gathering->input.bytes());
         gathering = nullptr;
         pool.submit([variant = settings.variant](SegmentJob& job) { encodeSegment(variant, 1, job); });
         while (pool.nextReady()) writer.putSegment(pool.takeNext());
@@ -241,7 +243,6 @@ struct TvrMemberWriter::State {
     const CompressSettings settings;
     const ProgressFunction progress;  // before writer, which refers to it
     MemberWriter writer;
-    StreamingChecksum content;
     SegmentJob* gathering = nullptr;  // prepared in the pool, below segmentSize bytes
     std::uint64_t segmentCount = 0;
     bool started = false;
@@ -278,7 +279,7 @@ void TvrMemberWriter::close() {
     EndFrame end;
     end.segmentCount = static_cast<std::uint32_t>(state.segmentCount);
     end.decodedSize = state.writer.stats().bytesIn;
-    end.checksum = state.content.digest();
+    end.checksum = state.writer.contentChecksum();
     state.writer.put(encodeEndFrame(end));
     state.closed = true;
 }
