@@ -62,6 +62,19 @@ tavrine_tvr_settings settingsFor(unsigned threads, Endpoints& ends) {
     return settings;
 }
 
+tavrine_tvr_settings compressSettingsFor(const CompressSettings& settings, Endpoints& ends) {
+    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    given.variant = settings.variant;
+    given.segment_size = settings.segmentSize;
+    return given;
+}
+
+tavrine_tvr_settings decompressSettingsFor(const DecompressSettings& settings, Endpoints& ends) {
+    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
+    given.memory_limit = settings.memoryLimit;
+    return given;
+}
+
 // Throws what the call's status stands for; a source's or sink's own
 // exception first, since it is the cause.
 void raise(tavrine_status status, const tavrine_tvr_report& report, const Endpoints& ends) {
@@ -93,9 +106,7 @@ TransferStats statsOf(const tavrine_tvr_report& report) {
 TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSettings& settings,
                             const ProgressFunction& progress) {
     Endpoints ends{&source, &sink, &progress, nullptr};
-    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
-    given.variant = settings.variant;
-    given.segment_size = settings.segmentSize;
+    const tavrine_tvr_settings given = compressSettingsFor(settings, ends);
     tavrine_tvr_report report;
     raise(tavrine_tvr_compress(&readFrom, &ends, &writeTo, &ends, &given, &report), report, ends);
     return statsOf(report);
@@ -104,9 +115,7 @@ TransferStats compressToTvr(ByteSource& source, ByteSink& sink, const CompressSe
 TransferStats compressToTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
                             const CompressSettings& settings, const ProgressFunction& progress) {
     Endpoints ends{nullptr, &sink, &progress, nullptr};
-    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
-    given.variant = settings.variant;
-    given.segment_size = settings.segmentSize;
+    const tavrine_tvr_settings given = compressSettingsFor(settings, ends);
     tavrine_tvr_report report;
     raise(tavrine_tvr_compress_memory(bytes.data(), bytes.size(), &writeTo, &ends, &given, &report),
           report, ends);
@@ -116,8 +125,7 @@ TransferStats compressToTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
 TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const DecompressSettings& settings,
                             const ProgressFunction& progress) {
     Endpoints ends{&source, &sink, &progress, nullptr};
-    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
-    given.memory_limit = settings.memoryLimit;
+    const tavrine_tvr_settings given = decompressSettingsFor(settings, ends);
     tavrine_tvr_report report;
     raise(tavrine_tvr_decompress(&readFrom, &ends, &writeTo, &ends, &given, &report), report, ends);
     return statsOf(report);
@@ -126,8 +134,7 @@ TransferStats decompressTvr(ByteSource& source, ByteSink& sink, const Decompress
 TransferStats decompressTvr(std::span<const std::uint8_t> bytes, ByteSink& sink,
                             const DecompressSettings& settings, const ProgressFunction& progress) {
     Endpoints ends{nullptr, &sink, &progress, nullptr};
-    tavrine_tvr_settings given = settingsFor(settings.threads, ends);
-    given.memory_limit = settings.memoryLimit;
+    const tavrine_tvr_settings given = decompressSettingsFor(settings, ends);
     tavrine_tvr_report report;
     raise(tavrine_tvr_decompress_memory(bytes.data(), bytes.size(), &writeTo, &ends, &given, &report),
           report, ends);

@@ -88,17 +88,22 @@ public:
     const FileHeader& header() const noexcept { return header_; }
     const SegmentFrame& segment() const noexcept { return segment_; }
     const EndFrame& end() const noexcept { return end_; }
-    // Reads the stored stream of the segment frame just read into `into`,
-    // which holds segment().storedSize bytes.
-    void readStream(std::span<std::uint8_t> into) { readExactly(into); }
-    // Whether lendStream() serves instead: the input is in memory.
+    // Whether takeStream() lends the streams where they lie: the input is in memory.
     bool lendsStreams() const noexcept { return inMemory_.has_value(); }
-    // The stored stream of the segment frame just read, where it lies.
-    std::span<const std::uint8_t> lendStream() {
-        const std::span<const std::uint8_t> stream = memory_.lend(segment_.storedSize);
-        lent_ += stream.size();
-        if (stream.size() != segment_.storedSize) throw truncated();
-        return stream;
+    // The stored stream of the segment frame just read: where it lies in an
+    // input in memory, otherwise read into `buffer`.
+    std::span<const std::uint8_t> takeStream(SegmentBuffer& buffer) {
+        const std::uint32_t size = segment_.storedSize;
+        if (lendsStreams()) {
+            const std::span<const std::uint8_t> stream = memory_.lend(size);
+            lent_ += stream.size();
+            if (stream.size() != size) throw truncated();
+            return stream;
+        }
+        buffer.reserve(size);
+        buffer.resize(size);
+        readExactly(buffer.bytes());
+        return buffer.bytes();
     }
     std::uint64_t segmentNumber() const noexcept { return segmentNumber_; }
     std::uint64_t frameStart() const noexcept { return frameStart_; }
@@ -153,12 +158,8 @@ struct SegmentJob {
     SegmentFrame frame;
     SegmentPlace place;
     SegmentBuffer stream;
-    std::span<const std::uint8_t> lent;  // the stream in the input's memory, when not empty
+    std::span<const std::uint8_t> stored;  // in `stream`, or where it lies in the input's memory
     SegmentBuffer decoded;
-
-    std::span<const std::uint8_t> streamBytes() const noexcept {
-        return lent.empty() ? stream.bytes() : lent;
-    }
 
     std::size_t heldBytes() const noexcept { return stream.capacity() + decoded.capacity(); }
     void release() noexcept {
@@ -174,7 +175,7 @@ std::uint64_t memoryOf(const SegmentFrame& frame) noexcept {
 
 void decodeSegment(SegmentJob& job, unsigned threads) {
     const std::string name = segmentName(job.place.number);
-    const std::span<const std::uint8_t> stream = job.streamBytes();
+    const std::span<const std::uint8_t> stream = job.stored;
     if (frameCheck(stream) != job.frame.storedCheck) {
         throw corrupted(job.place.frameStart, "checksum mismatch in " + name);
     }
@@ -199,18 +200,12 @@ void decodeSegment(SegmentJob& job, unsigned threads) {
 void readSegmentInto(OrderedPool<SegmentJob>& pool, FrameParser& parser, std::uint64_t& held) {
     const SegmentFrame& frame = parser.segment();
     SegmentJob& job = pool.prepare();
-    job.lent = {};
     held += job.decoded.reserve(frame.decodedSize);
     if (!parser.lendsStreams()) held += job.stream.reserve(frame.storedSize);
     job.frame = frame;
     job.place = SegmentPlace{parser.segmentNumber(), parser.frameStart()};
     try {
-        if (parser.lendsStreams()) {
-            job.lent = parser.lendStream();
-        } else {
-            job.stream.resize(frame.storedSize);
-            parser.readStream(job.stream.bytes());
-        }
+        job.stored = parser.takeStream(job.stream);
     } catch (...) {
         pool.unprepare();
         throw;
@@ -434,15 +429,7 @@ TvrListing listTvr(ByteSource& source) {
         }
         MemberTally tally;
         while (parser.nextFrame() == FrameParser::Frame::segment) {
-            std::span<const std::uint8_t> stream;
-            if (parser.lendsStreams()) {
-                stream = parser.lendStream();
-            } else {
-                buffer.reserve(parser.segment().storedSize);
-                buffer.resize(parser.segment().storedSize);
-                parser.readStream(buffer.bytes());
-                stream = buffer.bytes();
-            }
+            const std::span<const std::uint8_t> stream = parser.takeStream(buffer);
             const auto blocks = countBlocks(stream);
             const auto length = announcedLength(stream);
             if (!blocks || !length || *length != parser.segment().decodedSize) {
