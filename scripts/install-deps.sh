@@ -63,7 +63,13 @@ if [[ " ${missing[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-archit
   sudo_if_needed dpkg --add-architecture i386
 fi
 echo "installing: ${missing[*]} ${missing_bare[*]}"
-sudo_if_needed apt-get update -qq
+# A mirror in the middle of a sync can fail one index (apt-get update then
+# exits non-zero although the others are fresh); what the indices hold is
+# still worth trying, and a package that is really missing fails the install.
+if ! sudo_if_needed apt-get update -qq; then
+  sleep 20
+  sudo_if_needed apt-get update -qq || echo "install-deps: some package indices could not be updated; installing from those at hand" >&2
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
