@@ -18,4 +18,12 @@ std::uint16_t* CodecContext::inverseSortTable(std::uint32_t length) {
     return inverseTable_.data();
 }
 
+std::uint32_t* CodecContext::blockWalkTable(std::uint32_t length) {
+    if (walkTable_.size() < length) {
+        walkTable_.reset();
+        walkTable_ = platform::HeapArray<std::uint32_t>(length);
+    }
+    return walkTable_.data();
+}
+
 }  // namespace tavrine

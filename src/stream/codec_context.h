@@ -10,6 +10,7 @@
 #include "platform/heap.h"
 #include "stream/stream_format.h"
 #include "tavrine.h"
+#include "transform/block_sort.h"
 #include "transform/block_sorter.h"
 #include "transform/move_to_front.h"
 
@@ -61,6 +62,25 @@ enum class BlockVerdict : std::uint8_t {
               // stream ended before this block
 };
 
+// The bytes of the last block that decodeNextBlockOverlapped decoded, still
+// to be written. Whichever way the loop that holds it ends, an exception
+// included, they are written before it goes.
+class PendingBlock {
+public:
+    PendingBlock() noexcept = default;
+    ~PendingBlock() { walk_.finish(); }
+    PendingBlock(const PendingBlock&) = delete;
+    PendingBlock& operator=(const PendingBlock&) = delete;
+    PendingBlock(PendingBlock&&) = delete;
+    PendingBlock& operator=(PendingBlock&&) = delete;
+
+    void finish() noexcept { walk_.finish(); }
+    BlockWalk& walk() noexcept { return walk_; }
+
+private:
+    BlockWalk walk_;
+};
+
 class CodecContext {
 public:
     // Obtains the model's arrays; throws std::bad_alloc when it cannot. The
@@ -108,6 +128,15 @@ public:
     BlockVerdict decodeNextBlock(BlockHeader header, const std::uint8_t* payload, std::uint8_t* out,
                                  std::uint8_t* record);
 
+    // decodeNextBlock for a loop that knows another block follows: the
+    // inverse sort's walk runs beside the next block's range decoding.
+    // `pending` holds the bytes of the block before still to write, and the
+    // call writes them all. When it returns decoded, `pending` holds this
+    // block's bytes, which the next call or pending.finish() writes to out.
+    BlockVerdict decodeNextBlockOverlapped(BlockHeader header, const std::uint8_t* payload,
+                                           std::uint8_t* out, std::uint8_t* record,
+                                           PendingBlock& pending);
+
     // decodeNextBlock up to its inverse sort: the record restored into
     // `record` and its primary index checked, the steps that chain the
     // stream's state. When it returns decoded, InverseBlockSort of the record
@@ -143,9 +172,12 @@ private:
     // The inverse block sort's table, for blocks of up to `length` bytes; it
     // grows with the largest block of the call and is reused by every block.
     std::uint16_t* inverseSortTable(std::uint32_t length);
+    // The same for the walk's table (PrepareBlockWalk).
+    std::uint32_t* blockWalkTable(std::uint32_t length);
 
     BlockSorter sorter_;
     platform::HeapArray<std::uint16_t> inverseTable_;
+    platform::HeapArray<std::uint32_t> walkTable_;
     MoveToFrontTable moveToFront_;
     RangeCoder coder_;
 };

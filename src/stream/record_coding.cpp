@@ -101,6 +101,26 @@ private:
     std::uint32_t* counts_;
 };
 
+// RankingSink that also writes a byte of the block before, by one step of
+// its walk, for every byte it puts: the walk's chain of loads runs beside
+// the decoder's chain instead of after it. The walk is held by value, so
+// that the loop keeps it in registers; walk() hands it back.
+class RankingWalkingSink {
+public:
+    RankingWalkingSink(std::uint8_t* record, std::uint16_t* ranks, RecordByteCounts& counts,
+                       const BlockWalk& walk) noexcept
+        : ranking_(record, ranks, counts), walk_(walk) {}
+    void put(std::uint32_t at, std::uint8_t value) noexcept {
+        ranking_.put(at, value);
+        walk_.step();
+    }
+    const BlockWalk& walk() const noexcept { return walk_; }
+
+private:
+    RankingSink ranking_;
+    BlockWalk walk_;
+};
+
 // One loop for the whole payload; its only test of the input's end is inside
 // decoder.normalize() (range_decoder.h). The symbols that decodeSymbol
 // compares for take move-to-front's short step, on a branch that follows the
@@ -109,7 +129,7 @@ private:
 template <typename Cursor, typename Sink>
 TAVRINE_ALWAYS_INLINE bool decodeInto(MoveToFrontTable& table, RangeCoder& coder,
                                       const std::uint8_t* payload, std::uint32_t payloadLen,
-                                      Sink sink, std::uint32_t capacity,
+                                      Sink& sink, std::uint32_t capacity,
                                       std::uint32_t& count) noexcept {
     static_assert(RangeDecoder::kComparedSymbols <= 16, "decodeInFront takes positions below 16");
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
@@ -146,8 +166,21 @@ TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWithShuffles(
     MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
     std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
     std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
-    return decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen,
-                                          RankingSink(record, ranks, counts), capacity, count);
+    RankingSink sink(record, ranks, counts);
+    return decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen, sink, capacity,
+                                          count);
+}
+
+// decodeRecordRankedWalking on processors with SSSE3.
+TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithShuffles(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts, BlockWalk& walk) noexcept {
+    RankingWalkingSink sink(record, ranks, counts, walk);
+    const bool decoded = decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen, sink,
+                                                        capacity, count);
+    walk = sink.walk();
+    return decoded;
 }
 #endif
 
@@ -156,8 +189,9 @@ TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWithShuffles(
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                   std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                   std::uint32_t& count) noexcept {
-    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
-                                               RecordSink(record), capacity, count);
+    RecordSink sink(record);
+    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen, sink, capacity,
+                                               count);
 }
 
 // The decoder's hot loop: on processors with SSSE3, move-to-front's short
@@ -172,9 +206,27 @@ bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::u
                                               count, ranks, counts);
     }
 #endif
-    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
-                                               RankingSink(record, ranks, counts), capacity,
+    RankingSink sink(record, ranks, counts);
+    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen, sink, capacity,
                                                count);
+}
+
+bool decodeRecordRankedWalking(MoveToFrontTable& table, RangeCoder& coder,
+                               const std::uint8_t* payload, std::uint32_t payloadLen,
+                               std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+                               std::uint16_t* ranks, RecordByteCounts& counts,
+                               BlockWalk& walk) noexcept {
+#if TAVRINE_X86_SSSE3_DISPATCH
+    if (platform::hasSsse3()) {
+        return decodeRecordRankedWalkingWithShuffles(table, coder, payload, payloadLen, record,
+                                                     capacity, count, ranks, counts, walk);
+    }
+#endif
+    RankingWalkingSink sink(record, ranks, counts, walk);
+    const bool decoded = decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
+                                                             sink, capacity, count);
+    walk = sink.walk();
+    return decoded;
 }
 
 bool decodePositions(RangeCoder& coder, const std::uint8_t* payload, std::uint32_t payloadLen,

@@ -49,6 +49,15 @@ bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::u
                         std::uint32_t& count, std::uint16_t* ranks,
                         RecordByteCounts& counts) noexcept;
 
+// decodeRecordRanked that also takes `walk`, the block before's bytes, a
+// step further for every byte it writes; the walk is left where it stopped,
+// with bytes still to write if the record was the shorter.
+bool decodeRecordRankedWalking(MoveToFrontTable& table, RangeCoder& coder,
+                               const std::uint8_t* payload, std::uint32_t payloadLen,
+                               std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+                               std::uint16_t* ranks, RecordByteCounts& counts,
+                               BlockWalk& walk) noexcept;
+
 // The range decoding of decodeRecord alone: the move-to-front positions
 // themselves into `positions`, for a decoder that undoes move-to-front on
 // another thread. The same contract otherwise; the table is not touched.

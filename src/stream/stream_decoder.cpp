@@ -148,16 +148,18 @@ void StreamDecoder::deliver(OutputWindow& out) noexcept {
 }
 
 bool StreamDecoder::decodeBlock(BlockHeader header, const std::uint8_t* payload,
-                                OutputWindow& out) {
+                                OutputWindow& out, bool overlap, PendingBlock& pending) {
     const std::uint32_t len = header.decodedLength;
     const bool direct = held() == 0 && out.left() >= len;
+    if (!direct || !overlap) pending.finish();
     std::uint8_t* target = direct ? out.data + out.pos : holdingBuffer();
     // An overrun is refused here as well: the one-shot decoder, too, fails
     // the call at that block, though it keeps the blocks before it.
-    if (context_.decodeNextBlock(header, payload, target, record_.data()) !=
-        BlockVerdict::decoded) {
-        return false;
-    }
+    const BlockVerdict verdict =
+        direct && overlap
+            ? context_.decodeNextBlockOverlapped(header, payload, target, record_.data(), pending)
+            : context_.decodeNextBlock(header, payload, target, record_.data());
+    if (verdict != BlockVerdict::decoded) return false;
     if (direct) {
         out.pos += len;
     } else {
@@ -166,6 +168,15 @@ bool StreamDecoder::decodeBlock(BlockHeader header, const std::uint8_t* payload,
     }
     blockOffset_ += header.size;
     return true;
+}
+
+bool StreamDecoder::anotherBlockFollows(const InputWindow& in,
+                                        BlockHeader header) const noexcept {
+    // A block gathered into block_ has left the input already.
+    const std::size_t skipped = gathered_ == 0 ? header.size : 0;
+    const std::size_t behind = in.left() - skipped;
+    if (behind < kBlockHeaderSize) return false;
+    return readBlockHeader(in.data + in.pos + skipped).size <= behind;
 }
 
 StreamDecoder::Arrival StreamDecoder::nextBlock(InputWindow& in, BlockHeader& header,
@@ -225,7 +236,12 @@ CallStatus StreamDecoder::decode(OutputWindow& out, InputWindow& in, Directive d
     return CallStatus::ok;
 }
 
+// A block whose successor is already in the input leaves its inverse sort's
+// walk to run beside that one's decoding, as the one-shot decoder does; the
+// last block of a call is written at once. Held bytes only ever come from a
+// block that was not left pending.
 void StreamDecoder::decodeHere(OutputWindow& out, InputWindow& in, std::size_t& heldBack) {
+    PendingBlock pending;
     for (;;) {
         deliver(out);
         if (held() != 0) break;
@@ -233,12 +249,15 @@ void StreamDecoder::decodeHere(OutputWindow& out, InputWindow& in, std::size_t& 
         const std::uint8_t* payload = nullptr;
         const Arrival arrival = nextBlock(in, header, payload);
         if (arrival == Arrival::incomplete) break;
-        if (arrival == Arrival::corrupt || !decodeBlock(header, payload, out)) {
+        if (arrival == Arrival::corrupt ||
+            !decodeBlock(header, payload, out, anotherBlockFollows(in, header), pending)) {
+            pending.finish();
             fail(CallStatus::corrupt);
             return;
         }
         consumeBlock(in, header);
     }
+    pending.finish();
     heldBack = held();
 }
 

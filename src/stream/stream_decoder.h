@@ -88,7 +88,13 @@ private:
 
     // Decodes a complete block into out when it fits there and nothing is
     // held back, else into the held output. False when the block is corrupt.
-    bool decodeBlock(BlockHeader header, const std::uint8_t* payload, OutputWindow& out);
+    // With `overlap`, a block decoded into out leaves its bytes to `pending`,
+    // to be written while the next block decodes.
+    bool decodeBlock(BlockHeader header, const std::uint8_t* payload, OutputWindow& out,
+                     bool overlap, PendingBlock& pending);
+    // Whether another whole block lies in the input behind the one that
+    // nextBlock() found.
+    bool anotherBlockFollows(const InputWindow& in, BlockHeader header) const noexcept;
     // Range decodes a complete block's positions into the ring's next job and
     // hands the job to the workers; false when the block is corrupt.
     bool submitBlock(BlockHeader header, const std::uint8_t* payload);

@@ -81,6 +81,28 @@ void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_
     InverseBlockSortRanked(out, record, n, table, counts);
 }
 
+// Where each value's rows begin, for a ranked record: the ranks count the
+// primary index's two bytes too, and a last-column byte's row is the first
+// row of its value's bucket plus its rank among the last column's equal
+// bytes, which is its rank less those of the primary index's bytes that equal
+// it; the first rows take that away. Rows are below 2^16 and the sums wrap at
+// 2^16 like the 16-bit ranks, so a rank that wrapped round gives the right row.
+ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record,
+                                     const RecordByteCounts& counts) noexcept {
+    ByteCounts inLastColumn = counts;
+    --inLastColumn[record[0]];
+    --inLastColumn[record[1]];
+    ByteCounts first;
+    std::uint32_t row = 0;
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        first[b] = row;
+        row += inLastColumn[b];
+    }
+    --first[record[0]];  // may wrap: only the sum with a rank of at least 1 counts
+    --first[record[1]];
+    return first;
+}
+
 }  // namespace
 
 // Row indexes are below m <= 2^16, so both tables hold 16-bit entries; the
@@ -115,13 +137,8 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
     walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
 }
 
-// The ranks count the primary index's two bytes too, and they lie where the
-// predecessor rows go, one record byte ahead of its row: last-column byte i's
-// at predecessor[i]. Its row is the first row of its value's bucket plus its
-// rank among the last column's equal bytes, which is its rank less those of
-// the primary index's bytes that equal it; the first rows take that away.
-// Rows are below 2^16 and the sums wrap at 2^16 like the 16-bit ranks, so a
-// rank that wrapped round gives the right row.
+// The ranks lie where the predecessor rows go, one record byte ahead of its
+// row: last-column byte i's at predecessor[i], which its row replaces.
 void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
                             std::uint16_t* table, const RecordByteCounts& counts) noexcept {
     const std::uint32_t m = n - kPrimaryIndexBytes;
@@ -131,23 +148,36 @@ void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::
     std::uint16_t* successor = table;
     std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
 
-    ByteCounts inLastColumn = counts;
-    --inLastColumn[record[0]];
-    --inLastColumn[record[1]];
-    ByteCounts first;
-    std::uint32_t row = 0;
-    for (std::uint32_t b = 0; b < kByteValues; ++b) {
-        first[b] = row;
-        row += inLastColumn[b];
-    }
-    --first[record[0]];  // may wrap: only the sum with a rank of at least 1 counts
-    --first[record[1]];
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts);
     for (std::uint32_t i = 0; i < m; ++i) {
         const auto k = static_cast<std::uint16_t>(first[lastColumn[i]] + predecessor[i]);
         predecessor[i] = k;
         successor[k] = static_cast<std::uint16_t>(i);
     }
     walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
+}
+
+// Last-column byte i's row k follows as in InverseBlockSortRanked; row k's
+// rotation starts one byte before row i's, so row i comes after row k, and
+// the walk writes byte i on arriving there. The ranks are a permutation of
+// the rows (the decoder counted every byte it ranked), so every entry is
+// written exactly once.
+BlockWalk PrepareBlockWalk(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                           const std::uint16_t* ranks, const RecordByteCounts& counts,
+                           std::uint32_t* walkTable) noexcept {
+    const std::uint32_t m = n - kPrimaryIndexBytes;
+    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
+    const std::uint16_t* lastColumnRanks = ranks + kPrimaryIndexBytes;
+    const std::uint32_t primaryIndex = readPrimaryIndex(record);
+    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
+
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts);
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const std::uint8_t byte = lastColumn[i];
+        const auto k = static_cast<std::uint16_t>(first[byte] + lastColumnRanks[i]);
+        walkTable[k] = BlockWalk::entry(i, byte);
+    }
+    return BlockWalk(out, m, walkTable, primaryIndex);
 }
 
 }  // namespace tavrine

@@ -13,6 +13,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/compiler.h"
+
 namespace tavrine {
 
 constexpr std::uint32_t kMaxBlockLength = 65536;  // rows must fit the 16-bit primary index
@@ -49,5 +51,58 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
 // preconditions and bytes.
 void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
                             std::uint16_t* table, const RecordByteCounts& counts) noexcept;
+
+// The inverse sort split in two, for a decoder with other work to overlap it
+// with: PrepareBlockWalk turns a ranked record, as InverseBlockSortRanked
+// takes it, into one table entry per row (the next row and the byte it
+// restores); the BlockWalk it returns then writes the block's bytes in order,
+// a step at a time, and needs nothing but that table and `out`. The bytes are
+// InverseBlockSort's, for any record that meets its preconditions.
+class BlockWalk {
+public:
+    // A walk with no bytes to write.
+    BlockWalk() noexcept = default;
+    BlockWalk(std::uint8_t* out, std::uint32_t length, const std::uint32_t* table,
+              std::uint32_t primaryIndex) noexcept
+        : out_(out), end_(out + length), table_(table), row_(primaryIndex) {}
+
+    // Writes the next byte, if one is left. Each step loads the row the
+    // next one needs: a chain of loads, which the decoder runs beside its own.
+    TAVRINE_ALWAYS_INLINE void step() noexcept {
+        if (out_ == end_) return;
+        const std::uint32_t entry = table_[row_];
+        *out_++ = static_cast<std::uint8_t>(entry >> kByteShift);
+        row_ = entry & kRowMask;
+    }
+
+    // Writes every byte left.
+    void finish() noexcept {
+        while (out_ != end_) step();
+    }
+
+    // Entry r of the table: the row after row r (the row whose rotation
+    // starts one byte later) and the last-column byte of that row, which is
+    // the byte the walk writes on arriving there.
+    static constexpr std::uint32_t entry(std::uint32_t nextRow, std::uint8_t byte) noexcept {
+        return nextRow | (std::uint32_t{byte} << kByteShift);
+    }
+
+private:
+    static constexpr std::uint32_t kByteShift = 16;  // rows are below kMaxBlockLength = 2^16
+    static constexpr std::uint32_t kRowMask = (std::uint32_t{1} << kByteShift) - 1;
+
+    std::uint8_t* out_ = nullptr;
+    std::uint8_t* end_ = nullptr;
+    const std::uint32_t* table_ = nullptr;
+    std::uint32_t row_ = 0;
+};
+
+// Fills `walkTable` (n - 2 entries) from a record ranked as for
+// InverseBlockSortRanked, with `ranks` its rank slots, and returns the walk
+// that writes the block's n - 2 bytes to out. Same preconditions; the record
+// and the ranks are not needed after the call.
+BlockWalk PrepareBlockWalk(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                           const std::uint16_t* ranks, const RecordByteCounts& counts,
+                           std::uint32_t* walkTable) noexcept;
 
 }  // namespace tavrine
