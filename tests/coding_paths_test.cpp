@@ -810,9 +810,9 @@ Bytes fastInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
     return out;
 }
 
-// Through a lent table with the record's ranks and counts in place, as the
-// decoder leaves them.
-Bytes rankedInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
+// Ranks the record into a lent table, which earlier blocks leave filled, as
+// the decoder does: its rank slots and the counts it returns.
+tavrine::RecordByteCounts rankIntoTable(const Bytes& record, std::vector<std::uint16_t>& table) {
     const std::uint32_t m = size32(record) - tavrine::kPrimaryIndexBytes;
     if (table.size() < tavrine::inverseSortTableEntries(m)) {
         table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
@@ -822,7 +822,13 @@ Bytes rankedInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
     for (std::size_t w = 0; w < record.size(); ++w) {
         ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
     }
-    Bytes out(m);
+    return counts;
+}
+
+// Through a lent table with the record's ranks and counts in place.
+Bytes rankedInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
+    const tavrine::RecordByteCounts counts = rankIntoTable(record, table);
+    Bytes out(record.size() - tavrine::kPrimaryIndexBytes);
     tavrine::InverseBlockSortRanked(out.data(), record.data(), size32(record), table.data(),
                                     counts);
     return out;
@@ -832,14 +838,8 @@ Bytes rankedInverse(const Bytes& record, std::vector<std::uint16_t>& table) {
 // `steps` single steps (more than the block has, too) and the rest at once.
 Bytes walkedInverse(const Bytes& record, std::vector<std::uint16_t>& table, std::size_t steps) {
     const std::uint32_t m = size32(record) - tavrine::kPrimaryIndexBytes;
-    if (table.size() < tavrine::inverseSortTableEntries(m)) {
-        table.resize(tavrine::inverseSortTableEntries(m), 0xBEEF);
-    }
-    tavrine::RecordByteCounts counts{};
-    std::uint16_t* ranks = tavrine::recordRankSlots(table.data(), m);
-    for (std::size_t w = 0; w < record.size(); ++w) {
-        ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
-    }
+    const tavrine::RecordByteCounts counts = rankIntoTable(record, table);
+    const std::uint16_t* ranks = tavrine::recordRankSlots(table.data(), m);
     std::vector<std::uint32_t> walkTable(m, 0xDEADBEEF);
     Bytes out(m + 1, 0xA5);  // one guard byte behind the block
     tavrine::BlockWalk walk =
