@@ -137,11 +137,10 @@ CallOutcome CodecContext::runDecode(const DecodeCall& call) {
 
     std::array<std::uint8_t, kDecodeRecordCapacity> record;
     // The bytes of the last block decoded, written while the next one decodes;
-    // every way out of the loop writes them first.
+    // whichever way the call returns, they are written before it does.
     PendingBlock pending;
     CallOutcome outcome;
-    const auto fail = [&outcome, &pending](CallStatus status) {
-        pending.finish();
+    const auto fail = [&outcome](CallStatus status) {
         outcome.status = status;
         return outcome;
     };
@@ -174,7 +173,6 @@ CallOutcome CodecContext::runDecode(const DecodeCall& call) {
         std::uint8_t* out = call.dst + outcome.produced;
         BlockVerdict verdict = BlockVerdict::decoded;
         if (header.size == left) {
-            pending.finish();
             verdict = decodeNextBlock(header, payload, out, record.data());
         } else {
             verdict = decodeNextBlockOverlapped(header, payload, out, record.data(), pending);
@@ -190,7 +188,6 @@ CallOutcome CodecContext::runDecode(const DecodeCall& call) {
         outcome.produced += header.decodedLength;
     }
 
-    pending.finish();
     endStream();
     outcome.reachedEnd = true;
     return outcome;
