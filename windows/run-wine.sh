@@ -21,7 +21,9 @@
 #                       (default ${TMPDIR:-/tmp}/tavrine-wine<bits>-<uid>)
 #   TAVRINE_WINE_ROUTE  native, qemu or auto (default): auto takes native when
 #                       the 32-bit loader runs natively; 64-bit is always native
-#   WINE32_LOADER       the 32-bit wine loader (default /usr/lib/wine/wine)
+#   WINE32_LOADER       the 32-bit wine loader (default /usr/lib/wine/wine, or
+#                       where that package is missing, the one that
+#                       scripts/install-deps.sh unpacks in /opt/tavrine-wine32)
 #   WINE64_LOADER       the 64-bit wine loader (default /usr/lib/wine/wine64)
 #   WINEDEBUG           passed on (default -all)
 set -euo pipefail
@@ -32,6 +34,10 @@ route=${TAVRINE_WINE_ROUTE:-auto}
 case $bits in
   32)
     loader=${WINE32_LOADER:-/usr/lib/wine/wine}
+    unpacked=${TAVRINE_WINE32_TREE:-/opt/tavrine-wine32}/usr/lib/wine/wine
+    if [ -z "${WINE32_LOADER:-}" ] && [ ! -f "$loader" ] && [ -f "$unpacked" ]; then
+      loader=$unpacked
+    fi
     state=${TAVRINE_WINE_DIR:-${TMPDIR:-/tmp}/tavrine-wine-$(id -u)}
     ;;
   64)
