@@ -103,7 +103,7 @@ public:
         const std::uint32_t top0 = unit * counter_.top(0);
         if (s_.low >= top0) return false;
         s_.range = top0;
-        counter_.count(0);
+        counter_.countZero();
         return true;
     }
 

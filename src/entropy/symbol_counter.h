@@ -31,17 +31,25 @@ public:
 
     // modelUpdate(symbol).
     void count(std::uint32_t symbol) noexcept {
-        if (untilRescale_ <= 0) [[unlikely]] {
-            model_->untilRescale = untilRescale_;
-            rescaleModel(model_, index_);
-            load();
-        }
+        endPeriodIfDue();
         --untilRescale_;
         accumFreq_[symbol] = static_cast<std::uint16_t>(accumFreq_[symbol] + step_);
     }
 
+    // count(0) for a decoder in a run of zeros: symbol 0's additions gather
+    // in a register until the model needs them, so that a run is not a chain
+    // of loads and stores of one counter. The counters wrap at 2^16 either way.
+    void countZero() noexcept {
+        endPeriodIfDue();
+        --untilRescale_;
+        zeroAdded_ += static_cast<std::uint32_t>(step_);
+    }
+
     // Hands the counters back to the model.
-    void store() const noexcept { model_->untilRescale = untilRescale_; }
+    void store() noexcept {
+        addGatheredZeros();
+        model_->untilRescale = untilRescale_;
+    }
 
     const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
     // The index is given and kept current: the model's periods are long.
@@ -54,6 +62,19 @@ public:
 
 private:
     static constexpr std::uint32_t kDominantZeroTop = coding::kTotal * 3 / 4;
+
+    void endPeriodIfDue() noexcept {
+        if (untilRescale_ <= 0) [[unlikely]] {
+            store();
+            rescaleModel(model_, index_);
+            load();
+        }
+    }
+
+    void addGatheredZeros() noexcept {
+        accumFreq_[0] = static_cast<std::uint16_t>(accumFreq_[0] + zeroAdded_);
+        zeroAdded_ = 0;
+    }
 
     void load() noexcept {
         untilRescale_ = model_->untilRescale;
@@ -69,6 +90,7 @@ private:
     std::uint16_t* accumFreq_;
     std::int32_t untilRescale_ = 0;
     std::int32_t step_ = 0;
+    std::uint32_t zeroAdded_ = 0;  // symbol 0's additions not yet in accumFreq_[0]
     std::array<std::uint32_t, 3> tops_{};
     std::uint32_t endOfBlockBase_ = 0;
     bool indexed_ = false;
