@@ -4,8 +4,6 @@
 // calls' own work, without reading the file or preparing the input.
 //
 // Usage: tavrine-instructions tavrine|bzip2 encode|decode REPS FILE
-#include <bzlib.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "tavrine.h"
+#include "codec_calls.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using tavrine::bench::Bytes;
+namespace bench = tavrine::bench;
 
-constexpr std::uint32_t kType = 2;
 constexpr std::uint32_t kRangeCoded = 5;
 constexpr int kBzipBlockSize9 = 9;
 constexpr std::size_t kOutputSlack = 1024;
@@ -37,42 +35,13 @@ Bytes readFile(const char* path) {
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-std::size_t tavrineEncode(const Bytes& in, Bytes& out) {
-    auto length = static_cast<std::uint32_t>(out.size());
-    if (ZOLT_Encode(kType, kRangeCoded, in.data(), static_cast<std::uint32_t>(in.size()),
-                    out.data(), &length, nullptr, nullptr) != 1) {
-        fail("tavrine encoding failed");
-    }
-    return length;
+std::size_t encode(bool useTavrine, const Bytes& in, Bytes& out) {
+    return useTavrine ? bench::tavrineEncode(kRangeCoded, in, out, fail)
+                   : bench::bzipCompress(kBzipBlockSize9, in, out, fail);
 }
 
-std::size_t tavrineDecode(const Bytes& in, Bytes& out) {
-    auto length = static_cast<std::uint32_t>(out.size());
-    if (ZOLT_Decode(kType, in.data(), static_cast<std::uint32_t>(in.size()), out.data(), &length,
-                    nullptr, nullptr) != 1) {
-        fail("tavrine decoding failed");
-    }
-    return length;
-}
-
-std::size_t bzipCompress(const Bytes& in, Bytes& out) {
-    auto length = static_cast<unsigned>(out.size());
-    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
-                                 const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                 static_cast<unsigned>(in.size()), kBzipBlockSize9, 0, 0) != BZ_OK) {
-        fail("libbz2 compression failed");
-    }
-    return length;
-}
-
-std::size_t bzipDecompress(const Bytes& in, Bytes& out) {
-    auto length = static_cast<unsigned>(out.size());
-    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &length,
-                                   const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                   static_cast<unsigned>(in.size()), 0, 0) != BZ_OK) {
-        fail("libbz2 decompression failed");
-    }
-    return length;
+std::size_t decode(bool useTavrine, const Bytes& in, Bytes& out) {
+    return useTavrine ? bench::tavrineDecode(in, out, fail) : bench::bzipDecompress(in, out, fail);
 }
 
 }  // namespace
@@ -82,8 +51,9 @@ int main(int argc, char** argv) {
     const std::string codec = argv[1];
     const std::string operation = argv[2];
     const long reps = std::strtol(argv[3], nullptr, 10);
-    if ((codec != "tavrine" && codec != "bzip2") || (operation != "encode" && operation != "decode") ||
-        reps < 0) {
+    const bool knownCodec = codec == "tavrine" || codec == "bzip2";
+    const bool knownOperation = operation == "encode" || operation == "decode";
+    if (!knownCodec || !knownOperation || reps < 0) {
         fail("usage: tavrine-instructions tavrine|bzip2 encode|decode REPS FILE");
     }
     const bool tavrine = codec == "tavrine";
@@ -93,17 +63,13 @@ int main(int argc, char** argv) {
     Bytes in = original;
     if (operation == "decode") {
         Bytes coded(original.size() + original.size() / 2 + kOutputSlack);
-        coded.resize(tavrine ? tavrineEncode(original, coded) : bzipCompress(original, coded));
+        coded.resize(encode(tavrine, original, coded));
         in = coded;
     }
     Bytes out(original.size() + original.size() / 2 + kOutputSlack);
     std::size_t length = 0;
     for (long k = 0; k < reps; ++k) {
-        if (operation == "encode") {
-            length = tavrine ? tavrineEncode(in, out) : bzipCompress(in, out);
-        } else {
-            length = tavrine ? tavrineDecode(in, out) : bzipDecompress(in, out);
-        }
+        length = operation == "encode" ? encode(tavrine, in, out) : decode(tavrine, in, out);
     }
     // Checked once, after the counted calls.
     if (reps > 0 && operation == "decode" &&

@@ -42,6 +42,7 @@
 #include <tuple>
 #include <vector>
 
+#include "codec_calls.h"
 #include "heap_counter.h"
 #include "process_timer.h"
 #include "support/data_generator.h"
@@ -58,7 +59,6 @@ constexpr double kMegabyte = 1e6;
 constexpr std::size_t kMebibyte = 1u << 20;
 constexpr int kBzipBlockSize9 = 9;
 constexpr int kBzipBlockSize1 = 1;
-constexpr int kBzipDefaultWorkFactor = 0;
 constexpr int kZstdLevel = 3;
 
 std::string defaultCorpus() {
@@ -88,44 +88,8 @@ struct Options {
 // output length, or fails the whole run.
 using Operation = std::function<std::size_t(const Bytes& in, Bytes& out)>;
 
-std::size_t tavrineEncode(std::uint32_t variant, const Bytes& in, Bytes& out) {
-    auto length = static_cast<std::uint32_t>(out.size());
-    if (ZOLT_Encode(kType, variant, in.data(), static_cast<std::uint32_t>(in.size()), out.data(),
-                    &length, nullptr, nullptr) != 1) {
-        fail("tavrine encoding failed");
-    }
-    return length;
-}
-
-std::size_t tavrineDecode(const Bytes& in, Bytes& out) {
-    auto length = static_cast<std::uint32_t>(out.size());
-    if (ZOLT_Decode(kType, in.data(), static_cast<std::uint32_t>(in.size()), out.data(), &length,
-                    nullptr, nullptr) != 1) {
-        fail("tavrine decoding failed");
-    }
-    return length;
-}
-
-std::size_t bzipCompress(int blockSize, const Bytes& in, Bytes& out) {
-    auto length = static_cast<unsigned>(out.size());
-    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
-                                 const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                 static_cast<unsigned>(in.size()), blockSize, 0,
-                                 kBzipDefaultWorkFactor) != BZ_OK) {
-        fail("libbz2 compression failed");
-    }
-    return length;
-}
-
-std::size_t bzipDecompress(const Bytes& in, Bytes& out) {
-    auto length = static_cast<unsigned>(out.size());
-    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &length,
-                                   const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                   static_cast<unsigned>(in.size()), 0, 0) != BZ_OK) {
-        fail("libbz2 decompression failed");
-    }
-    return length;
-}
+// The calls of codec_calls.h fail the run through this.
+void failCall(const char* message) { fail(message); }
 
 std::size_t zstdCompress(const Bytes& in, Bytes& out) {
     const std::size_t length =
@@ -259,24 +223,30 @@ std::vector<Input> generatedWorstCases() {
 Operation operation(Op op, const Input& input) {
     switch (op) {
         case kTavrineEncode5:
-            return [](const Bytes& in, Bytes& out) { return tavrineEncode(5, in, out); };
+            return [](const Bytes& in, Bytes& out) {
+                return tavrine::bench::tavrineEncode(5, in, out, failCall);
+            };
         case kTavrineEncode0:
-            return [](const Bytes& in, Bytes& out) { return tavrineEncode(0, in, out); };
+            return [](const Bytes& in, Bytes& out) {
+                return tavrine::bench::tavrineEncode(0, in, out, failCall);
+            };
         case kBzipCompress9:
-            return
-                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize9, in, out); };
+            return [](const Bytes& in, Bytes& out) {
+                return tavrine::bench::bzipCompress(kBzipBlockSize9, in, out, failCall);
+            };
         case kBzipCompress1:
-            return
-                [](const Bytes& in, Bytes& out) { return bzipCompress(kBzipBlockSize1, in, out); };
+            return [](const Bytes& in, Bytes& out) {
+                return tavrine::bench::bzipCompress(kBzipBlockSize1, in, out, failCall);
+            };
         case kZstdCompress:
             return zstdCompress;
         case kTavrineDecode:
             return [&input](const Bytes&, Bytes& out) {
-                return tavrineDecode(input.tavrineStream, out);
+                return tavrine::bench::tavrineDecode(input.tavrineStream, out, failCall);
             };
         case kBzipDecompress:
             return [&input](const Bytes&, Bytes& out) {
-                return bzipDecompress(input.bzipStream, out);
+                return tavrine::bench::bzipDecompress(input.bzipStream, out, failCall);
             };
         case kZstdDecompress:
             return [&input](const Bytes&, Bytes& out) {
