@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec_calls.h"
@@ -37,7 +38,7 @@ Bytes readFile(const char* path) {
 
 std::size_t encode(bool useTavrine, const Bytes& in, Bytes& out) {
     return useTavrine ? bench::tavrineEncode(kRangeCoded, in, out, fail)
-                   : bench::bzipCompress(kBzipBlockSize9, in, out, fail);
+                      : bench::bzipCompress(kBzipBlockSize9, in, out, fail);
 }
 
 std::size_t decode(bool useTavrine, const Bytes& in, Bytes& out) {
@@ -56,20 +57,20 @@ int main(int argc, char** argv) {
     if (!knownCodec || !knownOperation || reps < 0) {
         fail("usage: tavrine-instructions tavrine|bzip2 encode|decode REPS FILE");
     }
-    const bool tavrine = codec == "tavrine";
+    const bool useTavrine = codec == "tavrine";
     const Bytes original = readFile(argv[4]);
 
     // A stream to decode is made before the counted calls, by the same codec.
     Bytes in = original;
     if (operation == "decode") {
         Bytes coded(original.size() + original.size() / 2 + kOutputSlack);
-        coded.resize(encode(tavrine, original, coded));
-        in = coded;
+        coded.resize(encode(useTavrine, original, coded));
+        in = std::move(coded);
     }
     Bytes out(original.size() + original.size() / 2 + kOutputSlack);
     std::size_t length = 0;
     for (long k = 0; k < reps; ++k) {
-        length = operation == "encode" ? encode(tavrine, in, out) : decode(tavrine, in, out);
+        length = operation == "encode" ? encode(useTavrine, in, out) : decode(useTavrine, in, out);
     }
     // Checked once, after the counted calls.
     if (reps > 0 && operation == "decode" &&
