@@ -191,16 +191,19 @@ private:
     }
 
     // The shifts are done without a branch on the range, and `held` is left
-    // to syncHeld(), since it is always the byte before inPos here.
+    // to syncHeld(), since it is always the byte before inPos here. `code` is
+    // low followed by the payload's next bits (the lowest of `held`, then
+    // whole bytes), so that either shift's new low is a slice of it. The
+    // conditional moves keep the decoder's chain from range to the next
+    // symbol short; a shift by a counted amount took fewer instructions but
+    // lengthened that chain.
     void shiftInFromWindow() noexcept {
-        const std::uint32_t bytes = window();
         const std::uint32_t range = s_.range;
-        const std::uint32_t low = s_.low;
-        platform::assignIfBelow(range, coding::kOnceBelow, (low << 8) | ((bytes >> 17) & 0xFF),
+        const std::uint64_t code = (std::uint64_t{s_.low} << 32) | (window() << 7);
+        platform::assignIfBelow(range, coding::kOnceBelow, static_cast<std::uint32_t>(code >> 24),
                                 s_.low, range << 8, s_.range, s_.inPos);
-        platform::assignIfBelow(range, coding::kTwiceBelow,
-                                (low << 16) | ((bytes >> 9) & 0xFFFF), s_.low, range << 16,
-                                s_.range, s_.inPos);
+        platform::assignIfBelow(range, coding::kTwiceBelow, static_cast<std::uint32_t>(code >> 16),
+                                s_.low, range << 16, s_.range, s_.inPos);
     }
 
     // One byte per shift while the range is at or below 2^23. Returns false
