@@ -38,6 +38,7 @@
 #include "entropy/frequency_model.h"
 #include "entropy/symbol_counter.h"
 #include "platform/branchless.h"
+#include "platform/byte_order.h"
 #include "platform/compiler.h"
 
 namespace tavrine {
@@ -48,6 +49,8 @@ struct DecoderState {
     std::uint32_t range = 0;
     std::uint32_t unit = 0;  // the unit of the last decoding step
     std::uint32_t held = 0;  // the last input byte; its lowest bit is not yet in low
+    // Payload bytes read. RangeDecoder keeps a pointer to the next one
+    // instead, one register for the loop's input, and fills this in state().
     std::uint32_t inPos = 0;
 };
 
@@ -65,13 +68,13 @@ public:
     // it, so they cannot affect a result.
     RangeDecoder(FrequencyModel* model, ByteSymbolIndex* index, const std::uint8_t* in,
                  std::uint32_t inLen, const DecoderState& previous) noexcept
-        : counter_(model, index), model_(model), index_(index), in_(in), inLen_(inLen),
-          s_(previous) {
-        s_.inPos = 0;
-        if (inLen > 0) s_.inPos = 1;
+        : counter_(model, index), model_(model), index_(index), in_(in), end_(in + inLen),
+          windowEnd_(in), s_(previous) {
+        next_ = in;
+        if (inLen > 0) next_ = in + 1;
         if (inLen > 1) {
             s_.held = in[1];
-            s_.inPos = 2;
+            next_ = in + 2;
             s_.low = s_.held >> 1;
             s_.range = coding::kPrimedRange;
         }
@@ -83,11 +86,11 @@ public:
     // the range has not; that symbol is still decoded, and the next call
     // returns false.
     TAVRINE_ALWAYS_INLINE bool normalize() noexcept {
-        if (s_.inPos < windowEnd_) [[likely]] {
+        if (next_ < windowEnd_) [[likely]] {
             shiftInFromWindow();
             return true;
         }
-        if (s_.inPos >= inLen_) return false;
+        if (next_ >= end_) return false;
         static_cast<void>(shiftInNearEnd());
         return true;
     }
@@ -166,7 +169,12 @@ public:
         syncHeld();
     }
 
-    const DecoderState& state() const noexcept { return s_; }
+    // The state to hand back at the end of the block.
+    DecoderState state() const noexcept {
+        DecoderState state = s_;
+        state.inPos = static_cast<std::uint32_t>(next_ - in_);
+        return state;
+    }
 
 private:
     // The bytes from the last one read (which `held` would hold) to two past
@@ -181,17 +189,14 @@ private:
     // less (2^7), so the window path opens when shiftInNearEnd first succeeds,
     // and one comparison of the input position then tests both.
     void openWindowPath() noexcept {
-        windowEnd_ = inLen_ >= kWindowBytes - 1 ? inLen_ - (kWindowBytes - 2) : 0;
+        const auto inLen = static_cast<std::uint32_t>(end_ - in_);
+        windowEnd_ = inLen >= kWindowBytes - 1 ? end_ - (kWindowBytes - 2) : in_;
     }
 
-    std::uint32_t window() const noexcept {
-        const std::uint8_t* at = in_ + s_.inPos - 1;
-        return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
-               (std::uint32_t{at[2]} << 8) | at[3];
-    }
+    std::uint32_t window() const noexcept { return platform::loadBigEndian32(next_ - 1); }
 
     // The shifts are done without a branch on the range, and `held` is left
-    // to syncHeld(), since it is always the byte before inPos here. `code` is
+    // to syncHeld(), since it is always the byte before next_ here. `code` is
     // low followed by the payload's next bits (the lowest of `held`, then
     // whole bytes), so that either shift's new low is a slice of it. The
     // conditional moves keep the decoder's chain from range to the next
@@ -201,9 +206,9 @@ private:
         const std::uint32_t range = s_.range;
         const std::uint64_t code = (std::uint64_t{s_.low} << 32) | (window() << 7);
         platform::assignIfBelow(range, coding::kOnceBelow, static_cast<std::uint32_t>(code >> 24),
-                                s_.low, range << 8, s_.range, s_.inPos);
+                                s_.low, range << 8, s_.range, next_);
         platform::assignIfBelow(range, coding::kTwiceBelow, static_cast<std::uint32_t>(code >> 16),
-                                s_.low, range << 16, s_.range, s_.inPos);
+                                s_.low, range << 16, s_.range, next_);
     }
 
     // One byte per shift while the range is at or below 2^23. Returns false
@@ -213,8 +218,8 @@ private:
         syncHeld();
         while (s_.range <= coding::kRangeBottom) {
             s_.low = (s_.low << 8) | ((s_.held << 7) & 0xFF);
-            if (s_.inPos >= inLen_) return false;
-            s_.held = in_[s_.inPos++];
+            if (next_ >= end_) return false;
+            s_.held = *next_++;
             s_.low |= s_.held >> 1;
             s_.range <<= 8;
         }
@@ -224,7 +229,7 @@ private:
 
     // The last byte read, once priming has read one.
     void syncHeld() noexcept {
-        if (s_.inPos >= 2) s_.held = in_[s_.inPos - 1];
+        if (next_ - in_ >= 2) s_.held = next_[-1];
     }
 
     // The unit of the symbol being decoded, kept for finish().
@@ -258,10 +263,11 @@ private:
     const FrequencyModel* model_;
     const ByteSymbolIndex* index_;
     const std::uint8_t* in_;
-    std::uint32_t inLen_;
-    // normalize takes the window path while inPos < windowEnd_: at least
-    // three bytes ahead, once the window path is open (0 until then).
-    std::uint32_t windowEnd_ = 0;
+    const std::uint8_t* end_;  // one past the payload's last byte
+    const std::uint8_t* next_ = nullptr;  // the next byte to shift in
+    // normalize takes the window path while next_ < windowEnd_: at least
+    // three bytes ahead, once the window path is open (in_ until then).
+    const std::uint8_t* windowEnd_;
     DecoderState s_;
 };
 

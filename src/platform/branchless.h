@@ -40,7 +40,8 @@ constexpr void exchangeByMask(T mask, T& a, T& b) noexcept {
 }  // namespace tavrine::platform
 
 // assignIfBelow(a, b, ...): when a < b (unsigned), every variable takes its
-// new value and `belowCount` grows by one; otherwise all stay as they are.
+// new value and `belowCount` grows by one (a count, or a byte pointer that
+// moves on a byte); otherwise all stay as they are.
 // The range coder's normalisations and symbol choices run on these, one
 // comparison shared by all assignments. The x86 form spells out the
 // conditional moves, which GCC would otherwise turn into branches.
@@ -49,9 +50,9 @@ constexpr void exchangeByMask(T mask, T& a, T& b) noexcept {
 #else
 namespace tavrine::platform {
 
+template <typename Count>
 inline void assignIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t newX, std::uint32_t& x,
-                          std::uint32_t newY, std::uint32_t& y,
-                          std::uint32_t& belowCount) noexcept {
+                          std::uint32_t newY, std::uint32_t& y, Count& belowCount) noexcept {
     const bool isBelow = a < b;
     x = isBelow ? newX : x;
     y = isBelow ? newY : y;

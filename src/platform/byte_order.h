@@ -29,6 +29,24 @@ constexpr std::uint64_t byteSwap64(std::uint64_t v) noexcept {
 }
 static_assert(byteSwap64(0x0102030405060708ull) == 0x0807060504030201ull);
 
+constexpr std::uint32_t byteSwap32(std::uint32_t v) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_bswap32(v);
+#else
+    v = ((v & 0x00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FFu);
+    return (v << 16) | (v >> 16);
+#endif
+}
+static_assert(byteSwap32(0x01020304u) == 0x04030201u);
+
+// The 4 bytes at p as a number whose most significant byte is p[0].
+inline std::uint32_t loadBigEndian32(const std::uint8_t* p) noexcept {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = byteSwap32(v);
+    return v;
+}
+
 // The 8 bytes at p as a number whose most significant byte is p[0]: such
 // numbers compare as the byte strings do.
 inline std::uint64_t loadBigEndian64(const std::uint8_t* p) noexcept {

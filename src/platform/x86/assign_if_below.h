@@ -7,14 +7,15 @@
 
 namespace tavrine::platform {
 
+// Count is std::uint32_t, or a byte pointer that the carry moves on.
+template <typename Count>
 inline void assignIfBelow(std::uint32_t a, std::uint32_t b, std::uint32_t newX, std::uint32_t& x,
-                          std::uint32_t newY, std::uint32_t& y,
-                          std::uint32_t& belowCount) noexcept {
+                          std::uint32_t newY, std::uint32_t& y, Count& belowCount) noexcept {
     __asm__(
         "cmpl %[b], %[a]\n\t"
         "cmovbl %[newX], %[x]\n\t"
         "cmovbl %[newY], %[y]\n\t"
-        "adcl $0, %[count]"
+        "adc $0, %[count]"
         : [x] "+r"(x), [y] "+r"(y), [count] "+r"(belowCount)
         : [a] "r"(a), [b] "ri"(b), [newX] "rm"(newX), [newY] "rm"(newY)
         : "cc");
