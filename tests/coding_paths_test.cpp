@@ -623,6 +623,9 @@ Bytes runsOf(std::size_t length, std::mt19937& rng) {
     return bytes;
 }
 
+Bytes withPrimaryIndex(Bytes record, std::size_t row);
+tavrine::RecordByteCounts rankIntoTable(const Bytes& record, std::vector<std::uint16_t>& table);
+
 // The fused decoding pass and the stages in turn (the step-by-step decoder,
 // then move-to-front), each with its own table and model, fed the same
 // payloads: every result, count, model, byte and table must agree.
@@ -659,6 +662,8 @@ public:
                 << where;
             EXPECT_TRUE(counts == seen) << where;
         }
+        expectWalkingPassAgrees(payload, cap, rankedOk, rankedCount, ranked, ranks, counts,
+                                where);
         Decoded separate = decodeWith(separateCoder_, payload, cap);
         EXPECT_EQ(fusedOk, separate.ok) << where;
         EXPECT_EQ(fusedCount, separate.count) << where;
@@ -685,13 +690,70 @@ public:
     void restart() {
         fusedCoder_.initModel();
         rankedCoder_.initModel();
+        walkingCoder_.initModel();
         separateCoder_.initModel();
         fusedTable_.reset();
         rankedTable_.reset();
+        walkingTable_.reset();
         separateTable_.reset();
     }
 
 private:
+    // The ranking pass that walks the block before beside it, here a block
+    // of random length (none, shorter or longer than the record): the
+    // ranking pass's results, and the block before's bytes once its walk is
+    // finished, whether the record decoded or not.
+    void expectWalkingPassAgrees(const Bytes& payload, std::uint32_t cap, bool rankedOk,
+                                 std::uint32_t rankedCount, const Bytes& ranked,
+                                 const std::vector<std::uint16_t>& ranks,
+                                 const tavrine::RecordByteCounts& counts,
+                                 const std::string& where) {
+        const std::size_t m = walkRng_() % (cap + 4);
+        Bytes before;
+        std::vector<std::uint16_t> beforeTable;
+        std::vector<std::uint32_t> walkTable(std::max<std::size_t>(m, 1), 0xDEADBEEF);
+        Bytes beforeOut(m + 1, 0xA5);  // one guard byte behind the block
+        tavrine::BlockWalk walk;
+        if (m > 0) {
+            before = withPrimaryIndex(
+                tavrine::test::randomBytes(m + tavrine::kPrimaryIndexBytes, walkRng_, 4u),
+                walkRng_() % m);
+            const tavrine::RecordByteCounts beforeCounts = rankIntoTable(before, beforeTable);
+            walk = tavrine::PrepareBlockWalk(
+                beforeOut.data(), before.data(), size32(before),
+                tavrine::recordRankSlots(beforeTable.data(), static_cast<std::uint32_t>(m)),
+                beforeCounts, walkTable.data());
+        }
+        Bytes walked(cap, 0x5A);
+        std::vector<std::uint16_t> walkedRanks(cap);
+        tavrine::RecordByteCounts walkedCounts{};
+        std::uint32_t walkedCount = kUntouched;
+        const bool walkedOk = tavrine::decodeRecordRankedWalking(
+            walkingTable_, walkingCoder_, payload.data(), size32(payload), walked.data(), cap,
+            walkedCount, walkedRanks.data(), walkedCounts, walk);
+        walk.finish();
+        EXPECT_EQ(walkedOk, rankedOk) << where;
+        EXPECT_EQ(walkedCount, rankedCount) << where;
+        EXPECT_TRUE(walkingTable_.entries() == rankedTable_.entries()) << where;
+        expectSameModel(walkingCoder_.model(), rankedCoder_.model(), where);
+        if (walkedOk && rankedOk) {
+            EXPECT_TRUE(std::equal(walked.begin(), walked.begin() + walkedCount, ranked.begin()))
+                << where;
+            EXPECT_TRUE(std::equal(walkedRanks.begin(), walkedRanks.begin() + walkedCount,
+                                   ranks.begin()))
+                << where;
+            EXPECT_TRUE(walkedCounts == counts) << where;
+        }
+        EXPECT_EQ(beforeOut.back(), 0xA5) << where << ": written past the block before";
+        beforeOut.pop_back();
+        if (m > 0) {
+            EXPECT_TRUE(beforeOut == plainInverseBlockSort(before)) << where;
+        }
+    }
+
+    std::mt19937 walkRng_{41};
+    MoveToFrontTable walkingTable_;
+    RangeCoder walkingCoder_;
     MoveToFrontTable fusedTable_;
     RangeCoder fusedCoder_;
     MoveToFrontTable rankedTable_;

@@ -1,5 +1,7 @@
 #include "stream/record_coding.h"
 
+#include <algorithm>
+
 #include "platform/target.h"
 #if TAVRINE_X86_SSSE3_DISPATCH
 #include "platform/x86/cpu_features.h"
@@ -103,22 +105,41 @@ private:
 
 // RankingSink that also writes a byte of the block before, by one step of
 // its walk, for every byte it puts: the walk's chain of loads runs beside
-// the decoder's chain instead of after it. The walk is held by value, so
-// that the loop keeps it in registers; walk() hands it back.
+// the decoder's chain instead of after it. Record byte `at` comes with walk
+// step `at`, so the step needs no pointer of its own and no test for the
+// walk's end: the loop stops the walk where its bytes run out (stopWalk),
+// and its steps from there on write into the record, each into the slot
+// that takes the record's own byte next. The walk is held by value, so that
+// the loop keeps it in registers; walk() hands back the stopped walk.
 class RankingWalkingSink {
 public:
     RankingWalkingSink(std::uint8_t* record, std::uint16_t* ranks, RecordByteCounts& counts,
                        const BlockWalk& walk) noexcept
-        : ranking_(record, ranks, counts), walk_(walk) {}
-    void put(std::uint32_t at, std::uint8_t value) noexcept {
-        ranking_.put(at, value);
-        walk_.step();
+        : ranking_(record, ranks, counts), record_(record), walk_(walk), stopped_(walk) {}
+    // The bytes the walk has left, up to `capacity`.
+    std::uint32_t walkLimit(std::uint32_t capacity) const noexcept {
+        return std::min(capacity, walk_.remaining());
     }
-    const BlockWalk& walk() const noexcept { return walk_; }
+    void put(std::uint32_t at, std::uint8_t value) noexcept {
+        walk_.stepAt(at);
+        ranking_.put(at, value);
+    }
+    // Keeps the walk as it stands after `at` bytes, unless already kept.
+    void stopWalk(std::uint32_t at) noexcept {
+        if (isStopped_) return;
+        stopped_ = walk_;
+        stopped_.advance(at);
+        walk_.retarget(record_);
+        isStopped_ = true;
+    }
+    const BlockWalk& walk() const noexcept { return stopped_; }
 
 private:
     RankingSink ranking_;
+    std::uint8_t* record_;
     BlockWalk walk_;
+    BlockWalk stopped_;
+    bool isStopped_ = false;
 };
 
 // One loop for the whole payload; its only test of the input's end is inside
@@ -132,15 +153,25 @@ TAVRINE_ALWAYS_INLINE bool decodeInto(MoveToFrontTable& table, RangeCoder& coder
                                       Sink& sink, std::uint32_t capacity,
                                       std::uint32_t& count) noexcept {
     static_assert(RangeDecoder::kComparedSymbols <= 16, "decodeInFront takes positions below 16");
+    constexpr bool kWalking = requires(Sink s) { s.stopWalk(0); };
     RangeDecoder decoder = coder.beginDecode(payload, payloadLen);
     Cursor cursor(table);
     std::uint32_t written = 0;
+    // Where the walk runs out, then the capacity: one test for both.
+    std::uint32_t limit = capacity;
+    if constexpr (kWalking) limit = sink.walkLimit(capacity);
     while (decoder.normalize()) {
-        if (written == capacity) [[unlikely]] {
-            // Full: only the end-of-block symbol may still come.
-            if (decoder.endOfBlockNext()) break;
-            coder.abandonDecode(decoder);
-            return false;
+        if (written == limit) [[unlikely]] {
+            if constexpr (kWalking) {
+                sink.stopWalk(written);
+                limit = capacity;
+            }
+            if (written == capacity) {
+                // Full: only the end-of-block symbol may still come.
+                if (decoder.endOfBlockNext()) break;
+                coder.abandonDecode(decoder);
+                return false;
+            }
         }
         // Runs of symbol 0 repeat the value in front and leave the table be.
         if (decoder.zeroDominates() && decoder.tryDecodeZero()) {
@@ -155,6 +186,7 @@ TAVRINE_ALWAYS_INLINE bool decodeInto(MoveToFrontTable& table, RangeCoder& coder
         if (symbol == static_cast<std::uint32_t>(kEndOfBlock)) break;
         sink.put(written++, cursor.decodePosition(symbol));
     }
+    if constexpr (kWalking) sink.stopWalk(written);
     coder.endDecode(decoder);
     count = written;
     return true;

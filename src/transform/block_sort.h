@@ -80,6 +80,22 @@ public:
         while (out_ != end_) step();
     }
 
+    // The bytes left to write.
+    std::uint32_t remaining() const noexcept { return static_cast<std::uint32_t>(end_ - out_); }
+
+    // step() for a loop that numbers its steps from 0: step k writes its byte
+    // to out[k] and tests nothing. advance(k) then moves out on past them. A
+    // step past the block's end stays inside the table, whose rows all lead
+    // to rows of the block, and writes to out[k] all the same: a loop that
+    // runs on retargets out to where those bytes do no harm.
+    TAVRINE_ALWAYS_INLINE void stepAt(std::uint32_t k) noexcept {
+        const std::uint32_t entry = table_[row_];
+        out_[k] = static_cast<std::uint8_t>(entry >> kByteShift);
+        row_ = entry & kRowMask;
+    }
+    void advance(std::uint32_t steps) noexcept { out_ += steps; }
+    void retarget(std::uint8_t* out) noexcept { out_ = out; }
+
     // Entry r of the table: the row after row r (the row whose rotation
     // starts one byte later) and the last-column byte of that row, which is
     // the byte the walk writes on arriving there.
@@ -91,9 +107,12 @@ private:
     static constexpr std::uint32_t kByteShift = 16;  // rows are below kMaxBlockLength = 2^16
     static constexpr std::uint32_t kRowMask = (std::uint32_t{1} << kByteShift) - 1;
 
+    // The table of a walk with no bytes: its steps stay on row 0.
+    static constexpr std::uint32_t kIdleEntry = 0;
+
     std::uint8_t* out_ = nullptr;
     std::uint8_t* end_ = nullptr;
-    const std::uint32_t* table_ = nullptr;
+    const std::uint32_t* table_ = &kIdleEntry;
     std::uint32_t row_ = 0;
 };
 
