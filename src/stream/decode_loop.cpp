@@ -82,9 +82,13 @@ BlockVerdict CodecContext::decodeNextBlockOverlapped(BlockHeader header,
     std::uint16_t* ranks = recordRankSlots(inverseSortTable(len), len);
     RecordByteCounts counts;
     std::uint32_t count = 0;
-    const bool whole = decodeRecordRankedWalking(moveToFront_, coder_, payload, payloadLength,
-                                                 record, n, count, ranks, counts,
-                                                 pending.walk());
+    // The first block, or one after a stored block, has no walk to take along.
+    const bool whole =
+        pending.walk().remaining() == 0
+            ? decodeRecordRanked(moveToFront_, coder_, payload, payloadLength, record, n, count,
+                                 ranks, counts)
+            : decodeRecordRankedWalking(moveToFront_, coder_, payload, payloadLength, record, n,
+                                        count, ranks, counts, pending.walk());
     pending.finish();
     if (!whole) return BlockVerdict::overrun;
     const BlockVerdict verdict = checkRestoredRecord(record, count, len);
