@@ -171,7 +171,9 @@ BlockWalk PrepareBlockWalk(std::uint8_t* out, const std::uint8_t* record, std::u
     const std::uint32_t primaryIndex = readPrimaryIndex(record);
     assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
 
+    // Unrolled: the loop's own steps were a quarter of its work.
     const ByteCounts first = firstRowsLessPrimaryIndex(record, counts);
+#pragma GCC unroll 4
     for (std::uint32_t i = 0; i < m; ++i) {
         const std::uint8_t byte = lastColumn[i];
         const auto k = static_cast<std::uint16_t>(first[byte] + lastColumnRanks[i]);
