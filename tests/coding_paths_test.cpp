@@ -626,6 +626,17 @@ Bytes runsOf(std::size_t length, std::mt19937& rng) {
 Bytes withPrimaryIndex(Bytes record, std::size_t row);
 tavrine::RecordByteCounts rankIntoTable(const Bytes& record, std::vector<std::uint16_t>& table);
 
+// What a ranking pass leaves: the outcome, the bytes written, their ranks and
+// counts.
+struct RankedRecord {
+    explicit RankedRecord(std::uint32_t cap) : record(cap, 0x5A), ranks(cap) {}
+    bool ok = false;
+    std::uint32_t count = kUntouched;
+    Bytes record;
+    std::vector<std::uint16_t> ranks;
+    tavrine::RecordByteCounts counts{};
+};
+
 // The fused decoding pass and the stages in turn (the step-by-step decoder,
 // then move-to-front), each with its own table and model, fed the same
 // payloads: every result, count, model, byte and table must agree.
@@ -639,31 +650,27 @@ public:
         std::uint32_t fusedCount = kUntouched;
         const bool fusedOk = tavrine::decodeRecord(fusedTable_, fusedCoder_, payload.data(),
                                                    size32(payload), fused.data(), cap, fusedCount);
-        Bytes ranked(cap, 0x5A);
-        std::vector<std::uint16_t> ranks(cap);
-        tavrine::RecordByteCounts counts{};
-        std::uint32_t rankedCount = kUntouched;
-        const bool rankedOk = tavrine::decodeRecordRanked(
-            rankedTable_, rankedCoder_, payload.data(), size32(payload), ranked.data(), cap,
-            rankedCount, ranks.data(), counts);
-        EXPECT_EQ(rankedOk, fusedOk) << where;
-        EXPECT_EQ(rankedCount, fusedCount) << where;
+        RankedRecord ranked(cap);
+        ranked.ok = tavrine::decodeRecordRanked(rankedTable_, rankedCoder_, payload.data(),
+                                                size32(payload), ranked.record.data(), cap,
+                                                ranked.count, ranked.ranks.data(), ranked.counts);
+        EXPECT_EQ(ranked.ok, fusedOk) << where;
+        EXPECT_EQ(ranked.count, fusedCount) << where;
         EXPECT_TRUE(rankedTable_.entries() == fusedTable_.entries()) << where;
         expectSameModel(rankedCoder_.model(), fusedCoder_.model(), where);
-        if (rankedOk && fusedOk) {
-            EXPECT_TRUE(ranked == fused) << where;
+        if (ranked.ok && fusedOk) {
+            EXPECT_TRUE(ranked.record == fused) << where;
             tavrine::RecordByteCounts seen{};
             std::vector<std::uint16_t> expectedRanks(cap);
-            for (std::uint32_t w = 0; w < rankedCount; ++w) {
-                expectedRanks[w] = static_cast<std::uint16_t>(seen[ranked[w]]++);
+            for (std::uint32_t w = 0; w < ranked.count; ++w) {
+                expectedRanks[w] = static_cast<std::uint16_t>(seen[ranked.record[w]]++);
             }
-            EXPECT_TRUE(std::equal(ranks.begin(), ranks.begin() + rankedCount,
+            EXPECT_TRUE(std::equal(ranked.ranks.begin(), ranked.ranks.begin() + ranked.count,
                                    expectedRanks.begin()))
                 << where;
-            EXPECT_TRUE(counts == seen) << where;
+            EXPECT_TRUE(ranked.counts == seen) << where;
         }
-        expectWalkingPassAgrees(payload, cap, rankedOk, rankedCount, ranked, ranks, counts,
-                                where);
+        expectWalkingPassAgrees(payload, cap, ranked, where);
         Decoded separate = decodeWith(separateCoder_, payload, cap);
         EXPECT_EQ(fusedOk, separate.ok) << where;
         EXPECT_EQ(fusedCount, separate.count) << where;
@@ -703,11 +710,8 @@ private:
     // of random length (none, shorter or longer than the record): the
     // ranking pass's results, and the block before's bytes once its walk is
     // finished, whether the record decoded or not.
-    void expectWalkingPassAgrees(const Bytes& payload, std::uint32_t cap, bool rankedOk,
-                                 std::uint32_t rankedCount, const Bytes& ranked,
-                                 const std::vector<std::uint16_t>& ranks,
-                                 const tavrine::RecordByteCounts& counts,
-                                 const std::string& where) {
+    void expectWalkingPassAgrees(const Bytes& payload, std::uint32_t cap,
+                                 const RankedRecord& ranked, const std::string& where) {
         const std::size_t m = walkRng_() % (cap + 4);
         Bytes before;
         std::vector<std::uint16_t> beforeTable;
@@ -724,25 +728,24 @@ private:
                 tavrine::recordRankSlots(beforeTable.data(), static_cast<std::uint32_t>(m)),
                 beforeCounts, walkTable.data());
         }
-        Bytes walked(cap, 0x5A);
-        std::vector<std::uint16_t> walkedRanks(cap);
-        tavrine::RecordByteCounts walkedCounts{};
-        std::uint32_t walkedCount = kUntouched;
-        const bool walkedOk = tavrine::decodeRecordRankedWalking(
-            walkingTable_, walkingCoder_, payload.data(), size32(payload), walked.data(), cap,
-            walkedCount, walkedRanks.data(), walkedCounts, walk);
+        RankedRecord walked(cap);
+        walked.ok = tavrine::decodeRecordRankedWalking(
+            walkingTable_, walkingCoder_, payload.data(), size32(payload), walked.record.data(),
+            cap, walked.count, walked.ranks.data(), walked.counts, walk);
         walk.finish();
-        EXPECT_EQ(walkedOk, rankedOk) << where;
-        EXPECT_EQ(walkedCount, rankedCount) << where;
+        EXPECT_EQ(walked.ok, ranked.ok) << where;
+        EXPECT_EQ(walked.count, ranked.count) << where;
         EXPECT_TRUE(walkingTable_.entries() == rankedTable_.entries()) << where;
         expectSameModel(walkingCoder_.model(), rankedCoder_.model(), where);
-        if (walkedOk && rankedOk) {
-            EXPECT_TRUE(std::equal(walked.begin(), walked.begin() + walkedCount, ranked.begin()))
+        if (walked.ok && ranked.ok) {
+            const auto n = static_cast<std::ptrdiff_t>(walked.count);
+            EXPECT_TRUE(std::equal(walked.record.begin(), walked.record.begin() + n,
+                                   ranked.record.begin()))
                 << where;
-            EXPECT_TRUE(std::equal(walkedRanks.begin(), walkedRanks.begin() + walkedCount,
-                                   ranks.begin()))
+            EXPECT_TRUE(std::equal(walked.ranks.begin(), walked.ranks.begin() + n,
+                                   ranked.ranks.begin()))
                 << where;
-            EXPECT_TRUE(walkedCounts == counts) << where;
+            EXPECT_TRUE(walked.counts == ranked.counts) << where;
         }
         EXPECT_EQ(beforeOut.back(), 0xA5) << where << ": written past the block before";
         beforeOut.pop_back();
