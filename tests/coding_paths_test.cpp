@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -502,6 +503,48 @@ TEST(MoveToFrontCursor, ShufflingDecodingCursorMatchesThePlainTable) {
     expectDecodingCursorMatchesThePlainTable<tavrine::ShuffleFrontCursor>();
 }
 #endif
+
+// The steps behind a cursor's front, for every position in scrambled tables:
+// the value is found where it stands, entry 16 takes the entry that leaves
+// the front, 17 .. position the entries before them, and nothing else moves.
+template <typename FindAndShift, typename Shift>
+void expectStepsBehindTheFront(FindAndShift findAndShift, Shift shift) {
+    std::mt19937 rng(11);
+    for (std::uint32_t position = 16; position < MoveToFrontTable::kValues; ++position) {
+        MoveToFrontTable::Entries before{};
+        std::iota(before.begin(), before.end(), std::uint8_t{0});
+        std::shuffle(before.begin(), before.end(), rng);
+        const std::uint8_t leaving = before[rng() % 16];
+        MoveToFrontTable::Entries expected = before;
+        std::copy_backward(before.begin() + 16, before.begin() + position,
+                           expected.begin() + position + 1);
+        expected[16] = leaving;
+
+        MoveToFrontTable::Entries found = before;
+        EXPECT_EQ(findAndShift(found.data(), before[position], leaving), position);
+        EXPECT_TRUE(found == expected) << "find and shift, position " << position;
+        MoveToFrontTable::Entries shifted = before;
+        shift(shifted.data(), position, leaving);
+        EXPECT_TRUE(shifted == expected) << "shift, position " << position;
+    }
+}
+
+TEST(MoveToFrontSteps, BehindTheFrontPortableAndTheBuildsOwn) {
+    expectStepsBehindTheFront(
+        [](std::uint8_t* entries, std::uint8_t value, std::uint8_t leaving) {
+            return tavrine::portable::findAndShiftBehindFront(entries, value, leaving);
+        },
+        [](std::uint8_t* entries, std::uint32_t position, std::uint8_t leaving) {
+            tavrine::portable::shiftBehindFront(entries, position, leaving);
+        });
+    expectStepsBehindTheFront(
+        [](std::uint8_t* entries, std::uint8_t value, std::uint8_t leaving) {
+            return tavrine::arch::findAndShiftBehindFront(entries, value, leaving);
+        },
+        [](std::uint8_t* entries, std::uint32_t position, std::uint8_t leaving) {
+            tavrine::arch::shiftBehindFront(entries, position, leaving);
+        });
+}
 
 TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {
     // Any byte is a valid position; decoding random positions must stay a

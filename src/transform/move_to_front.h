@@ -90,31 +90,54 @@ constexpr std::uint32_t flaggedByte(std::uint64_t flags) noexcept {
 // portable form; x86/move_to_front_sse2.h has them sixteen bytes at a time.
 namespace portable {
 
-// Moves entries 16 .. position-1 back one place, to 17 .. position, for a
-// cursor that holds entries 0..15 in registers and sets entry 16 next: the
-// entries below 17 may take any bytes. In 8-byte pieces from the top down,
-// each stored above the next one read, so no byte is read after it was
-// overwritten; the lowest piece may reach into the entries below 17, never
-// below the table. Most moves are short, and a call to memmove would cost
-// more than the copying.
-inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position) noexcept {
-    constexpr std::uint32_t kPiece = 8;
-    for (std::uint32_t end = position; end > detail::kFrontEntries; end -= kPiece) {
-        std::uint64_t piece;
-        std::memcpy(&piece, entries + end - kPiece, kPiece);
-        std::memcpy(entries + end - kPiece + 1, &piece, kPiece);
-    }
+// The entries behind the front move in 8-byte pieces from the front back,
+// each piece stored where it was loaded and taking the last entry of the
+// piece before: a search that follows reads whole stored pieces, which the
+// processor forwards from its stores, and most moves are too short for a
+// call to memmove to pay. `leaving` is the entry that leaves the front for
+// entry 16.
+
+// `word`'s entries up to and including byte `lastMoved` moved back one place,
+// `carried` entering byte 0.
+constexpr std::uint64_t movedBackThrough(std::uint64_t word, std::uint64_t carried,
+                                         std::uint32_t lastMoved) noexcept {
+    const std::uint64_t through = ~std::uint64_t{0} >> (56 - 8 * lastMoved);
+    return (((word << 8) | carried) & through) | (word & ~through);
 }
 
-// The position of a value that is not in the front. The table is a
-// permutation, so the value stands at some position from 16 to 255 and the
-// search ends inside the table.
-inline std::uint32_t findBeyondFront(const std::uint8_t* entries, std::uint8_t value) noexcept {
+// Moves entries 16 .. position-1 back one place, to 17 .. position, and
+// `leaving` into entry 16.
+inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position,
+                             std::uint8_t leaving) noexcept {
+    std::uint64_t carried = leaving;
+    std::uint32_t at = detail::kFrontEntries;
+    for (; position - at >= detail::kWordEntries; at += detail::kWordEntries) {
+        const std::uint64_t word = platform::loadLittleEndian64(entries + at);
+        platform::storeLittleEndian64(entries + at, (word << 8) | carried);
+        carried = word >> 56;
+    }
+    const std::uint64_t word = platform::loadLittleEndian64(entries + at);
+    platform::storeLittleEndian64(entries + at, movedBackThrough(word, carried, position - at));
+}
+
+// The position of a value that is not in the front, with the entries from 16
+// up to it moved back one place and `leaving` in entry 16, in one pass. The
+// table is a permutation, so the value stands at some position from 16 to
+// 255 and the search ends inside the table.
+inline std::uint32_t findAndShiftBehindFront(std::uint8_t* entries, std::uint8_t value,
+                                             std::uint8_t leaving) noexcept {
     const std::uint64_t pattern = detail::kEveryByte * value;
+    std::uint64_t carried = leaving;
     for (std::uint32_t at = detail::kFrontEntries;; at += detail::kWordEntries) {
         const std::uint64_t word = platform::loadLittleEndian64(entries + at);
         const std::uint64_t flags = detail::matchFlags(word, pattern);
-        if (flags != 0) return at + detail::flaggedByte(flags);
+        if (flags != 0) {
+            const std::uint32_t byte = detail::flaggedByte(flags);
+            platform::storeLittleEndian64(entries + at, movedBackThrough(word, carried, byte));
+            return at + byte;
+        }
+        platform::storeLittleEndian64(entries + at, (word << 8) | carried);
+        carried = word >> 56;
     }
 }
 
@@ -180,8 +203,9 @@ public:
             moveWithinFront(lowMoved, highMoved, value);
             return position;
         }
-        const std::uint32_t position = arch::findBeyondFront(entries_, value);
-        moveBeyondFront(position, value);
+        const std::uint32_t position =
+            arch::findAndShiftBehindFront(entries_, value, leavingFront());
+        moveWithinFront(kAllBytes, kAllBytes, value);
         return position;
     }
 
@@ -227,10 +251,13 @@ private:
     // 16 .. position-1 move back one place, the front's last entry leaves the
     // high word for entry 16, and the whole front moves up one place.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        arch::shiftBehindFront(entries_, position);
-        entries_[kFrontEntries] = static_cast<std::uint8_t>(high_ >> 56);
+        arch::shiftBehindFront(entries_, position, leavingFront());
         moveWithinFront(kAllBytes, kAllBytes, value);
     }
+
+    // The front's last entry, which a move from behind the front pushes out
+    // to entry 16.
+    std::uint8_t leavingFront() const noexcept { return static_cast<std::uint8_t>(high_ >> 56); }
 
     // Entries at .. at+7 as a word whose byte i is entry at + i, on any host.
     std::uint64_t loadWord(std::uint32_t at) const noexcept {

@@ -22,33 +22,6 @@ namespace x86 {
 
 constexpr std::uint32_t kVectorFrontEntries = 16;
 
-// As portable::shiftBehindFront (transform/move_to_front.h), in 16-byte
-// pieces, for a cursor that holds the first `FrontEntries` entries.
-template <std::uint32_t FrontEntries = kVectorFrontEntries>
-inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position) noexcept {
-    constexpr std::uint32_t kPiece = 16;
-    for (std::uint32_t end = position; end > FrontEntries; end -= kPiece) {
-        const __m128i piece =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + end - kPiece));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(entries + end - kPiece + 1), piece);
-    }
-}
-
-// As portable::findBeyondFront, with `wanted` holding the value in
-// every lane, sixteen entries at a time.
-inline std::uint32_t findBeyondFront(const std::uint8_t* entries, __m128i wanted) noexcept {
-    for (std::uint32_t at = kVectorFrontEntries;; at += kVectorFrontEntries) {
-        const __m128i piece = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + at));
-        const auto hits =
-            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(piece, wanted)));
-        if (hits != 0) return at + static_cast<std::uint32_t>(std::countr_zero(hits));
-    }
-}
-
-inline std::uint32_t findBeyondFront(const std::uint8_t* entries, std::uint8_t value) noexcept {
-    return findBeyondFront(entries, _mm_set1_epi8(static_cast<char>(value)));
-}
-
 // Row p selects the lanes 0 .. p of the front vector.
 using LaneMask = std::array<std::uint8_t, kVectorFrontEntries>;
 constexpr std::array<LaneMask, kVectorFrontEntries> makeLaneMasks() noexcept {
@@ -60,6 +33,77 @@ constexpr std::array<LaneMask, kVectorFrontEntries> makeLaneMasks() noexcept {
 }
 alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kThroughLane =
     makeLaneMasks();
+
+// `take`'s lanes from `moved`, the others from `kept`.
+inline __m128i blendLanes(__m128i take, __m128i moved, __m128i kept) noexcept {
+    return _mm_or_si128(_mm_and_si128(take, moved), _mm_andnot_si128(take, kept));
+}
+
+// The steps behind a cursor's front, as portable::shiftBehindFront and
+// portable::findAndShiftBehindFront (transform/move_to_front.h), sixteen
+// entries at a time, for a cursor that holds the first `FrontEntries`
+// entries. `leaving` holds in lane 0 the entry that leaves the front; each
+// piece's last lane moves on into the next piece the same way.
+
+// A piece of entries moved up one lane, `leaving` entering lane 0.
+inline __m128i movedBack(__m128i entries, __m128i leaving) noexcept {
+    return _mm_or_si128(_mm_slli_si128(entries, 1), leaving);
+}
+
+// The piece's lane 15, which moves on into the next piece, in lane 0.
+inline __m128i lastLane(__m128i entries) noexcept {
+    return _mm_srli_si128(entries, kVectorFrontEntries - 1);
+}
+
+// The piece that holds the moved value at `lane`: lanes 0 .. lane moved back.
+inline __m128i movedBackThrough(__m128i entries, __m128i leaving, std::uint32_t lane) noexcept {
+    const __m128i take =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kThroughLane[lane].data()));
+    return blendLanes(take, movedBack(entries, leaving), entries);
+}
+
+template <std::uint32_t FrontEntries = kVectorFrontEntries>
+inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position,
+                             __m128i leaving) noexcept {
+    std::uint32_t at = FrontEntries;
+    for (; position - at >= kVectorFrontEntries; at += kVectorFrontEntries) {
+        auto* piece = reinterpret_cast<__m128i*>(entries + at);
+        const __m128i entriesHere = _mm_loadu_si128(piece);
+        _mm_storeu_si128(piece, movedBack(entriesHere, leaving));
+        leaving = lastLane(entriesHere);
+    }
+    auto* piece = reinterpret_cast<__m128i*>(entries + at);
+    _mm_storeu_si128(piece, movedBackThrough(_mm_loadu_si128(piece), leaving, position - at));
+}
+
+inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position,
+                             std::uint8_t leaving) noexcept {
+    shiftBehindFront(entries, position, _mm_cvtsi32_si128(leaving));
+}
+
+// `wanted` holds the value in every lane.
+inline std::uint32_t findAndShiftBehindFront(std::uint8_t* entries, __m128i wanted,
+                                             __m128i leaving) noexcept {
+    for (std::uint32_t at = kVectorFrontEntries;; at += kVectorFrontEntries) {
+        auto* piece = reinterpret_cast<__m128i*>(entries + at);
+        const __m128i entriesHere = _mm_loadu_si128(piece);
+        const auto hits = static_cast<std::uint32_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(entriesHere, wanted)));
+        if (hits != 0) {
+            const auto lane = static_cast<std::uint32_t>(std::countr_zero(hits));
+            _mm_storeu_si128(piece, movedBackThrough(entriesHere, leaving, lane));
+            return at + lane;
+        }
+        _mm_storeu_si128(piece, movedBack(entriesHere, leaving));
+        leaving = lastLane(entriesHere);
+    }
+}
+
+inline std::uint32_t findAndShiftBehindFront(std::uint8_t* entries, std::uint8_t value,
+                                             std::uint8_t leaving) noexcept {
+    return findAndShiftBehindFront(entries, _mm_set1_epi8(static_cast<char>(value)),
+                                   _mm_cvtsi32_si128(leaving));
+}
 
 // Row p holds the bit counts that shift lane p of the front down to lane 0:
 // one for the low 8 lanes, one for the high 8 (a count of 64 clears the half
@@ -115,11 +159,6 @@ constexpr std::array<LaneMask, kVectorFrontEntries> makeFrontShuffles() noexcept
 alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kFrontShuffle =
     makeFrontShuffles();
 
-// `take`'s lanes from `moved`, the others from `kept`.
-inline __m128i blendLanes(__m128i take, __m128i moved, __m128i kept) noexcept {
-    return _mm_or_si128(_mm_and_si128(take, moved), _mm_andnot_si128(take, kept));
-}
-
 // Lane `lane` (0..15) of `v` in lane 0, the other lanes zero, without
 // leaving the register.
 inline __m128i laneToFront(__m128i v, std::uint32_t lane) noexcept {
@@ -156,8 +195,9 @@ public:
             front_ = blendThroughLane(throughEqualLane(equal), _mm_cvtsi32_si128(value));
             return static_cast<std::uint32_t>(std::countr_zero(hits));
         }
-        const std::uint32_t position = x86::findBeyondFront(entries_, wanted);
-        moveBeyondFront(position, value);
+        const std::uint32_t position =
+            x86::findAndShiftBehindFront(entries_, wanted, x86::lastLane(front_));
+        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
         return position;
     }
 
@@ -209,9 +249,8 @@ protected:
     // 16 .. position-1 move back one place, the front's last lane leaves the
     // register for entry 16, and the front moves up one lane.
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
-        x86::shiftBehindFront(entries_, position);
-        entries_[kFrontEntries] = static_cast<std::uint8_t>(_mm_extract_epi16(front_, 7) >> 8);
-        front_ = _mm_or_si128(_mm_slli_si128(front_, 1), _mm_cvtsi32_si128(value));
+        x86::shiftBehindFront(entries_, position, x86::lastLane(front_));
+        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
     }
 
     std::uint8_t* entries_;  // the table; its entries 0..15 are stale while the cursor lives
@@ -241,8 +280,9 @@ public:
             front_ = _mm_blendv_epi8(front_, moved, throughEqualLane(equal));
             return static_cast<std::uint32_t>(std::countr_zero(hits));
         }
-        const std::uint32_t position = x86::findBeyondFront(entries_, wanted);
-        moveBeyondFront(position, value);
+        const std::uint32_t position =
+            x86::findAndShiftBehindFront(entries_, wanted, x86::lastLane(front_));
+        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
         return position;
     }
 
@@ -305,9 +345,7 @@ public:
             return first_;
         }
         first_ = entries_[position];
-        x86::shiftBehindFront<x86::kWideFrontEntries>(entries_, position);
-        entries_[x86::kWideFrontEntries] =
-            static_cast<std::uint8_t>(_mm_extract_epi16(high_, 7) >> 8);
+        x86::shiftBehindFront<x86::kWideFrontEntries>(entries_, position, x86::lastLane(high_));
         high_ = shiftedHigh();
         low_ = _mm_or_si128(_mm_slli_si128(low_, 1), _mm_cvtsi32_si128(first_));
         return first_;
@@ -318,7 +356,7 @@ protected:
 
     // Lanes 16..31 moved up one lane, lane 15 entering lane 16.
     __m128i shiftedHigh() const noexcept {
-        return _mm_or_si128(_mm_slli_si128(high_, 1), _mm_srli_si128(low_, kLaneCount - 1));
+        return x86::movedBack(high_, x86::lastLane(low_));
     }
 
     std::uint8_t* entries_;  // the table; its entries 0..31 are stale while the cursor lives
