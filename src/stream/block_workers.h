@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -93,14 +94,16 @@ public:
         const std::size_t at = slot(head_);
         {
             std::unique_lock lock(mutex_);
+            WatchDeadline deadline;
             while (!done_[at]) {
                 if (queued_ == 0) {
-                    // As a worker does, it watches a while before it sleeps.
+                    // As a worker does, it watches a while before it sleeps;
+                    // another job's step may end first.
                     const std::uint64_t seen = completed_.load(std::memory_order_relaxed);
                     lock.unlock();
-                    watchForChange(completed_, seen);
+                    const bool changed = watchForChange(completed_, seen, deadline.until());
                     lock.lock();
-                    if (!done_[at] && queued_ == 0) stepDone_.wait(lock);
+                    if (!changed && !done_[at] && queued_ == 0) stepDone_.wait(lock);
                     continue;
                 }
                 const std::size_t next = takeNextQueued();
@@ -148,15 +151,40 @@ private:
     }
 
     // A thread that finds nothing to do watches `counter` (the steps
-    // submitted, or those done) for about the time a block's step takes
-    // before it sleeps: blocks come every few tens of microseconds, and a
-    // sleeping thread costs the one that wakes it a system call, and itself,
-    // on a virtual machine, the time its idle processor takes to come back.
-    static void watchForChange(const std::atomic<std::uint64_t>& counter,
-                               std::uint64_t seen) noexcept {
-        for (std::uint32_t i = 0; i < kWatchSteps; ++i) {
-            if (counter.load(std::memory_order_relaxed) != seen) return;
-            platform::relaxWhileWaiting();
+    // submitted, or those done) for a while before it sleeps: a sleeping
+    // thread costs the one that wakes it a system call, and on a virtual
+    // machine tens of microseconds more while its idle processor comes back.
+    // The while is a time, longer than the caller's thread takes to code a
+    // block (up to about 150 microseconds, on random data), so that a worker
+    // waiting for the next block keeps watching until it comes; the count of
+    // `pause` steps that long differs from processor to processor.
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::microseconds kWatchTime{200};
+    static constexpr std::uint32_t kWatchesPerClockRead = 64;
+
+    // The end of a thread's watch, from the first time it is asked for.
+    class WatchDeadline {
+    public:
+        Clock::time_point until() noexcept {
+            if (!set_) until_ = Clock::now() + kWatchTime;
+            set_ = true;
+            return until_;
+        }
+
+    private:
+        Clock::time_point until_{};
+        bool set_ = false;
+    };
+
+    // Whether `counter` moved from `seen` before `until`.
+    static bool watchForChange(const std::atomic<std::uint64_t>& counter, std::uint64_t seen,
+                               Clock::time_point until) noexcept {
+        for (;;) {
+            for (std::uint32_t i = 0; i < kWatchesPerClockRead; ++i) {
+                if (counter.load(std::memory_order_relaxed) != seen) return true;
+                platform::relaxWhileWaiting();
+            }
+            if (Clock::now() >= until) return false;
         }
     }
 
@@ -166,11 +194,16 @@ private:
             std::size_t at = 0;
             {
                 std::unique_lock lock(mutex_);
-                if (queued_ == 0 && !stopping_) {
+                WatchDeadline deadline;
+                // The caller's thread may take a job it has just submitted
+                // (front() runs steps not yet started) before this one gets
+                // the lock: then this one watches on, up to the deadline.
+                while (queued_ == 0 && !stopping_) {
                     const std::uint64_t seen = submitted_.load(std::memory_order_relaxed);
                     lock.unlock();
-                    watchForChange(submitted_, seen);
+                    const bool changed = watchForChange(submitted_, seen, deadline.until());
                     lock.lock();
+                    if (!changed) break;
                 }
                 workAvailable_.wait(lock, [this] { return stopping_ || queued_ != 0; });
                 if (queued_ == 0) return;  // stopping: the destructor dropped what was queued
@@ -192,8 +225,6 @@ private:
     // Written under mutex_, read without it by threads watching for a change.
     std::atomic<std::uint64_t> submitted_{0};
     std::atomic<std::uint64_t> completed_{0};
-    // About 50 microseconds of `pause` on current x86 processors.
-    static constexpr std::uint32_t kWatchSteps = 2000;
     // Under mutex_, rather than the threads' stop tokens: waiting on a stop
     // token takes condition_variable_any, which under MinGW's winpthreads
     // runtime was seen to lose the wake-up of new threads (OrderedPool).

@@ -142,20 +142,21 @@ std::size_t StreamEncoder::encodeHere(OutputWindow& out, InputWindow& in, Direct
     return held();
 }
 
-// Sorted blocks are coded as soon as they are ready; input is gathered into
-// the ring's next free job, which goes to the workers once it holds a whole
-// block (or, at a flush or the end, what there is). The caller waits for a
-// sort only when the ring is full, or when a flush or the end needs every
-// block out.
+// Input is gathered into the ring's next free job, which goes to the
+// workers once it holds a whole block (or, at a flush or the end, what there
+// is). While input lasts, the oldest block is coded only when the ring is
+// full, so that the workers always have blocks to sort: coding every sorted
+// block first, as this once did, left them idle for several blocks' coding
+// where sorts are quick (runs, short periods), long enough to fall asleep,
+// and each block after that paid for waking one. Once the input is taken,
+// the sorted blocks are coded, and at a flush or the end every block. The
+// caller waits for a sort only when the ring is full, or when a flush or the
+// end needs every block out.
 std::size_t StreamEncoder::encodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive) {
     Workers& workers = *workers_;
     for (;;) {
         deliver(out);
         if (held() != 0 || ended_) break;
-        if (!workers.empty() && workers.frontReady()) {
-            codeOldestSorted(out);
-            continue;
-        }
         const bool closing = directive != Directive::proceed && in.left() == 0 && gathered_ != 0;
         if (in.left() != 0 || closing) {
             if (workers.full()) {
@@ -175,8 +176,9 @@ std::size_t StreamEncoder::encodeOnWorkers(OutputWindow& out, InputWindow& in, D
             }
             continue;
         }
-        if (directive == Directive::proceed) break;
-        if (!workers.empty()) {
+        // The input is taken: the blocks already sorted go out, and at a
+        // flush or the end every block, each once its sort is done.
+        if (!workers.empty() && (directive != Directive::proceed || workers.frontReady())) {
             codeOldestSorted(out);
             continue;
         }
