@@ -154,10 +154,11 @@ private:
     // submitted, or those done) for a while before it sleeps: a sleeping
     // thread costs the one that wakes it a system call, and on a virtual
     // machine tens of microseconds more while its idle processor comes back.
-    // The while is a time, longer than the caller's thread takes to code a
-    // block (up to about 150 microseconds, on random data), so that a worker
-    // waiting for the next block keeps watching until it comes; the count of
-    // `pause` steps that long differs from processor to processor.
+    // The watch lasts a fixed time, longer than the caller's thread takes to
+    // code a block (up to about 150 microseconds, on random data), so that a
+    // worker waiting for the next block keeps watching until it comes; it is
+    // timed by the clock, since a `pause` step lasts differently long on
+    // different processors.
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::microseconds kWatchTime{200};
     static constexpr std::uint32_t kWatchesPerClockRead = 64;
