@@ -97,12 +97,20 @@ namespace portable {
 // call to memmove to pay. `leaving` is the entry that leaves the front for
 // entry 16.
 
-// `word`'s entries up to and including byte `lastMoved` moved back one place,
-// `carried` entering byte 0.
+// A piece of entries moved back one place, `carried` entering byte 0.
+constexpr std::uint64_t movedBack(std::uint64_t word, std::uint64_t carried) noexcept {
+    return (word << 8) | carried;
+}
+
+// The piece's last entry, which moves on into the next piece.
+constexpr std::uint64_t lastEntry(std::uint64_t word) noexcept { return word >> 56; }
+
+// The piece that holds the moved value at byte `lastMoved`: bytes 0 ..
+// lastMoved moved back.
 constexpr std::uint64_t movedBackThrough(std::uint64_t word, std::uint64_t carried,
                                          std::uint32_t lastMoved) noexcept {
     const std::uint64_t through = ~std::uint64_t{0} >> (56 - 8 * lastMoved);
-    return (((word << 8) | carried) & through) | (word & ~through);
+    return (movedBack(word, carried) & through) | (word & ~through);
 }
 
 // Moves entries 16 .. position-1 back one place, to 17 .. position, and
@@ -113,8 +121,8 @@ inline void shiftBehindFront(std::uint8_t* entries, std::uint32_t position,
     std::uint32_t at = detail::kFrontEntries;
     for (; position - at >= detail::kWordEntries; at += detail::kWordEntries) {
         const std::uint64_t word = platform::loadLittleEndian64(entries + at);
-        platform::storeLittleEndian64(entries + at, (word << 8) | carried);
-        carried = word >> 56;
+        platform::storeLittleEndian64(entries + at, movedBack(word, carried));
+        carried = lastEntry(word);
     }
     const std::uint64_t word = platform::loadLittleEndian64(entries + at);
     platform::storeLittleEndian64(entries + at, movedBackThrough(word, carried, position - at));
@@ -136,8 +144,8 @@ inline std::uint32_t findAndShiftBehindFront(std::uint8_t* entries, std::uint8_t
             platform::storeLittleEndian64(entries + at, movedBackThrough(word, carried, byte));
             return at + byte;
         }
-        platform::storeLittleEndian64(entries + at, (word << 8) | carried);
-        carried = word >> 56;
+        platform::storeLittleEndian64(entries + at, movedBack(word, carried));
+        carried = lastEntry(word);
     }
 }
 
