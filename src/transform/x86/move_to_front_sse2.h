@@ -195,10 +195,7 @@ public:
             front_ = blendThroughLane(throughEqualLane(equal), _mm_cvtsi32_si128(value));
             return static_cast<std::uint32_t>(std::countr_zero(hits));
         }
-        const std::uint32_t position =
-            x86::findAndShiftBehindFront(entries_, wanted, x86::lastLane(front_));
-        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
-        return position;
+        return encodeBehindFront(wanted, value);
     }
 
     std::uint8_t front() const noexcept { return first_; }
@@ -229,7 +226,7 @@ protected:
 
     // The same with the lanes 0 .. position selected by `take`.
     __m128i blendThroughLane(__m128i take, __m128i value) const noexcept {
-        return x86::blendLanes(take, _mm_or_si128(_mm_slli_si128(front_, 1), value), front_);
+        return x86::blendLanes(take, x86::movedBack(front_, value), front_);
     }
 
     // Lanes 0 .. p set, from a vector whose only set lane is p. Within each
@@ -251,6 +248,15 @@ protected:
     void moveBeyondFront(std::uint32_t position, std::uint8_t value) noexcept {
         x86::shiftBehindFront(entries_, position, x86::lastLane(front_));
         front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
+    }
+
+    // encodeByte for a value behind the front (`wanted` holds it in every
+    // lane): its position, with the value moved to the front.
+    std::uint32_t encodeBehindFront(__m128i wanted, std::uint8_t value) noexcept {
+        const std::uint32_t position =
+            x86::findAndShiftBehindFront(entries_, wanted, x86::lastLane(front_));
+        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
+        return position;
     }
 
     std::uint8_t* entries_;  // the table; its entries 0..15 are stale while the cursor lives
@@ -275,15 +281,11 @@ public:
         const __m128i equal = _mm_cmpeq_epi8(front_, wanted);
         const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(equal));
         if (hits != 0) [[likely]] {
-            const __m128i moved =
-                _mm_or_si128(_mm_slli_si128(front_, 1), _mm_cvtsi32_si128(value));
+            const __m128i moved = x86::movedBack(front_, _mm_cvtsi32_si128(value));
             front_ = _mm_blendv_epi8(front_, moved, throughEqualLane(equal));
             return static_cast<std::uint32_t>(std::countr_zero(hits));
         }
-        const std::uint32_t position =
-            x86::findAndShiftBehindFront(entries_, wanted, x86::lastLane(front_));
-        front_ = x86::movedBack(front_, _mm_cvtsi32_si128(value));
-        return position;
+        return encodeBehindFront(wanted, value);
     }
 
 private:
@@ -325,7 +327,7 @@ public:
         const __m128i value = x86::laneToFront(low_, position);
         const __m128i take =
             _mm_load_si128(reinterpret_cast<const __m128i*>(x86::kThroughLane[position].data()));
-        low_ = x86::blendLanes(take, _mm_or_si128(_mm_slli_si128(low_, 1), value), low_);
+        low_ = x86::blendLanes(take, x86::movedBack(low_, value), low_);
         first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(value));
         return first_;
     }
@@ -339,15 +341,14 @@ public:
             const __m128i value = x86::laneToFront(holder, position % kLaneCount);
             // Lane 15 moves on into lane 16 when the position lies beyond it.
             high_ = x86::blendLanes(_mm_load_si128(masks + 1), shiftedHigh(), high_);
-            low_ = x86::blendLanes(_mm_load_si128(masks),
-                                   _mm_or_si128(_mm_slli_si128(low_, 1), value), low_);
+            low_ = x86::blendLanes(_mm_load_si128(masks), x86::movedBack(low_, value), low_);
             first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(value));
             return first_;
         }
         first_ = entries_[position];
         x86::shiftBehindFront<x86::kWideFrontEntries>(entries_, position, x86::lastLane(high_));
         high_ = shiftedHigh();
-        low_ = _mm_or_si128(_mm_slli_si128(low_, 1), _mm_cvtsi32_si128(first_));
+        low_ = x86::movedBack(low_, _mm_cvtsi32_si128(first_));
         return first_;
     }
 
