@@ -1,6 +1,7 @@
 #include "transform/induced_sort.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 
 #include "transform/induced_placement.h"
@@ -12,29 +13,51 @@ namespace tavrine {
 
 namespace {
 
+// Writes the seeds as findSeeds lists them into inOrder, in the order they
+// stand in the block. findSeeds goes from the end of the block to the start,
+// each stretch's seeds ascending; those stretches are the list's ascending
+// runs, taken here from the last to the first.
+void listInBlockOrder(const RotationStart* seeds, std::uint32_t count, RotationStart* inOrder) noexcept {
+    std::uint32_t written = 0;
+    for (std::uint32_t end = count; end > 0;) {
+        std::uint32_t begin = end - 1;
+        while (begin > 0 && seeds[begin - 1] < seeds[begin]) --begin;
+        std::copy(seeds + begin, seeds + end, inOrder + written);
+        written += end - begin;
+        end = begin;
+    }
+}
+
+// Where the seeds of each byte value begin, ordered by their first byte and
+// by their second. Counted in one pass with two sets of counters, so that
+// runs of equal bytes make two chains of increments instead of one.
+struct SeedBuckets {
+    BucketStarts byFirstByte;
+    BucketStarts bySecondByte;
+};
+
+SeedBuckets countSeedBuckets(DoubledBlock block, const RotationStart* seeds, std::uint32_t count) noexcept {
+    const std::uint8_t* x = block.d;
+    std::array<ByteCounts, 2> first{};
+    std::array<ByteCounts, 2> second{};
+    for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t set = k & 1;
+        ++first[set][x[seeds[k]]];
+        ++second[set][x[seeds[k] + 1]];
+    }
+    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+        first[0][b] += first[1][b];
+        second[0][b] += second[1][b];
+    }
+    return {startsFromCounts(first[0]), startsFromCounts(second[0])};
+}
+
 // Orders the seeds by their first two bytes: two stable counting passes, on
 // the second byte and then the first.
 void sortByFirstTwoBytes(DoubledBlock block, RotationStart* seeds, std::uint32_t count,
-                         RotationStart* spare) noexcept {
-    stableSortByByte(seeds, spare, count, block.d + 1);
-    stableSortByByte(spare, seeds, count, block.d);
-}
-
-// After both passes from seeds ordered only by their first two bytes, the
-// rows order every rotation by its bytes up to and including the first two
-// of the next seed at or after it; those of a seed's successor reach to the
-// next seed. Gathers the seeds in the order of their successors and then
-// stably by first byte: the seeds in order of their seed substrings.
-void orderSeedsBySubstring(DoubledBlock block, const RotationStart* rows, const std::uint8_t* isSeed,
-                           RotationStart* seeds, std::uint32_t count, RotationStart* spare) noexcept {
-    std::uint32_t gathered = 0;
-    for (std::uint32_t i = 0; i < block.n; ++i) {
-        const std::uint32_t p = block.predecessorOf(rows[i]);
-        spare[gathered] = static_cast<RotationStart>(p);
-        gathered += isSeed[p];
-    }
-    assert(gathered == count);
-    stableSortByByte(spare, seeds, count, block.d);
+                         const SeedBuckets& buckets, RotationStart* spare) noexcept {
+    scatterByByte(seeds, spare, count, block.d + 1, buckets.bySecondByte);
+    scatterByByte(spare, seeds, count, block.d, buckets.byFirstByte);
 }
 
 // Whether the seed substrings of seeds s and t, which run to the next seed
@@ -71,16 +94,27 @@ void sortSeedsByInduction(const RotationWorkspace& ws, const SeedScan& scan, std
     Name* reduced = arenas.starts.take(2 * static_cast<std::size_t>(count) + 1);
     RotationStart* positionOf = arenas.starts.take(count + 1);
     RotationStart* reducedRows = arenas.starts.take(count + 1);
+    // The seeds in block order, for the reduced string, before they are sorted.
+    listInBlockOrder(seeds, count, positionOf);
     const Arenas::Mark scratch = arenas.mark();
 
     RotationStart* spare = arenas.starts.take(count + 1);
-    sortByFirstTwoBytes(block, seeds, count, spare);
-    induceFromSeeds(block, ws.rows, nullptr, scan.start, seeds, count,
-                    arenas.words.take(2 * static_cast<std::size_t>(count) + 2));
+    const SeedBuckets buckets = countSeedBuckets(block, seeds, count);
     std::uint8_t* isSeed = arenas.bytes.take(n);
     std::fill_n(isSeed, n, std::uint8_t{0});
     for (std::uint32_t k = 0; k < count; ++k) isSeed[seeds[k]] = 1;
-    orderSeedsBySubstring(block, ws.rows, isSeed, seeds, count, spare);
+    sortByFirstTwoBytes(block, seeds, count, buckets, spare);
+    // After both passes from seeds ordered only by their first two bytes, the
+    // rows order every rotation by its bytes up to and including the first
+    // two of the next seed at or after it; those of a seed's successor reach
+    // to the next seed. The descending pass gathers the seeds in the order of
+    // their successors, and a stable pass by first byte then puts them in
+    // order of their seed substrings.
+    [[maybe_unused]] const std::uint32_t gathered =
+        induceFromSeeds(block, ws.rows, PlacementOutput{nullptr, isSeed, spare}, scan.start, seeds,
+                        count, arenas.words.take(2 * static_cast<std::size_t>(count) + 2));
+    assert(gathered == count);
+    scatterByByte(spare, seeds, count, block.d, buckets.byFirstByte);
     Name* nameAt = arenas.starts.take(n / 2 + 1);
     const auto sameSeedSubstring = [block, isSeed](std::uint32_t s, std::uint32_t t) {
         return sameSubstring(block, isSeed, s, t);
@@ -88,8 +122,7 @@ void sortSeedsByInduction(const RotationWorkspace& ws, const SeedScan& scan, std
     const std::uint32_t nameCount = nameBySubstring(seeds, count, sameSeedSubstring, nameAt);
     if (nameCount == count) return;
 
-    const auto marked = [isSeed](std::uint32_t p) { return std::uint32_t{isSeed[p]}; };
-    buildReducedString(n, nameAt, marked, count, reduced, positionOf);
+    buildReducedString(nameAt, positionOf, count, reduced);
     arenas.release(scratch);
     sortRotationsOfNames(reduced, count, nameCount, reducedRows, arenas);
     for (std::uint32_t i = 0; i < count; ++i) seeds[i] = positionOf[reducedRows[i]];

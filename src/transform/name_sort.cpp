@@ -1,6 +1,7 @@
 #include "transform/name_sort.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tavrine {
 
@@ -35,8 +36,9 @@ struct NameString {
 // Rotation i is ascending when it is smaller than rotation i+1: the type
 // follows from the next one where two names are equal, so one backward scan
 // from a pair of different names finds them all; a second marks the
-// leftmost ascending rotations. Returns how many there are.
-std::uint32_t classify(const NameString& text) noexcept {
+// leftmost ascending rotations and lists them in order in leftmost[], which
+// takes n / 2 + 1 slots. Returns how many there are.
+std::uint32_t classify(const NameString& text, RotationStart* leftmost) noexcept {
     const Name* x = text.names;
     std::uint8_t* types = text.types;
     std::uint32_t first = 0;
@@ -52,9 +54,10 @@ std::uint32_t classify(const NameString& text) noexcept {
     std::uint32_t count = 0;
     for (std::uint32_t s = 0; s < text.n; ++s) {
         const std::uint32_t type = types[s];
-        const std::uint32_t leftmost = type & (before ^ kAscending);
-        types[s] = static_cast<std::uint8_t>(type | (leftmost * kLeftmostAscending));
-        count += leftmost;
+        const std::uint32_t isLeftmost = type & (before ^ kAscending);
+        types[s] = static_cast<std::uint8_t>(type | (isLeftmost * kLeftmostAscending));
+        leftmost[count] = static_cast<RotationStart>(s);
+        count += isLeftmost;
         before = type;
     }
     return count;
@@ -84,18 +87,31 @@ void induceDescending(const NameString& text, RotationStart* rows, std::uint32_t
     }
 }
 
-// The mirror image for the ascending rotations, filling buckets from their ends.
-void induceAscending(const NameString& text, RotationStart* rows, std::uint32_t* next) noexcept {
+// The mirror image for the ascending rotations, filling buckets from their
+// ends. Every row the downward scan reads is final, so it can also gather
+// the leftmost ascending rotations, in row order, into gathered[1 .. count].
+// Every row read is written to the next slot down, which only a leftmost
+// ascending one takes: the others are overwritten, or land in gathered[0].
+template <bool kGatherLeftmost>
+void induceAscending(const NameString& text, RotationStart* rows, std::uint32_t* next,
+                     RotationStart* gathered = nullptr, std::uint32_t count = 0) noexcept {
     std::copy_n(text.start + 1, text.alphabet, next);
+    std::uint32_t gatherAt = count;
     for (std::uint32_t i = text.n; i-- > 0;) {
         const RotationStart s = rows[i];
         const std::uint32_t filled = static_cast<std::uint32_t>(s != kEmpty);
-        const std::uint32_t p = text.predecessorOf(filled != 0 ? s : 0);
+        const std::uint32_t rotation = filled != 0 ? s : 0;
+        const std::uint32_t p = text.predecessorOf(rotation);
         const std::uint32_t place = filled & text.ascending(p);
-        const std::uint32_t slot = next[text.names[p]] - place;
-        next[text.names[p]] = slot;
-        rows[place != 0 ? slot : text.n] = static_cast<RotationStart>(p);
+        const std::uint32_t row = next[text.names[p]] - place;
+        next[text.names[p]] = row;
+        rows[place != 0 ? row : text.n] = static_cast<RotationStart>(p);
+        if constexpr (kGatherLeftmost) {
+            gathered[gatherAt] = s;
+            gatherAt -= filled & text.leftmostAscending(rotation);
+        }
     }
+    assert(!kGatherLeftmost || gatherAt == 0);
 }
 
 // Whether the substrings of leftmost ascending rotations s and t, running to
@@ -123,27 +139,19 @@ void sortRotationsOfNames(const Name* names, std::uint32_t n, std::uint32_t alph
     std::uint32_t* start = arenas.words.take(alphabet + 1);
     countBuckets(names, n, alphabet, start);
     const NameString text{names, n, alphabet, arenas.bytes.take(n), start};
-    const std::uint32_t count = classify(text);
-    RotationStart* sorted = arenas.starts.take(count + 1);
+    RotationStart* positionOf = arenas.starts.take(n / 2 + 1);
+    const std::uint32_t count = classify(text, positionOf);
+    RotationStart* gathered = arenas.starts.take(count + 1);
+    RotationStart* sorted = gathered + 1;
     std::uint32_t* next = arenas.words.take(alphabet);
 
     // In any order at the ends of their buckets, the leftmost ascending
     // rotations induce an order of all rotations by their substrings.
     std::fill_n(rows, n, kEmpty);
     std::copy_n(start + 1, alphabet, next);
-    for (std::uint32_t s = 0; s < n; ++s) {
-        const std::uint32_t place = text.leftmostAscending(s);
-        const std::uint32_t slot = next[names[s]] - place;
-        next[names[s]] = slot;
-        rows[place != 0 ? slot : n] = static_cast<RotationStart>(s);
-    }
+    for (std::uint32_t k = 0; k < count; ++k) rows[--next[names[positionOf[k]]]] = positionOf[k];
     induceDescending(text, rows, next);
-    induceAscending(text, rows, next);
-    std::uint32_t k = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        sorted[k] = rows[i];
-        k += text.leftmostAscending(rows[i]);
-    }
+    induceAscending<true>(text, rows, next, gathered, count);
 
     // Names of the substrings, by rank, at slot s / 2 (the rotations are at
     // least two apart); while two are equal, the reduced string decides.
@@ -154,10 +162,8 @@ void sortRotationsOfNames(const Name* names, std::uint32_t n, std::uint32_t alph
     const std::uint32_t nameCount = nameBySubstring(sorted, count, sameLmsSubstring, nameAt);
     if (nameCount < count) {
         Name* reduced = arenas.starts.take(2 * static_cast<std::size_t>(count) + 1);
-        RotationStart* positionOf = arenas.starts.take(count + 1);
         RotationStart* reducedRows = arenas.starts.take(count + 1);
-        const auto marked = [&text](std::uint32_t s) { return text.leftmostAscending(s); };
-        buildReducedString(n, nameAt, marked, count, reduced, positionOf);
+        buildReducedString(nameAt, positionOf, count, reduced);
         sortRotationsOfNames(reduced, count, nameCount, reducedRows, arenas);
         for (std::uint32_t j = 0; j < count; ++j) sorted[j] = positionOf[reducedRows[j]];
     }
@@ -167,7 +173,7 @@ void sortRotationsOfNames(const Name* names, std::uint32_t n, std::uint32_t alph
     std::copy_n(start + 1, alphabet, next);
     for (std::uint32_t j = count; j-- > 0;) rows[--next[names[sorted[j]]]] = sorted[j];
     induceDescending(text, rows, next);
-    induceAscending(text, rows, next);
+    induceAscending<false>(text, rows, next);
     arenas.release(mark);
 }
 

@@ -36,20 +36,13 @@ std::uint32_t nameBySubstring(const RotationStart* sorted, std::uint32_t count,
     return name + 1;
 }
 
-// Writes the reduced string of a string of n positions with `count` marked
-// ones (isMarked(p) is 1 for them, else 0): their names in the order they
-// stand, doubled (reduced[k] = reduced[k mod count] for k < 2 count), and
-// positionOf[k], the position of the k-th. reduced takes 2 count + 1
-// entries, positionOf count + 1.
-template <typename IsMarked>
-void buildReducedString(std::uint32_t n, const Name* nameAt, IsMarked isMarked, std::uint32_t count,
-                        Name* reduced, RotationStart* positionOf) noexcept {
-    std::uint32_t k = 0;
-    for (std::uint32_t p = 0; p < n; ++p) {
-        reduced[k] = nameAt[p / 2];
-        positionOf[k] = static_cast<RotationStart>(p);
-        k += isMarked(p);
-    }
+// Writes the reduced string of the `count` marked positions of a string,
+// given in the order they stand there (positionOf[k] is the k-th): their
+// names, doubled (reduced[k] = reduced[k mod count] for k < 2 count).
+// reduced takes 2 count + 1 entries.
+inline void buildReducedString(const Name* nameAt, const RotationStart* positionOf,
+                               std::uint32_t count, Name* reduced) noexcept {
+    for (std::uint32_t k = 0; k < count; ++k) reduced[k] = nameAt[positionOf[k] / 2];
     std::copy_n(reduced, count, reduced + count);
 }
 

@@ -22,8 +22,9 @@ struct SeedScan {
     std::uint32_t count;  // of seeds
 };
 
-// Counts the buckets and writes the starts of the seeds, in no particular
-// order, into seeds[0 .. count-1]. Needs n >= 2, two different bytes and the
+// Counts the buckets and writes the starts of the seeds into
+// seeds[0 .. count-1], in stretches of 64 positions from the end of the
+// block to its start, each stretch's seeds in ascending order. Needs n >= 2, two different bytes and the
 // doubled block; seeds[] takes rotationSortSeedSlots(n) entries.
 SeedScan findSeeds(const std::uint8_t* doubled, std::uint32_t n, RotationStart* seeds) noexcept;
 

@@ -114,14 +114,25 @@ inline BucketStarts bucketStarts(const std::uint8_t* block, std::uint32_t n) noe
 }
 
 // One stable counting pass: writes the `count` starts of `from` into `to`
-// ordered by key[start], keeping the order of equal keys.
-inline void stableSortByByte(const RotationStart* from, RotationStart* to, std::uint32_t count,
-                             const std::uint8_t* key) noexcept {
-    ByteCounts next{};
-    for (std::uint32_t k = 0; k < count; ++k) ++next[key[from[k]]];
-    const BucketStarts start = startsFromCounts(next);
-    std::copy_n(start.begin(), kByteValues, next.begin());
-    for (std::uint32_t k = 0; k < count; ++k) to[next[key[from[k]]]++] = from[k];
+// ordered by key[start], keeping the order of equal keys; start[b] is where
+// those with key b begin. Two independent streams share the work: the front
+// half fills every bucket from its start upwards, the back half, read
+// backwards, from its end downwards, so together they fill each bucket
+// exactly. Runs of equal keys then make two chains of cursor updates, not one.
+inline void scatterByByte(const RotationStart* from, RotationStart* to, std::uint32_t count,
+                          const std::uint8_t* key, const BucketStarts& start) noexcept {
+    ByteCounts low;
+    ByteCounts high;
+    std::copy_n(start.begin(), kByteValues, low.begin());
+    std::copy_n(start.begin() + 1, kByteValues, high.begin());
+    const std::uint32_t half = count / 2;
+    for (std::uint32_t k = 0; k < half; ++k) {
+        const RotationStart front = from[k];
+        const RotationStart back = from[count - 1 - k];
+        to[low[key[front]]++] = front;
+        to[--high[key[back]]] = back;
+    }
+    if (count % 2 != 0) to[low[key[from[half]]]] = from[half];
 }
 
 }  // namespace tavrine
