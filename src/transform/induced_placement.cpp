@@ -131,35 +131,27 @@ TAVRINE_NOINLINE ByteCounts placeAscendingRotations(DoubledBlock block, Rotation
 // so the scan reads every row after it is final. Rotation p, the predecessor
 // of the rotation at row i in bucket b, is descending when its first byte is
 // above b, or equal to b while row i is descending. Each row read is final,
-// so the scan can take what it needs from it on the way: the last column and
-// the row of rotation 0, or the seeds among the predecessors.
-enum class ScanOutput {
-    rows,              // the rows, in sorted order
-    lastColumn,        // the last column and the row of rotation 0
-    seedsBySuccessor,  // the seeds, in the order of the rows of their successors
-};
-
+// so the scan also writes the last column, when asked for, and finds the row
+// of rotation 0.
 struct DescendingPass {
     ByteCounts next;  // next row of each bucket's descending rotations
     std::uint32_t primaryIndex = 0;
-    std::uint32_t gathered = 0;
 };
 
 // Rows first .. last-1, whose predecessors are descending when their first
-// byte is at least `lowest`. Unless the rows are the result, they are not
+// byte is at least `lowest`. With the last column written, the rows are not
 // needed after the scan, and a predecessor that is not descending is
 // written to next[a] all the same, which is not taken: if a < b, that row is
 // in a lower bucket, and if a = b (row i ascending), the descending rows of
 // bucket b are all placed; either way it is a row the scan has read.
-// Otherwise slot n is the sink.
-template <ScanOutput kOutput>
-void scanDescending(DoubledBlock block, RotationStart* rows, const PlacementOutput& out,
+// Without the last column the rows are the result, and slot n is the sink.
+template <bool kWriteLastColumn>
+void scanDescending(DoubledBlock block, RotationStart* rows, std::uint8_t* lastColumn,
                     std::uint32_t first, std::uint32_t last, std::uint32_t lowest,
                     DescendingPass& pass) noexcept {
     const std::uint8_t* before = block.d + block.n - 1;
     const std::uint32_t n = block.n;
     std::uint32_t primaryIndex = pass.primaryIndex;
-    std::uint32_t gathered = pass.gathered;
     for (std::uint32_t i = first; i < last; ++i) {
         const std::uint32_t s = rows[i];
         const std::uint32_t a = before[s];
@@ -167,59 +159,95 @@ void scanDescending(DoubledBlock block, RotationStart* rows, const PlacementOutp
         const std::uint32_t slot = pass.next[a];
         pass.next[a] = slot + descending;
         const auto p = static_cast<RotationStart>(block.predecessorOf(s));
-        if constexpr (kOutput == ScanOutput::rows) {
-            rows[platform::selectIf(descending != 0, slot, n)] = p;
-        } else {
+        if constexpr (kWriteLastColumn) {
             rows[slot] = p;
-        }
-        if constexpr (kOutput == ScanOutput::seedsBySuccessor) {
-            out.seeds[gathered] = p;
-            gathered += out.isSeed[p];
+            lastColumn[i] = static_cast<std::uint8_t>(a);
         } else {
-            primaryIndex = s == 0 ? i : primaryIndex;
+            rows[platform::selectIf(descending != 0, slot, n)] = p;
         }
-        if constexpr (kOutput == ScanOutput::lastColumn) out.lastColumn[i] = static_cast<std::uint8_t>(a);
+        primaryIndex = s == 0 ? i : primaryIndex;
     }
     pass.primaryIndex = primaryIndex;
-    pass.gathered = gathered;
 }
 
-template <ScanOutput kOutput>
+template <bool kWriteLastColumn>
 std::uint32_t placeDescendingRotations(DoubledBlock block, RotationStart* rows,
-                                       const PlacementOutput& out, const BucketStarts& start,
+                                       std::uint8_t* lastColumn, const BucketStarts& start,
                                        ByteRange bytes, const ByteCounts& ascendingStart) noexcept {
     DescendingPass pass;
     std::copy_n(start.begin(), kByteValues, pass.next.begin());
     for (std::uint32_t b = bytes.first; b <= bytes.last; ++b) {
-        scanDescending<kOutput>(block, rows, out, start[b], ascendingStart[b], b, pass);
-        scanDescending<kOutput>(block, rows, out, ascendingStart[b], start[b + 1], b + 1, pass);
+        scanDescending<kWriteLastColumn>(block, rows, lastColumn, start[b], ascendingStart[b], b,
+                                         pass);
+        scanDescending<kWriteLastColumn>(block, rows, lastColumn, ascendingStart[b], start[b + 1],
+                                         b + 1, pass);
     }
-    return kOutput == ScanOutput::seedsBySuccessor ? pass.gathered : pass.primaryIndex;
+    return pass.primaryIndex;
 }
 
 }  // namespace
 
-std::uint32_t induceFromSeeds(DoubledBlock block, RotationStart* rows, const PlacementOutput& out,
+std::uint32_t induceFromSeeds(DoubledBlock block, RotationStart* rows, std::uint8_t* lastColumn,
                               const BucketStarts& start, const RotationStart* seeds,
                               std::uint32_t count, std::uint32_t* work) noexcept {
     const ByteRange bytes = occupiedBuckets(start, block.n);
     const ByteCounts ascendingStart = placeAscendingRotations(
         block, rows, start, bytes, SeedGroups(block.d, seeds, count, work));
-    if (out.seeds != nullptr) {
-        return placeDescendingRotations<ScanOutput::seedsBySuccessor>(block, rows, out, start, bytes,
-                                                                      ascendingStart);
-    }
-    return out.lastColumn != nullptr
-               ? placeDescendingRotations<ScanOutput::lastColumn>(block, rows, out, start, bytes,
-                                                                  ascendingStart)
-               : placeDescendingRotations<ScanOutput::rows>(block, rows, out, start, bytes,
-                                                            ascendingStart);
+    return lastColumn != nullptr
+               ? placeDescendingRotations<true>(block, rows, lastColumn, start, bytes, ascendingStart)
+               : placeDescendingRotations<false>(block, rows, nullptr, start, bytes,
+                                                 ascendingStart);
 }
 
 std::uint32_t placeRotationsFromSeeds(const RotationWorkspace& ws, const SeedScan& scan,
                                       std::uint32_t n) noexcept {
-    return induceFromSeeds({ws.doubled, n}, ws.rows, PlacementOutput{ws.lastColumn, nullptr, nullptr},
-                           scan.start, ws.seeds, scan.count, ws.words);
+    return induceFromSeeds({ws.doubled, n}, ws.rows, ws.lastColumn, scan.start, ws.seeds,
+                           scan.count, ws.words);
+}
+
+// The induced sort's first step needs no rows afterwards, only the seeds
+// among the predecessors of the rows, in row order. It has a descending scan
+// of its own, defined after the others so that they keep their code and
+// their place.
+namespace {
+
+// Rows first .. last-1 as in scanDescending with the last column, writing
+// instead the predecessors that are seeds to gathered[], in row order.
+std::uint32_t gatherSeedsDescending(DoubledBlock block, RotationStart* rows, const std::uint8_t* isSeed,
+                                    std::uint32_t first, std::uint32_t last, std::uint32_t lowest,
+                                    ByteCounts& next, RotationStart* gathered, std::uint32_t taken) noexcept {
+    const std::uint8_t* before = block.d + block.n - 1;
+    for (std::uint32_t i = first; i < last; ++i) {
+        const std::uint32_t s = rows[i];
+        const std::uint32_t a = before[s];
+        const std::uint32_t slot = next[a];
+        next[a] = slot + static_cast<std::uint32_t>(a >= lowest);
+        const auto p = static_cast<RotationStart>(block.predecessorOf(s));
+        rows[slot] = p;
+        gathered[taken] = p;
+        taken += isSeed[p];
+    }
+    return taken;
+}
+
+}  // namespace
+
+std::uint32_t gatherSeedsBySuccessor(DoubledBlock block, RotationStart* rows, const BucketStarts& start,
+                                     const RotationStart* seeds, std::uint32_t count, std::uint32_t* work,
+                                     const std::uint8_t* isSeed, RotationStart* gathered) noexcept {
+    const ByteRange bytes = occupiedBuckets(start, block.n);
+    const ByteCounts ascendingStart = placeAscendingRotations(
+        block, rows, start, bytes, SeedGroups(block.d, seeds, count, work));
+    ByteCounts next;
+    std::copy_n(start.begin(), kByteValues, next.begin());
+    std::uint32_t taken = 0;
+    for (std::uint32_t b = bytes.first; b <= bytes.last; ++b) {
+        taken = gatherSeedsDescending(block, rows, isSeed, start[b], ascendingStart[b], b, next,
+                                      gathered, taken);
+        taken = gatherSeedsDescending(block, rows, isSeed, ascendingStart[b], start[b + 1], b + 1,
+                                      next, gathered, taken);
+    }
+    return taken;
 }
 
 }  // namespace tavrine

@@ -25,25 +25,24 @@ namespace tavrine {
 std::uint32_t placeRotationsFromSeeds(const RotationWorkspace& ws, const SeedScan& scan,
                                       std::uint32_t n) noexcept;
 
-// What the descending pass takes from the rows as it reads them, beside the
-// rows themselves: the last column (n bytes) when lastColumn is set; or, when
-// seeds is set, the predecessors marked in isSeed (n bytes), in row order,
-// written to seeds. With neither, the rows are the result.
-struct PlacementOutput {
-    std::uint8_t* lastColumn;
-    const std::uint8_t* isSeed;
-    RotationStart* seeds;
-};
-
 // Both passes over block.d (doubled) from the `count` seeds in the order
-// given, which must at least be that of their first two bytes. With the
-// seeds in sorted order every rotation is sorted; with them ordered by their
-// first two bytes only, every rotation is ordered by its bytes up to and
-// including the first two of the next seed at or after it. Returns the row
-// of rotation 0, or how many seeds were gathered. rows takes n + 1 slots,
-// `work` 2 * count + 2 words.
-std::uint32_t induceFromSeeds(DoubledBlock block, RotationStart* rows, const PlacementOutput& out,
+// given, which must at least be that of their first two bytes: writes the
+// rows (or the last column, when given) and returns the row of rotation 0.
+// With the seeds in sorted order every rotation is; with them ordered by
+// their first two bytes only, every rotation is ordered by its bytes up to
+// and including the first two of the next seed at or after it. rows takes
+// n + 1 slots, `work` 2 * count + 2 words.
+std::uint32_t induceFromSeeds(DoubledBlock block, RotationStart* rows, std::uint8_t* lastColumn,
                               const BucketStarts& start, const RotationStart* seeds,
                               std::uint32_t count, std::uint32_t* work) noexcept;
+
+// The induced sort's first step: both passes from the `count` seeds ordered
+// by their first two bytes, as induceFromSeeds without the last column, but
+// writing instead, in row order, the predecessors of the rows that are seeds
+// (marked in isSeed, n bytes) to gathered[]: the seeds in the order of their
+// successors. Leaves the rows in no useful order; returns how many it wrote.
+std::uint32_t gatherSeedsBySuccessor(DoubledBlock block, RotationStart* rows, const BucketStarts& start,
+                                     const RotationStart* seeds, std::uint32_t count, std::uint32_t* work,
+                                     const std::uint8_t* isSeed, RotationStart* gathered) noexcept;
 
 }  // namespace tavrine

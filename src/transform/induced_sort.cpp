@@ -111,8 +111,8 @@ void sortSeedsByInduction(const RotationWorkspace& ws, const SeedScan& scan, std
     // their successors, and a stable pass by first byte then puts them in
     // order of their seed substrings.
     [[maybe_unused]] const std::uint32_t gathered =
-        induceFromSeeds(block, ws.rows, PlacementOutput{nullptr, isSeed, spare}, scan.start, seeds,
-                        count, arenas.words.take(2 * static_cast<std::size_t>(count) + 2));
+        gatherSeedsBySuccessor(block, ws.rows, scan.start, seeds, count,
+                               arenas.words.take(2 * static_cast<std::size_t>(count) + 2), isSeed, spare);
     assert(gathered == count);
     scatterByByte(spare, seeds, count, block.d, buckets.byFirstByte);
     Name* nameAt = arenas.starts.take(n / 2 + 1);
