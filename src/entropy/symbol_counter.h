@@ -32,7 +32,7 @@ public:
     // modelUpdate(symbol).
     void count(std::uint32_t symbol) noexcept {
         endPeriodIfDue();
-        --untilRescale_;
+        --tally_;
         accumFreq_[symbol] = static_cast<std::uint16_t>(accumFreq_[symbol] + step_);
     }
 
@@ -41,14 +41,13 @@ public:
     // of loads and stores of one counter. The counters wrap at 2^16 either way.
     void countZero() noexcept {
         endPeriodIfDue();
-        --untilRescale_;
-        zeroAdded_ += static_cast<std::uint32_t>(step_);
+        tally_ += zeroStep_;
     }
 
     // Hands the counters back to the model.
     void store() noexcept {
         addGatheredZeros();
-        model_->untilRescale = untilRescale_;
+        model_->untilRescale = untilRescale();
     }
 
     const std::uint16_t* cumFreq() const noexcept { return cumFreq_; }
@@ -64,21 +63,26 @@ private:
     static constexpr std::uint32_t kDominantZeroTop = coding::kTotal * 3 / 4;
 
     void endPeriodIfDue() noexcept {
-        if (untilRescale_ <= 0) [[unlikely]] {
+        if (untilRescale() <= 0) [[unlikely]] {
             store();
             rescaleModel(model_, index_);
             load();
         }
     }
 
+    // The updates left until the model's period ends: the tally's low half.
+    std::int32_t untilRescale() const noexcept { return static_cast<std::int32_t>(tally_); }
+
     void addGatheredZeros() noexcept {
-        accumFreq_[0] = static_cast<std::uint16_t>(accumFreq_[0] + zeroAdded_);
-        zeroAdded_ = 0;
+        const auto zeroAdded = static_cast<std::uint32_t>(tally_ >> 32);
+        accumFreq_[0] = static_cast<std::uint16_t>(accumFreq_[0] + zeroAdded);
+        tally_ = static_cast<std::uint32_t>(tally_);
     }
 
     void load() noexcept {
-        untilRescale_ = model_->untilRescale;
+        tally_ = static_cast<std::uint32_t>(model_->untilRescale);
         step_ = model_->step;
+        zeroStep_ = (std::uint64_t{static_cast<std::uint32_t>(step_)} << 32) - 1;
         for (std::uint32_t s = 0; s < tops_.size(); ++s) tops_[s] = cumFreq_[s + 1];
         endOfBlockBase_ = cumFreq_[kEndOfBlock];
         indexed_ = index_ != nullptr && ByteSymbolIndex::worthKeeping(*model_);
@@ -88,9 +92,13 @@ private:
     ByteSymbolIndex* index_;
     const std::uint16_t* cumFreq_;
     std::uint16_t* accumFreq_;
-    std::int32_t untilRescale_ = 0;
+    // Two counters in one register: the low half the updates left until the
+    // period ends, the high half symbol 0's additions not yet in
+    // accumFreq_[0]. countZero updates both with one addition of zeroStep_;
+    // the low half is positive before every update, so it never borrows.
+    std::uint64_t tally_ = 0;
+    std::uint64_t zeroStep_ = 0;  // step in the high half, minus one
     std::int32_t step_ = 0;
-    std::uint32_t zeroAdded_ = 0;  // symbol 0's additions not yet in accumFreq_[0]
     std::array<std::uint32_t, 3> tops_{};
     std::uint32_t endOfBlockBase_ = 0;
     bool indexed_ = false;
