@@ -66,14 +66,17 @@ void buildKeys(const std::uint8_t* d, const RotationStart* seeds, std::uint32_t 
     }
 }
 
-// One stable counting pass on `digit` from keys to sorted. Two independent
-// streams share the work: the front half of the keys fills every bucket from
-// its start upwards, the back half, read backwards, from its end downwards,
-// so together they fill each bucket exactly and keep the order of equal
-// digits. Runs of equal digits, common in text, then make two chains of
-// counter updates instead of one.
+// One stable counting pass on `digit` from keys to sorted, through
+// `destinations` (count entries). Two independent streams find the places:
+// the front half of the keys fills every bucket from its start upwards, the
+// back half, read backwards, from its end downwards, so together they fill
+// each bucket exactly and keep the order of equal digits. Runs of equal
+// digits, common in text, then make two chains of counter updates instead of
+// one. The keys move in a pass of their own: scattered stores, whose
+// addresses come late, held up the counters' loads after them.
 void countingPass(KeyArray keys, KeyArray sorted, std::uint32_t count, std::uint32_t digit,
-                  const std::array<std::uint32_t, kByteValues>& histogram) noexcept {
+                  const std::array<std::uint32_t, kByteValues>& histogram,
+                  RotationStart* destinations) noexcept {
     std::array<std::uint32_t, kByteValues> low;
     std::array<std::uint32_t, kByteValues> high;
     std::uint32_t total = 0;
@@ -84,21 +87,21 @@ void countingPass(KeyArray keys, KeyArray sorted, std::uint32_t count, std::uint
     }
     const std::uint32_t half = count / 2;
     for (std::uint32_t k = 0; k < half; ++k) {
-        const std::uint64_t front = keys[k];
-        const std::uint64_t back = keys[count - 1 - k];
-        sorted.set(low[digitOf(front, digit)]++, front);
-        sorted.set(--high[digitOf(back, digit)], back);
+        destinations[k] = static_cast<RotationStart>(low[digitOf(keys[k], digit)]++);
+        destinations[count - 1 - k] =
+            static_cast<RotationStart>(--high[digitOf(keys[count - 1 - k], digit)]);
     }
-    if (count % 2 != 0) sorted.set(low[digitOf(keys[half], digit)], keys[half]);
+    if (count % 2 != 0) destinations[half] = static_cast<RotationStart>(low[digitOf(keys[half], digit)]);
+    for (std::uint32_t k = 0; k < count; ++k) sorted.set(destinations[k], keys[k]);
 }
 
 // Sorts the keys on their radix bytes, least significant digit first; a digit
 // that all keys share needs no pass. Returns the array that holds the sorted keys.
 KeyArray radixSortKeys(KeyArray keys, KeyArray spare, std::uint32_t count,
-                       const Histograms& histograms) noexcept {
+                       const Histograms& histograms, RotationStart* destinations) noexcept {
     for (std::uint32_t digit = 0; digit < kRadixBytes; ++digit) {
         if (histograms[digit][digitOf(keys[0], digit)] == count) continue;
-        countingPass(keys, spare, count, digit, histograms[digit]);
+        countingPass(keys, spare, count, digit, histograms[digit], destinations);
         std::swap(keys, spare);
     }
     return keys;
@@ -213,7 +216,8 @@ bool sortSeedsByComparison(const std::uint8_t* doubled, std::uint32_t n, Rotatio
     } else {
         Histograms histograms{};
         buildKeys(doubled, seeds, count, keys, histograms);
-        sorted = radixSortKeys(keys, spare, count, histograms);
+        // The keys hold the seeds' starts, so the seeds' slots are free.
+        sorted = radixSortKeys(keys, spare, count, histograms, seeds);
     }
     // The other key array is free again for the group list.
     std::uint32_t* groups = sorted.words() == keys.words() ? spare.words() : keys.words();
