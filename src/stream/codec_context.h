@@ -137,6 +137,14 @@ public:
                                            std::uint8_t* out, std::uint8_t* record,
                                            PendingBlock& pending);
 
+    // decodeNextBlock for a block whose walk no next block would hide (the
+    // last one, or one before a short last one): the walk that `pending`
+    // holds steps beside its range decoding, and the call writes the bytes
+    // of both blocks.
+    BlockVerdict decodeNextBlockWalkedNow(BlockHeader header, const std::uint8_t* payload,
+                                          std::uint8_t* out, std::uint8_t* record,
+                                          PendingBlock& pending);
+
     // decodeNextBlock up to its inverse sort: the record restored into
     // `record` and its primary index checked, the steps that chain the
     // stream's state. When it returns decoded, InverseBlockSort of the record
@@ -169,6 +177,13 @@ public:
     int decodeLoop(const DecodeCall& call);
 
 private:
+    // The range decoding and inverse move-to-front of a coded block into
+    // `record`, ranked into `ranks` and counted, with the walk that `pending`
+    // holds stepped along and then finished; the primary index is checked.
+    BlockVerdict decodeRecordBesideWalk(BlockHeader header, const std::uint8_t* payload,
+                                        std::uint8_t* record, std::uint16_t* ranks,
+                                        RecordByteCounts& counts, PendingBlock& pending);
+
     // The inverse block sort's table, for blocks of up to `length` bytes; it
     // grows with the largest block of the call and is reused by every block.
     std::uint16_t* inverseSortTable(std::uint32_t length);

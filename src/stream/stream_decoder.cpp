@@ -151,14 +151,19 @@ bool StreamDecoder::decodeBlock(BlockHeader header, const std::uint8_t* payload,
                                 OutputWindow& out, bool overlap, PendingBlock& pending) {
     const std::uint32_t len = header.decodedLength;
     const bool direct = held() == 0 && out.left() >= len;
-    if (!direct || !overlap) pending.finish();
+    if (!direct) pending.finish();
     std::uint8_t* target = direct ? out.data + out.pos : holdingBuffer();
     // An overrun is refused here as well: the one-shot decoder, too, fails
     // the call at that block, though it keeps the blocks before it.
-    const BlockVerdict verdict =
-        direct && overlap
-            ? context_.decodeNextBlockOverlapped(header, payload, target, record_.data(), pending)
-            : context_.decodeNextBlock(header, payload, target, record_.data());
+    std::uint8_t* record = record_.data();
+    BlockVerdict verdict = BlockVerdict::decoded;
+    if (!direct) {
+        verdict = context_.decodeNextBlock(header, payload, target, record);
+    } else if (overlap) {
+        verdict = context_.decodeNextBlockOverlapped(header, payload, target, record, pending);
+    } else {
+        verdict = context_.decodeNextBlockWalkedNow(header, payload, target, record, pending);
+    }
     if (verdict != BlockVerdict::decoded) return false;
     if (direct) {
         out.pos += len;
