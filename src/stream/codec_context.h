@@ -135,7 +135,9 @@ public:
     // block's bytes, which the next call or pending.finish() writes to out.
     BlockVerdict decodeNextBlockOverlapped(BlockHeader header, const std::uint8_t* payload,
                                            std::uint8_t* out, std::uint8_t* record,
-                                           PendingBlock& pending);
+                                           PendingBlock& pending) {
+        return decodeBesideWalk(header, payload, out, record, pending, false);
+    }
 
     // decodeNextBlock for a block whose walk no next block would hide (the
     // last one, or one before a short last one): the walk that `pending`
@@ -143,7 +145,9 @@ public:
     // of both blocks.
     BlockVerdict decodeNextBlockWalkedNow(BlockHeader header, const std::uint8_t* payload,
                                           std::uint8_t* out, std::uint8_t* record,
-                                          PendingBlock& pending);
+                                          PendingBlock& pending) {
+        return decodeBesideWalk(header, payload, out, record, pending, true);
+    }
 
     // decodeNextBlock up to its inverse sort: the record restored into
     // `record` and its primary index checked, the steps that chain the
@@ -177,12 +181,11 @@ public:
     int decodeLoop(const DecodeCall& call);
 
 private:
-    // The range decoding and inverse move-to-front of a coded block into
-    // `record`, ranked into `ranks` and counted, with the walk that `pending`
-    // holds stepped along and then finished; the primary index is checked.
-    BlockVerdict decodeRecordBesideWalk(BlockHeader header, const std::uint8_t* payload,
-                                        std::uint8_t* record, std::uint16_t* ranks,
-                                        RecordByteCounts& counts, PendingBlock& pending);
+    // The two above: the block decoded with the walk that `pending` holds
+    // stepped beside it, then inverse sorted at once or left pending.
+    BlockVerdict decodeBesideWalk(BlockHeader header, const std::uint8_t* payload,
+                                  std::uint8_t* out, std::uint8_t* record, PendingBlock& pending,
+                                  bool walkNow);
 
     // The inverse block sort's table, for blocks of up to `length` bytes; it
     // grows with the largest block of the call and is reused by every block.

@@ -79,14 +79,22 @@ BlockVerdict CodecContext::decodeNextBlock(BlockHeader header, const std::uint8_
 }
 
 // The walk of the block before steps along while this one's record is
-// decoded and finishes after it, before the caller may grow the walk table.
-BlockVerdict CodecContext::decodeRecordBesideWalk(BlockHeader header, const std::uint8_t* payload,
-                                                  std::uint8_t* record, std::uint16_t* ranks,
-                                                  RecordByteCounts& counts,
-                                                  PendingBlock& pending) {
+// decoded and finishes after it, before the walk table may be grown for this
+// block. A walk left to run alone takes the inverse sort's own, two chains
+// from both ends, rather than the prepared table's one chain.
+BlockVerdict CodecContext::decodeBesideWalk(BlockHeader header, const std::uint8_t* payload,
+                                            std::uint8_t* out, std::uint8_t* record,
+                                            PendingBlock& pending, bool walkNow) {
     const std::uint32_t len = header.decodedLength;
     const std::uint32_t n = len + kRecordOverhead;
     const std::uint32_t payloadLength = header.size - kBlockHeaderSize;
+    if (payloadLength == n) {
+        pending.finish();
+        return decodeNextBlock(header, payload, out, record);
+    }
+    std::uint16_t* table = inverseSortTable(len);
+    std::uint16_t* ranks = recordRankSlots(table, len);
+    RecordByteCounts counts;
     std::uint32_t count = 0;
     // The first block, or one after a stored block, has no walk to take along.
     const bool whole =
@@ -97,47 +105,13 @@ BlockVerdict CodecContext::decodeRecordBesideWalk(BlockHeader header, const std:
                                         count, ranks, counts, pending.walk());
     pending.finish();
     if (!whole) return BlockVerdict::overrun;
-    return checkRestoredRecord(record, count, len);
-}
-
-BlockVerdict CodecContext::decodeNextBlockOverlapped(BlockHeader header,
-                                                     const std::uint8_t* payload,
-                                                     std::uint8_t* out, std::uint8_t* record,
-                                                     PendingBlock& pending) {
-    const std::uint32_t len = header.decodedLength;
-    const std::uint32_t n = len + kRecordOverhead;
-    if (header.size - kBlockHeaderSize == n) {
-        pending.finish();
-        return decodeNextBlock(header, payload, out, record);
-    }
-    std::uint16_t* ranks = recordRankSlots(inverseSortTable(len), len);
-    RecordByteCounts counts;
-    const BlockVerdict verdict =
-        decodeRecordBesideWalk(header, payload, record, ranks, counts, pending);
+    const BlockVerdict verdict = checkRestoredRecord(record, count, len);
     if (verdict != BlockVerdict::decoded) return verdict;
-    pending.walk() = PrepareBlockWalk(out, record, n, ranks, counts, blockWalkTable(len));
-    return BlockVerdict::decoded;
-}
-
-// A walk left to run alone takes the inverse sort's own, two chains from
-// both ends, rather than the prepared table's one chain.
-BlockVerdict CodecContext::decodeNextBlockWalkedNow(BlockHeader header,
-                                                    const std::uint8_t* payload,
-                                                    std::uint8_t* out, std::uint8_t* record,
-                                                    PendingBlock& pending) {
-    const std::uint32_t len = header.decodedLength;
-    const std::uint32_t n = len + kRecordOverhead;
-    if (header.size - kBlockHeaderSize == n) {
-        pending.finish();
-        return decodeNextBlock(header, payload, out, record);
+    if (walkNow) {
+        InverseBlockSortRanked(out, record, n, table, counts);
+    } else {
+        pending.walk() = PrepareBlockWalk(out, record, n, ranks, counts, blockWalkTable(len));
     }
-    std::uint16_t* table = inverseSortTable(len);
-    std::uint16_t* ranks = recordRankSlots(table, len);
-    RecordByteCounts counts;
-    const BlockVerdict verdict =
-        decodeRecordBesideWalk(header, payload, record, ranks, counts, pending);
-    if (verdict != BlockVerdict::decoded) return verdict;
-    InverseBlockSortRanked(out, record, n, table, counts);
     return BlockVerdict::decoded;
 }
 
