@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "entropy/byte_symbol_index.h"
 #include "entropy/frequency_model.h"
 #include "platform/heap.h"
 
@@ -201,20 +202,39 @@ TEST(FrequencyModel, PeriodsDoubleUpToTheTargetWhateverIsCoded) {
     }
 }
 
-TEST(FrequencyModel, EveryRebuildKeepsFrequenciesPositiveAndTheLookupExact) {
-    ScopedModel model;
-    ASSERT_TRUE(model.init());
-    FrequencyModel& m = model.m;
-    std::mt19937 rng(7);
-    std::geometric_distribution<int> skew(0.05);
-    for (int update = 0; update < 6000; ++update) {
-        const std::vector<std::uint16_t> before = codingTable(m);
-        tavrine::modelUpdate(&m, std::min(skew(rng), 255));
-        if (codingTable(m) == before) continue;
-        ASSERT_EQ(m.cumFreq[kModelSymbols], kModelTotal);
-        for (std::int32_t s = 0; s < kModelSymbols; ++s) ASSERT_GE(frequencyOf(m, s), 1);
-        expectFindSymbolAgreesWithTable(m);
-        ASSERT_EQ(lookupTable(m), literalLookupTable(m)) << "update " << update;
+// The decoder's value-to-symbol index, rebuilt from the same coding table,
+// agrees with it on every value it covers.
+void expectIndexAgreesWithTable(const FrequencyModel& m) {
+    tavrine::ByteSymbolIndex index;
+    index.rebuild(m);
+    const std::uint32_t first = m.cumFreq[tavrine::ByteSymbolIndex::kFirstSymbol];
+    for (std::uint32_t v = first; v < m.cumFreq[tavrine::kEndOfBlock]; ++v) {
+        ASSERT_EQ(index.symbolAt(v),
+                  static_cast<std::uint32_t>(tavrine::modelFindSymbol(&m, static_cast<std::int32_t>(v))))
+            << "value " << v;
+    }
+}
+
+// Skewed symbols, as move-to-front gives them, and evenly spread ones, whose
+// byte symbols take most of the table.
+TEST(FrequencyModel, EveryRebuildKeepsFrequenciesPositiveAndTheLookupsExact) {
+    for (const bool skewed : {true, false}) {
+        ScopedModel model;
+        ASSERT_TRUE(model.init());
+        FrequencyModel& m = model.m;
+        std::mt19937 rng(7);
+        std::geometric_distribution<int> skew(0.05);
+        std::uniform_int_distribution<int> even(0, 255);
+        for (int update = 0; update < 6000; ++update) {
+            const std::vector<std::uint16_t> before = codingTable(m);
+            tavrine::modelUpdate(&m, skewed ? std::min(skew(rng), 255) : even(rng));
+            if (codingTable(m) == before) continue;
+            ASSERT_EQ(m.cumFreq[kModelSymbols], kModelTotal);
+            for (std::int32_t s = 0; s < kModelSymbols; ++s) ASSERT_GE(frequencyOf(m, s), 1);
+            expectFindSymbolAgreesWithTable(m);
+            ASSERT_EQ(lookupTable(m), literalLookupTable(m)) << "update " << update;
+            expectIndexAgreesWithTable(m);
+        }
     }
 }
 

@@ -2,26 +2,46 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace tavrine {
+
+namespace {
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint32_t kWordBytes = sizeof(std::uint64_t);
+constexpr std::uint32_t kTopByteShift = 56;
+
+}  // namespace
 
 // Every byte symbol has a frequency of at least 1, so the intervals of
 // symbols kFirstSymbol..255 tile the values cumFreq[kFirstSymbol] ..
-// cumFreq[256]-1 exactly. Symbols are
-// filled in ascending order, each in whole 16-byte pieces from the start of its
-// interval: a piece that runs past the interval's end is overwritten by the
-// next symbol, and the last one runs into the slack behind the table. The
-// early periods rebuild the table every few dozen symbols, so this matters.
+// cumFreq[256]-1 exactly, and each later symbol's interval starts at a value
+// of its own. The table is built without a branch per symbol, which the early
+// periods' frequent rebuilds would pay in mispredictions: a 1 marks where each
+// symbol after the first begins, and running sums of the marks, from
+// kFirstSymbol on, give every value its symbol. The sums go eight entries at
+// a time: the product of a word of marks with kEveryByte holds in byte k the
+// marks of bytes 0..k (little-endian, whatever the host), and no byte
+// overflows, since no sum passes 255. The last word may run up to seven
+// entries past the table's end, into the slack behind it.
 void ByteSymbolIndex::rebuild(const FrequencyModel& model) noexcept {
-    constexpr std::uint64_t kEveryByte = 0x0101010101010101;
     const std::uint16_t* cumFreq = model.cumFreq;
-    for (std::uint32_t symbol = kFirstSymbol; symbol < static_cast<std::uint32_t>(kEndOfBlock);
+    const std::uint32_t first = cumFreq[kFirstSymbol];
+    const std::uint32_t end = cumFreq[kEndOfBlock];
+    const std::uint32_t words = (end - first + kWordBytes - 1) / kWordBytes;
+    std::uint8_t* marks = entries_.data() + first;
+    std::memset(marks, 0, std::size_t{words} * kWordBytes);
+    for (std::uint32_t symbol = kFirstSymbol + 1; symbol < static_cast<std::uint32_t>(kEndOfBlock);
          ++symbol) {
-        // Every byte of the word is the symbol, whatever the byte order.
-        const std::uint64_t word = kEveryByte * symbol;
-        const std::array<std::uint64_t, kFillWidth / sizeof(word)> fill{word, word};
-        for (std::uint32_t v = cumFreq[symbol]; v < cumFreq[symbol + 1]; v += kFillWidth) {
-            std::memcpy(entries_.data() + v, fill.data(), kFillWidth);
-        }
+        entries_[cumFreq[symbol]] = 1;
+    }
+    std::uint64_t symbol = kFirstSymbol;
+    for (std::uint32_t w = 0; w < words; ++w) {
+        std::uint8_t* at = marks + std::size_t{w} * kWordBytes;
+        const std::uint64_t sums = platform::loadLittleEndian64(at) * kEveryByte;
+        platform::storeLittleEndian64(at, sums + symbol * kEveryByte);
+        symbol += sums >> kTopByteShift;
     }
 }
 

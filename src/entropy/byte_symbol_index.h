@@ -32,10 +32,10 @@ public:
     std::uint32_t symbolAt(std::uint32_t value) const noexcept { return entries_[value]; }
 
 private:
-    // The fill stores sixteen entries at a time and may run up to fifteen
+    // The rebuild writes eight entries at a time and may run up to seven
     // past the last symbol's interval.
-    static constexpr std::uint32_t kFillWidth = 16;
-    std::array<std::uint8_t, coding::kTotal + kFillWidth> entries_;
+    static constexpr std::uint32_t kSlack = 8;
+    std::array<std::uint8_t, coding::kTotal + kSlack> entries_;
 };
 
 }  // namespace tavrine
