@@ -32,6 +32,7 @@ void ByteSymbolIndex::rebuild(const FrequencyModel& model) noexcept {
     const std::uint32_t words = (end - first + kWordBytes - 1) / kWordBytes;
     std::uint8_t* marks = entries_.data() + first;
     std::memset(marks, 0, std::size_t{words} * kWordBytes);
+#pragma GCC unroll 4
     for (std::uint32_t symbol = kFirstSymbol + 1; symbol < static_cast<std::uint32_t>(kEndOfBlock);
          ++symbol) {
         entries_[cumFreq[symbol]] = 1;

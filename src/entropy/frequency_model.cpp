@@ -73,8 +73,11 @@ constexpr void rebuild(FrequencyModel* model, LookupRebuild lookup) noexcept {
     model->interval = nextInterval(model->interval, model->targetInterval);
 
     // The coding table, from the top down: what the symbols below s counted.
+    // Unrolled: the loop's own steps were a third of its work, at every
+    // period end of both coders.
     const std::int32_t total = modelTotal(model);
     std::int32_t remaining = total;
+#pragma GCC unroll 4
     for (std::int32_t s = model->symbolCount - 1; s >= 1; --s) {
         remaining -= model->accumFreq[s];
         model->cumFreq[s] = static_cast<std::uint16_t>(remaining);
