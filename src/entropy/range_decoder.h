@@ -95,8 +95,8 @@ public:
         return true;
     }
 
-    // True while the model expects long runs of symbol 0, which tryDecodeZero
-    // takes faster than decodeSymbol.
+    // True while symbol 0 is frequent enough (SymbolCounter::zeroDominates)
+    // that testing for it first with tryDecodeZero pays.
     bool zeroDominates() const noexcept { return counter_.zeroDominates(); }
 
     // Decodes symbol 0, narrowing and counting, when it comes next; otherwise
