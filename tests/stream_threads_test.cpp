@@ -4,6 +4,7 @@
 // also for damaged and truncated streams. These run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -156,6 +157,26 @@ TEST(StreamingThreads, APrimaryIndexPastTheBlockIsReportedBeforeLaterDamage) {
     }
     ASSERT_TRUE(found);
     expectSameAsOneThread(bad, "primary index past the block, then a bad header");
+
+    // Workers write the blocks behind the one at fault straight into the
+    // host's window; once the call has failed, the window is the host's
+    // again, and ThreadSanitizer sees any step still writing into it.
+    for (const std::uint32_t threads : kThreadCounts) {
+        for (int round = 0; round < 8; ++round) {
+            tavrine_decoder* decoder = nullptr;
+            ASSERT_EQ(tavrine_decoder_create(&decoder), TAVRINE_OK);
+            ASSERT_EQ(tavrine_decoder_set_threads(decoder, threads), TAVRINE_OK);
+            tavrine::testing::startThreadsFrom(decoder, 0);
+            Bytes window(30 * kBlock);
+            tavrine_out_buffer out{window.data(), window.size(), 0};
+            tavrine_in_buffer in{bad.data(), bad.size(), 0};
+            EXPECT_EQ(tavrine_decode_stream(decoder, &out, &in, TAVRINE_END, nullptr), TAVRINE_CORRUPT);
+            std::fill(window.begin(), window.end(), std::uint8_t{0x5A});
+            EXPECT_EQ(std::count(window.begin(), window.end(), std::uint8_t{0x5A}),
+                      static_cast<std::ptrdiff_t>(window.size()));
+            tavrine_decoder_free(decoder);
+        }
+    }
 }
 
 TEST(StreamingThreads, FlushWaitsForTheWorkersAndGivesTheOneThreadStream) {

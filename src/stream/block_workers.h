@@ -8,9 +8,9 @@
 // and one state per thread whatever the stream's length, and nothing is
 // allocated per block. Steps start in the order the jobs were given.
 //
-// One caller thread uses back(), submit(), frontReady(), front() and pop();
-// a step touches a job only between its submit() and the moment the step is
-// marked done, under the mutex that front() also takes.
+// One caller thread uses back(), submit(), frontReady(), front(), pop() and
+// finishSteps(); a step touches a job only between its submit() and the
+// moment the step is marked done, under the mutex that front() also takes.
 #pragma once
 
 #include <atomic>
@@ -92,29 +92,20 @@ public:
     // step threw. Precondition: !empty().
     Job& front() {
         const std::size_t at = slot(head_);
-        {
-            std::unique_lock lock(mutex_);
-            WatchDeadline deadline;
-            while (!done_[at]) {
-                if (queued_ == 0) {
-                    // As a worker does, it watches a while before it sleeps;
-                    // another job's step may end first.
-                    const std::uint64_t seen = completed_.load(std::memory_order_relaxed);
-                    lock.unlock();
-                    const bool changed = watchForChange(completed_, seen, deadline.until());
-                    lock.lock();
-                    if (!changed && !done_[at] && queued_ == 0) stepDone_.wait(lock);
-                    continue;
-                }
-                const std::size_t next = takeNextQueued();
-                lock.unlock();
-                runStep(callerState_, next);
-                lock.lock();
-            }
-        }
+        waitForStep(at);
         if (errors_[at]) std::rethrow_exception(errors_[at]);
         return jobs_[at];
     }
+
+    // Waits until every job given has had its step, as front() waits for
+    // the oldest, and keeps what the steps threw with their jobs: after it no
+    // step touches a job or what a job points to.
+    void finishSteps() {
+        for (std::size_t k = 0; k < inFlight_; ++k) waitForStep(slot(head_ + k));
+    }
+
+    // Jobs the ring holds at most.
+    std::size_t depth() const noexcept { return jobs_.size(); }
 
     // Frees front()'s job for back(). Precondition: !empty() and its step done.
     void pop() noexcept {
@@ -133,6 +124,29 @@ private:
         nextToStart_ = slot(nextToStart_ + 1);
         --queued_;
         return at;
+    }
+
+    // Returns once the step of the job at `at` is done; meanwhile the
+    // caller's thread runs the steps not yet started, oldest first.
+    void waitForStep(std::size_t at) {
+        std::unique_lock lock(mutex_);
+        WatchDeadline deadline;
+        while (!done_[at]) {
+            if (queued_ == 0) {
+                // As a worker does, it watches a while before it sleeps;
+                // another job's step may end first.
+                const std::uint64_t seen = completed_.load(std::memory_order_relaxed);
+                lock.unlock();
+                const bool changed = watchForChange(completed_, seen, deadline.until());
+                lock.lock();
+                if (!changed && !done_[at] && queued_ == 0) stepDone_.wait(lock);
+                continue;
+            }
+            const std::size_t next = takeNextQueued();
+            lock.unlock();
+            runStep(callerState_, next);
+            lock.lock();
+        }
     }
 
     void runStep(State& state, std::size_t at) {

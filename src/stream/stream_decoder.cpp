@@ -18,6 +18,10 @@ namespace {
 struct InverseJob {
     platform::HeapArray<std::uint8_t> record{kDecodeRecordCapacity};
     platform::HeapArray<std::uint8_t> output{kMaxDecodedBlock};
+    // Where the inverse sort writes: `output`, or, for a direct job, the
+    // caller's window at the place where the block's bytes go out.
+    std::uint8_t* target = nullptr;
+    bool direct = false;
     std::uint32_t length = 0;
     std::uint32_t delivered = 0;
     std::uint64_t sequence = 0;  // the block's place among those given to the workers
@@ -70,7 +74,7 @@ void restoreAndInverseSort(InverseTable& table, InverseJob& job) {
         table.entries.reset();
         table.entries = platform::HeapArray<std::uint16_t>(needed);
     }
-    InverseBlockSort(job.output.data(), job.record.data(), job.length + kRecordOverhead,
+    InverseBlockSort(job.target, job.record.data(), job.length + kRecordOverhead,
                      table.entries.data());
 }
 
@@ -266,13 +270,35 @@ void StreamDecoder::decodeHere(OutputWindow& out, InputWindow& in, std::size_t& 
     heldBack = held();
 }
 
-bool StreamDecoder::submitBlock(BlockHeader header, const std::uint8_t* payload) {
+// The caller's window serves a block directly when the bytes of every block
+// given before it and its own fit there, and when at least as many whole
+// blocks as the ring holds follow it in the input: the call then reaches its
+// end only after the block is out, without waiting for it.
+std::uint8_t* StreamDecoder::directTarget(const OutputWindow& out, const InputWindow& in,
+                                          BlockHeader header) const noexcept {
+    if (out.left() < workerBytes_ + header.decodedLength) return nullptr;
+    // A block gathered into block_ has left the input already.
+    std::size_t at = in.pos + (gathered_ == 0 ? header.size : 0);
+    for (std::size_t k = 0; k < workers_->depth(); ++k) {
+        if (in.size - at < kBlockHeaderSize) return nullptr;
+        const std::uint32_t size = readBlockHeader(in.data + at).size;
+        if (size < kBlockHeaderSize || in.size - at < size) return nullptr;
+        at += size;
+    }
+    return out.data + out.pos + workerBytes_;
+}
+
+bool StreamDecoder::submitBlock(BlockHeader header, const std::uint8_t* payload,
+                                std::uint8_t* direct) {
     InverseJob& job = workers_->back();
     // An overrun is refused here as well, as decodeBlock() refuses it.
     if (context_.decodeNextPositions(header, payload, job.record.data()) !=
         BlockVerdict::decoded) {
         return false;
     }
+    job.direct = direct != nullptr;
+    job.target = job.direct ? direct : job.output.data();
+    directJobs_ += job.direct ? 1 : 0;
     job.length = header.decodedLength;
     job.delivered = 0;
     job.sequence = submitted_++;
@@ -298,14 +324,37 @@ void StreamDecoder::deliverSorted(OutputWindow& out, bool wait) {
         }
         const auto n = static_cast<std::uint32_t>(
             std::min<std::size_t>(job.length - job.delivered, out.left()));
-        std::memcpy(out.data + out.pos, job.output.data() + job.delivered, n);
+        // A direct job's bytes are in place already, all of them.
+        if (!job.direct) std::memcpy(out.data + out.pos, job.output.data() + job.delivered, n);
         out.pos += n;
         job.delivered += n;
         workerBytes_ -= n;
         if (job.delivered != job.length) return;  // out is full
+        directJobs_ -= job.direct ? 1 : 0;
         workers.pop();
         wait = false;
     }
+}
+
+// The caller's window is the host's only during the call: no step may write
+// into it afterwards, so the call returns only once the direct jobs are out,
+// or, on a failure, once every step has ended.
+void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
+                                    std::size_t& heldBack) {
+    try {
+        giveBlocksToWorkers(out, in, directive);
+        while (directJobs_ != 0 && failure_ == CallStatus::ok) deliverSorted(out, true);
+    } catch (...) {
+        workers_->finishSteps();
+        throw;
+    }
+    if (failure_ != CallStatus::ok) {
+        workers_->finishSteps();
+        heldBack = 0;
+        return;
+    }
+    const bool waitsForRoom = out.left() == 0 || directive != Directive::proceed;
+    heldBack = waitsForRoom ? static_cast<std::size_t>(workerBytes_) : 0;
 }
 
 // Restored records go to the workers as long as the ring has room; their
@@ -314,19 +363,14 @@ void StreamDecoder::deliverSorted(OutputWindow& out, bool wait) {
 // before it to be out, and, at a flush or the end, for every block given.
 // With Directive::proceed it returns once the input is taken, and the bytes
 // held back are those that found no room in out.
-void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
-                                    std::size_t& heldBack) {
+void StreamDecoder::giveBlocksToWorkers(OutputWindow& out, InputWindow& in, Directive directive) {
     Workers& workers = *workers_;
     for (;;) {
         deliverSorted(out, false);
-        if (failure_ != CallStatus::ok) {
-            heldBack = 0;
-            return;
-        }
+        if (failure_ != CallStatus::ok) return;
         if (out.left() == 0 && workerBytes_ != 0) break;
         if (pending_ != CallStatus::ok || workers.full()) {
             if (workers.empty()) {
-                heldBack = 0;
                 fail(pending_);
                 return;
             }
@@ -337,7 +381,7 @@ void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directiv
         const std::uint8_t* payload = nullptr;
         const Arrival arrival = nextBlock(in, header, payload);
         if (arrival == Arrival::complete) {
-            if (submitBlock(header, payload)) {
+            if (submitBlock(header, payload, directTarget(out, in, header))) {
                 consumeBlock(in, header);
             } else {
                 pending_ = CallStatus::corrupt;
@@ -351,8 +395,6 @@ void StreamDecoder::decodeOnWorkers(OutputWindow& out, InputWindow& in, Directiv
         if (directive == Directive::proceed || workers.empty()) break;
         deliverSorted(out, true);
     }
-    const bool waitsForRoom = out.left() == 0 || directive != Directive::proceed;
-    heldBack = waitsForRoom ? static_cast<std::size_t>(workerBytes_) : 0;
 }
 
 }  // namespace tavrine

@@ -75,6 +75,7 @@ private:
     void decodeHere(OutputWindow& out, InputWindow& in, std::size_t& heldBack);
     void decodeOnWorkers(OutputWindow& out, InputWindow& in, Directive directive,
                          std::size_t& heldBack);
+    void giveBlocksToWorkers(OutputWindow& out, InputWindow& in, Directive directive);
 
     enum class Arrival : std::uint8_t { incomplete, complete, corrupt };
 
@@ -95,9 +96,14 @@ private:
     // Whether another whole block lies in the input behind the one that
     // nextBlock() found.
     bool anotherBlockFollows(const InputWindow& in, BlockHeader header) const noexcept;
+    // Where the inverse sort may write the block that nextBlock() found
+    // straight into out, or null: its bytes then wait in the job.
+    std::uint8_t* directTarget(const OutputWindow& out, const InputWindow& in,
+                               BlockHeader header) const noexcept;
     // Range decodes a complete block's positions into the ring's next job and
-    // hands the job to the workers; false when the block is corrupt.
-    bool submitBlock(BlockHeader header, const std::uint8_t* payload);
+    // hands the job to the workers, to be inverse sorted into `direct` or
+    // else the job's own output; false when the block is corrupt.
+    bool submitBlock(BlockHeader header, const std::uint8_t* payload, std::uint8_t* direct);
     // Delivers the bytes of blocks whose inverse sort is done, in order, as
     // far as out allows, and fails at a block found corrupt; `wait`: waits
     // for the oldest one.
@@ -125,6 +131,7 @@ private:
     std::unique_ptr<Workers> workers_;  // null: blocks are inverse sorted on the caller's thread
     std::uint64_t workerBytes_ = 0;     // decoded bytes of the blocks the ring holds, undelivered
     std::uint64_t submitted_ = 0;       // blocks given to the workers
+    std::size_t directJobs_ = 0;        // jobs in the ring that write into out
 };
 
 }  // namespace tavrine
