@@ -3,7 +3,10 @@
 // bytes (the reference's worst case), English-like text (every full block of
 // 150 kB of generated text in turn, so that no branch pattern is learnt), random bytes,
 // short and long periods, periods with one changed byte and a Fibonacci word
-// (primitive, with common prefixes thousands of bytes long).
+// (primitive, with common prefixes thousands of bytes long). Short blocks of
+// text (16 to 128 bytes, the whole of a small input) take the fast sort and,
+// beside it, the general methods alone, which the fast sort passes over for
+// blocks of up to 64 bytes.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -163,6 +166,65 @@ void BM_InducedMethod(benchmark::State& state, Input input) {
     setThroughput(state);
 }
 
+// Blocks of `length` bytes of generated text, each a whole short input.
+std::vector<Bytes> shortTextBlocks(std::uint32_t length) {
+    const Bytes file = tavrine::test::generateSample(tavrine::test::SampleKind::text, kTextLength);
+    std::vector<Bytes> blocks;
+    for (std::size_t at = 0; at + length <= file.size() && blocks.size() < 256; at += 577) {
+        blocks.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(at),
+                            file.begin() + static_cast<std::ptrdiff_t>(at + length));
+    }
+    return blocks;
+}
+
+// The fast sort of a short block, whatever method it takes.
+void BM_ShortBlockSort(benchmark::State& state) {
+    const auto length = static_cast<std::uint32_t>(state.range(0));
+    const std::vector<Bytes> blocks = shortTextBlocks(length);
+    tavrine::CodecContext context;
+    Bytes record(length + tavrine::kPrimaryIndexBytes);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        context.ForwardBlockSort(record.data(), blocks[next].data(), length);
+        next = next + 1 == blocks.size() ? 0 : next + 1;
+        benchmark::DoNotOptimize(record.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * length);
+}
+
+// The general methods alone on the same blocks: comparison, or induction
+// where comparison gives up.
+void BM_ShortBlockGeneralMethods(benchmark::State& state) {
+    const auto length = static_cast<std::uint32_t>(state.range(0));
+    std::vector<Bytes> doubled;
+    for (const Bytes& block : shortTextBlocks(length)) {
+        Bytes twice(2 * length + tavrine::kDoubledPadding);
+        for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % length];
+        doubled.push_back(std::move(twice));
+    }
+    std::vector<tavrine::RotationStart> rows(length + 1);
+    std::vector<tavrine::RotationStart> seeds(tavrine::rotationSortSeedSlots(length));
+    std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(length));
+    std::vector<tavrine::RotationStart> spare(tavrine::rotationSortSpareStarts(length));
+    Bytes workBytes(tavrine::rotationSortWorkBytes(length));
+    Bytes lastColumn(length);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(),  seeds.data(),
+                                            work.data(),          spare.data(), workBytes.data(),
+                                            lastColumn.data()};
+        std::uint32_t primaryIndex = tavrine::sortPrimitiveRotationsByComparison(ws, length);
+        if (primaryIndex == tavrine::kSortAbandoned) {
+            primaryIndex = tavrine::sortPrimitiveRotationsByInduction(ws, length);
+        }
+        benchmark::DoNotOptimize(primaryIndex);
+        next = next + 1 == doubled.size() ? 0 : next + 1;
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * length);
+}
+
 void BM_InverseSortText(benchmark::State& state) {
     const Bytes block = textPiece();
     tavrine::CodecContext context;
@@ -214,6 +276,8 @@ BENCHMARK_CAPTURE(BM_InducedMethod, random, Input::random)->Unit(benchmark::kMic
 BENCHMARK_CAPTURE(BM_InducedMethod, nearly_period_3, Input::nearlyPeriod3)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_InducedMethod, fibonacci, Input::fibonacci)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ShortBlockSort)->Arg(16)->Arg(32)->Arg(64)->Arg(96)->Arg(128);
+BENCHMARK(BM_ShortBlockGeneralMethods)->Arg(16)->Arg(32)->Arg(64)->Arg(96)->Arg(128);
 BENCHMARK(BM_InverseSortText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MoveToFrontEncodeText)->Unit(benchmark::kMicrosecond);
 

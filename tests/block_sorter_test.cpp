@@ -23,6 +23,7 @@
 #include "transform/block_sorter.h"
 #include "transform/broken_period_sort.h"
 #include "transform/rotation_sort.h"
+#include "transform/short_block_sort.h"
 
 namespace {
 
@@ -309,8 +310,9 @@ TEST_P(FastBlockSortOn, InputsInStreamSizedPieces) {
     EXPECT_GE(diff.compared(), 400u);
 }
 
-// Both methods of the primitive rotation sort, each on its own, give the one
-// order of a primitive block; the comparison sort gives up on long repeats.
+// Every method of the primitive rotation sort, each on its own, gives the one
+// order of a primitive block; the comparison and short-block sorts give up on
+// long repeats.
 class RotationMethods {
 public:
     explicit RotationMethods(const Bytes& block) : n_(length32(block)) {
@@ -332,6 +334,9 @@ public:
     std::vector<std::uint32_t> byComparison() {
         return checkedRows(tavrine::sortPrimitiveRotationsByComparison);
     }
+
+    // Empty when the short-block sort gave up.
+    std::vector<std::uint32_t> byShortSort() { return checkedRows(tavrine::sortShortBlockRotations); }
 
     // Empty when the block has no short period to go by.
     std::vector<std::uint32_t> byBrokenPeriod() { return checkedRows(tavrine::sortBrokenPeriodRotations); }
@@ -399,9 +404,10 @@ bool isPrimitive(const Bytes& block) {
     return true;
 }
 
-TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
+TEST(PrimitiveRotationSort, EveryMethodGivesTheOneOrder) {
     std::mt19937 rng(5);
     std::size_t checked = 0;
+    std::size_t shortSorted = 0;
     for (std::size_t n = 1; n <= 200; ++n) {
         for (const unsigned alphabet : {2u, 3u, 256u}) {
             for (const bool periodic : {false, true}) {
@@ -416,11 +422,20 @@ TEST(PrimitiveRotationSort, BothMethodsGiveTheOneOrder) {
                 if (!compared.empty()) {
                     EXPECT_EQ(compared, expected);
                 }
+                if (n <= tavrine::kShortBlockLength) {
+                    const std::vector<std::uint32_t> direct = methods.byShortSort();
+                    if (!direct.empty()) {
+                        EXPECT_EQ(direct, expected);
+                        ++shortSorted;
+                    }
+                }
                 ++checked;
             }
         }
     }
     EXPECT_GT(checked, 1000u);
+    // Most short blocks are sorted directly; only long repeats are given up.
+    EXPECT_GT(shortSorted, 250u);
 }
 
 // The shortest period of a block, by brute force; n when it has none.

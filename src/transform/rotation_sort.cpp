@@ -9,6 +9,7 @@
 #include "transform/induced_sort.h"
 #include "transform/seed_scan.h"
 #include "transform/seed_sort.h"
+#include "transform/short_block_sort.h"
 
 namespace tavrine {
 
@@ -62,6 +63,9 @@ std::uint32_t sortPrimitiveRotationsByInduction(const RotationWorkspace& ws,
 
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
     std::uint32_t primaryIndex = sortBrokenPeriodRotations(ws, n);
+    if (primaryIndex == kSortAbandoned && n <= kShortBlockLength) {
+        primaryIndex = sortShortBlockRotations(ws, n);
+    }
     if (primaryIndex == kSortAbandoned) primaryIndex = sortPrimitiveRotationsByComparison(ws, n);
     return primaryIndex != kSortAbandoned ? primaryIndex : sortPrimitiveRotationsByInduction(ws, n);
 }

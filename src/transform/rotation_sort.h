@@ -7,7 +7,8 @@
 // (B*-type suffixes, seed_scan.h; at most n / 2) are sorted directly; two
 // induced passes place all others (induced_placement.h). The seeds are sorted
 // by comparison within a fixed budget of work (seed_sort.h), or by induction in
-// linear time for the blocks that would exceed it (induced_sort.h).
+// linear time for the blocks that would exceed it (induced_sort.h). Blocks of
+// a few dozen bytes are sorted whole by insertion (short_block_sort.h).
 #pragma once
 
 #include <cstddef>
@@ -47,9 +48,10 @@ struct RotationWorkspace {
 // 0, 1 <= n <= 65536. When ws.lastColumn is set, writes the last column and
 // leaves ws.rows in no useful order; otherwise writes the sorted order into
 // ws.rows[0 .. n-1]. ws.rows[n] is scratch either way. Tries, in this order,
-// the broken-period sort (broken_period_sort.h), the comparison method and
-// the induction method below; each of the first two gives up cheaply on the
-// blocks it does not suit.
+// the broken-period sort (broken_period_sort.h), on blocks of up to
+// kShortBlockLength bytes the short-block sort (short_block_sort.h), the
+// comparison method and the induction method below; each of the first three
+// gives up cheaply on the blocks it does not suit.
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept;
 
 // What a method that gives up returns, with the rows unusable.
