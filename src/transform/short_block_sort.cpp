@@ -36,17 +36,11 @@ int compareTiedRotations(const std::uint8_t* doubled, std::uint32_t a, std::uint
     return 0;
 }
 
-}  // namespace
-
-std::uint32_t sortShortBlockRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
-    assert(n >= 1 && n <= kShortBlockLength);
-    std::array<std::uint64_t, kShortBlockLength> keys;
-    for (std::uint32_t s = 0; s < n; ++s) keys[s] = (loadWord(ws.doubled + s) & ~kStartMask) | s;
-    std::sort(keys.begin(), keys.begin() + n);
-    // Keys that agree on their bytes stand in the order of their starts;
-    // each such run, short in text, is sorted by insertion on the words past
-    // the keys, and the block given up at the first two rotations that agree
-    // on those as well.
+// Keys that agree on their bytes stand in the order of their starts; each
+// such run, short in text, is sorted by insertion on the words past the keys.
+// Returns false, with the keys in no useful order, at the first two rotations
+// that agree on those as well.
+bool sortTiedRuns(const std::uint8_t* doubled, std::uint64_t* keys, std::uint32_t n) noexcept {
     for (std::uint32_t first = 0; first + 1 < n;) {
         std::uint32_t end = first + 1;
         while (end < n && (keys[end] ^ keys[first]) <= kStartMask) ++end;
@@ -54,8 +48,8 @@ std::uint32_t sortShortBlockRotations(const RotationWorkspace& ws, std::uint32_t
             const std::uint64_t key = keys[next];
             std::uint32_t at = next;
             for (; at > first; --at) {
-                const int order = compareTiedRotations(ws.doubled, startOf(key), startOf(keys[at - 1]));
-                if (order == 0) return kSortAbandoned;
+                const int order = compareTiedRotations(doubled, startOf(key), startOf(keys[at - 1]));
+                if (order == 0) return false;
                 if (order > 0) break;
                 keys[at] = keys[at - 1];
             }
@@ -63,6 +57,13 @@ std::uint32_t sortShortBlockRotations(const RotationWorkspace& ws, std::uint32_t
         }
         first = end;
     }
+    return true;
+}
+
+// The rows or the last column of the sorted keys, as the workspace asks;
+// returns the row of rotation 0.
+std::uint32_t writeSortedRotations(const RotationWorkspace& ws, const std::uint64_t* keys,
+                                   std::uint32_t n) noexcept {
     std::uint32_t primaryIndex = 0;
     for (std::uint32_t row = 0; row < n; ++row) {
         const std::uint32_t start = startOf(keys[row]);
@@ -74,6 +75,17 @@ std::uint32_t sortShortBlockRotations(const RotationWorkspace& ws, std::uint32_t
         }
     }
     return primaryIndex;
+}
+
+}  // namespace
+
+std::uint32_t sortShortBlockRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
+    assert(n >= 1 && n <= kShortBlockLength);
+    std::array<std::uint64_t, kShortBlockLength> keys;
+    for (std::uint32_t s = 0; s < n; ++s) keys[s] = (loadWord(ws.doubled + s) & ~kStartMask) | s;
+    std::sort(keys.begin(), keys.begin() + n);
+    if (!sortTiedRuns(ws.doubled, keys.data(), n)) return kSortAbandoned;
+    return writeSortedRotations(ws, keys.data(), n);
 }
 
 }  // namespace tavrine
