@@ -138,29 +138,50 @@ void BM_ReferenceSort(benchmark::State& state, Input input) {
     setThroughput(state);
 }
 
+// Blocks of one length doubled as the rotation sorts read them, and one
+// workspace for them, for the benchmarks of a method of the sort alone.
+class RotationSortBench {
+public:
+    RotationSortBench(const std::vector<Bytes>& blocks, std::uint32_t length)
+        : rows_(length + 1),
+          seeds_(tavrine::rotationSortSeedSlots(length)),
+          work_(tavrine::rotationSortWorkWords(length)),
+          spare_(tavrine::rotationSortSpareStarts(length)),
+          workBytes_(tavrine::rotationSortWorkBytes(length)),
+          lastColumn_(length) {
+        for (const Bytes& block : blocks) {
+            Bytes twice(2 * length + tavrine::kDoubledPadding);
+            for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % length];
+            doubled_.push_back(std::move(twice));
+        }
+    }
+
+    // The workspace of the next block in turn.
+    tavrine::RotationWorkspace next() {
+        const tavrine::RotationWorkspace ws{doubled_[next_].data(), rows_.data(),  seeds_.data(),
+                                            work_.data(),           spare_.data(), workBytes_.data(),
+                                            lastColumn_.data()};
+        next_ = next_ + 1 == doubled_.size() ? 0 : next_ + 1;
+        return ws;
+    }
+
+private:
+    std::vector<Bytes> doubled_;
+    std::vector<tavrine::RotationStart> rows_;
+    std::vector<tavrine::RotationStart> seeds_;
+    std::vector<std::uint32_t> work_;
+    std::vector<tavrine::RotationStart> spare_;
+    Bytes workBytes_;
+    Bytes lastColumn_;
+    std::size_t next_ = 0;
+};
+
 // The induced sort alone, as the fast sort runs it on blocks that exceed
 // the comparison budget.
 void BM_InducedMethod(benchmark::State& state, Input input) {
-    const std::vector<Bytes> blocks = makeInput(input);
-    std::vector<Bytes> doubled;
-    for (const Bytes& block : blocks) {
-        Bytes twice(2 * kBlock + tavrine::kDoubledPadding);
-        for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % kBlock];
-        doubled.push_back(std::move(twice));
-    }
-    std::vector<tavrine::RotationStart> rows(kBlock + 1);
-    std::vector<tavrine::RotationStart> seeds(tavrine::rotationSortSeedSlots(kBlock));
-    std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(kBlock));
-    std::vector<tavrine::RotationStart> spare(tavrine::rotationSortSpareStarts(kBlock));
-    Bytes workBytes(tavrine::rotationSortWorkBytes(kBlock));
-    Bytes lastColumn(kBlock);
-    std::size_t next = 0;
+    RotationSortBench bench(makeInput(input), kBlock);
     for (auto _ : state) {
-        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(),  seeds.data(),
-                                            work.data(),          spare.data(), workBytes.data(),
-                                            lastColumn.data()};
-        benchmark::DoNotOptimize(tavrine::sortPrimitiveRotationsByInduction(ws, kBlock));
-        next = next + 1 == doubled.size() ? 0 : next + 1;
+        benchmark::DoNotOptimize(tavrine::sortPrimitiveRotationsByInduction(bench.next(), kBlock));
         benchmark::ClobberMemory();
     }
     setThroughput(state);
@@ -197,29 +218,14 @@ void BM_ShortBlockSort(benchmark::State& state) {
 // where comparison gives up.
 void BM_ShortBlockGeneralMethods(benchmark::State& state) {
     const auto length = static_cast<std::uint32_t>(state.range(0));
-    std::vector<Bytes> doubled;
-    for (const Bytes& block : shortTextBlocks(length)) {
-        Bytes twice(2 * length + tavrine::kDoubledPadding);
-        for (std::size_t i = 0; i < twice.size(); ++i) twice[i] = block[i % length];
-        doubled.push_back(std::move(twice));
-    }
-    std::vector<tavrine::RotationStart> rows(length + 1);
-    std::vector<tavrine::RotationStart> seeds(tavrine::rotationSortSeedSlots(length));
-    std::vector<std::uint32_t> work(tavrine::rotationSortWorkWords(length));
-    std::vector<tavrine::RotationStart> spare(tavrine::rotationSortSpareStarts(length));
-    Bytes workBytes(tavrine::rotationSortWorkBytes(length));
-    Bytes lastColumn(length);
-    std::size_t next = 0;
+    RotationSortBench bench(shortTextBlocks(length), length);
     for (auto _ : state) {
-        const tavrine::RotationWorkspace ws{doubled[next].data(), rows.data(),  seeds.data(),
-                                            work.data(),          spare.data(), workBytes.data(),
-                                            lastColumn.data()};
+        const tavrine::RotationWorkspace ws = bench.next();
         std::uint32_t primaryIndex = tavrine::sortPrimitiveRotationsByComparison(ws, length);
         if (primaryIndex == tavrine::kSortAbandoned) {
             primaryIndex = tavrine::sortPrimitiveRotationsByInduction(ws, length);
         }
         benchmark::DoNotOptimize(primaryIndex);
-        next = next + 1 == doubled.size() ? 0 : next + 1;
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * length);
