@@ -8,7 +8,8 @@
 // induced passes place all others (induced_placement.h). The seeds are sorted
 // by comparison within a fixed budget of work (seed_sort.h), or by induction in
 // linear time for the blocks that would exceed it (induced_sort.h). Blocks of
-// a few dozen bytes are sorted whole by insertion (short_block_sort.h).
+// a few dozen bytes are sorted whole on keys of their rotations' first bytes
+// (short_block_sort.h).
 #pragma once
 
 #include <cstddef>

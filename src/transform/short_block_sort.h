@@ -2,7 +2,7 @@
 // first seven bytes and their start, then on two words more where seven bytes
 // agree. The general methods (rotation_sort.h) pay a fixed price per block,
 // counters and bucket starts for every byte value in each of their passes,
-// which on a block of a hundred bytes costs more than sorting the rotations.
+// which on a block of a few dozen bytes costs more than sorting the rotations.
 #pragma once
 
 #include <cstdint>
