@@ -1,5 +1,6 @@
 #include "transform/block_sort.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "transform/sort_common.h"
@@ -75,14 +76,39 @@ void walkBothWays(std::uint8_t* out, const std::uint8_t* lastColumn, std::uint32
     }
 }
 
+// The byte values a record's bytes lie between, both included.
+struct ValueSpan {
+    std::uint32_t low;
+    std::uint32_t high;
+};
+
+// Records up to this long are scanned for their span, so that the first rows
+// are summed over the values they use rather than over all 256: in a record
+// of a few dozen bytes those sums cost more than the rest of the inverse sort.
+constexpr std::uint32_t kSpanScannedUpTo = 512;
+
+ValueSpan valueSpan(const std::uint8_t* record, std::uint32_t n) noexcept {
+    if (n > kSpanScannedUpTo) return {0, kByteValues - 1};
+    std::uint32_t low = record[0];
+    std::uint32_t high = record[0];
+    for (std::uint32_t i = 1; i < n; ++i) {
+        low = std::min<std::uint32_t>(low, record[i]);
+        high = std::max<std::uint32_t>(high, record[i]);
+    }
+    return {low, high};
+}
+
 // A last column this short has no runs that the stripes would pay for: their
 // set-up over 4 x 256 counters costs more than the whole walk. One pass ranks
 // the record as the decoder does, and the ranked form takes it from there.
 constexpr std::uint32_t kStripedRankingFrom = 256;
 
+// Only the counters of the record's span are cleared: only they are read.
 void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
                      std::uint16_t* table) noexcept {
-    RecordByteCounts counts{};
+    RecordByteCounts counts;
+    const ValueSpan span = valueSpan(record, n);
+    std::fill(counts.begin() + span.low, counts.begin() + span.high + 1, 0);
     std::uint16_t* ranks = recordRankSlots(table, n - kPrimaryIndexBytes);
     for (std::uint32_t w = 0; w < n; ++w) {
         ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
@@ -90,25 +116,39 @@ void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_
     InverseBlockSortRanked(out, record, n, table, counts);
 }
 
-// Where each value's rows begin, for a ranked record: the ranks count the
-// primary index's two bytes too, and a last-column byte's row is the first
-// row of its value's bucket plus its rank among the last column's equal
-// bytes, which is its rank less those of the primary index's bytes that equal
-// it; the first rows take that away. Rows are below 2^16 and the sums wrap at
-// 2^16 like the 16-bit ranks, so a rank that wrapped round gives the right row.
-ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record,
+// Where each value's rows begin, for a ranked record of n bytes; only the
+// entries of the record's span are set. The ranks count the primary index's
+// two bytes too, and a last-column byte's row is the first row of its
+// value's bucket plus its rank among the last column's equal bytes, which is
+// its rank less those of the primary index's bytes that equal it. So value
+// b's entry is the number of the record's bytes below b, less one for each
+// primary index byte at or below b. Rows are below 2^16 and the sums wrap at
+// 2^16 like the 16-bit ranks: an entry that wraps below 0 (a value whose
+// bytes all rank behind a primary index byte) or a rank that wrapped round
+// still gives the right row. The sums read the counts themselves: loads from
+// an adjusted copy wait for the copy's stores.
+ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record, std::uint32_t n,
                                      const RecordByteCounts& counts) noexcept {
-    ByteCounts inLastColumn = counts;
-    --inLastColumn[record[0]];
-    --inLastColumn[record[1]];
+    const ValueSpan span = valueSpan(record, n);
+    const std::uint32_t lowerIndexByte = std::min(record[0], record[1]);
+    const std::uint32_t upperIndexByte = std::max(record[0], record[1]);
     ByteCounts first;
     std::uint32_t row = 0;
-    for (std::uint32_t b = 0; b < kByteValues; ++b) {
+    std::uint32_t b = span.low;
+    for (; b < lowerIndexByte; ++b) {
         first[b] = row;
-        row += inLastColumn[b];
+        row += counts[b];
     }
-    --first[record[0]];  // may wrap: only the sum with a rank of at least 1 counts
-    --first[record[1]];
+    --row;
+    for (; b < upperIndexByte; ++b) {
+        first[b] = row;
+        row += counts[b];
+    }
+    --row;
+    for (; b <= span.high; ++b) {
+        first[b] = row;
+        row += counts[b];
+    }
     return first;
 }
 
@@ -156,7 +196,7 @@ void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::
     std::uint16_t* successor = table;
     std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
 
-    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts);
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, n, counts);
     for (std::uint32_t i = 0; i < m; ++i) {
         predecessor[i] = static_cast<std::uint16_t>(first[lastColumn[i]] + predecessor[i]);
     }
@@ -179,7 +219,7 @@ BlockWalk PrepareBlockWalk(std::uint8_t* out, const std::uint8_t* record, std::u
     assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
 
     // Unrolled: the loop's own steps were a quarter of its work.
-    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts);
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, n, counts);
 #pragma GCC unroll 4
     for (std::uint32_t i = 0; i < m; ++i) {
         const std::uint8_t byte = lastColumn[i];
