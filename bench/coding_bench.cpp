@@ -4,14 +4,18 @@
 // pattern repeated, whose records move-to-front spreads over all positions.
 // Move-to-front and range coding fused and apart, and the inverse block sort.
 // Each iteration codes all records of an input with a fresh table and model,
-// as one call would.
+// as one call would. Last, whole ZOLT_Encode and ZOLT_Decode calls on small
+// inputs (16 bytes to a block), whose fixed costs per call the stages above
+// do not show.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entropy/range_coder.h"
@@ -20,6 +24,7 @@
 #include "support/block_coder.h"
 #include "support/data_generator.h"
 #include "support/reference_block_sort.h"
+#include "tavrine.h"
 #include "transform/block_sort.h"
 #include "transform/move_to_front.h"
 
@@ -213,6 +218,77 @@ void BM_InverseSort(benchmark::State& state) {
     finish(state);
 }
 
+// Small inputs: kSmallInputs different stretches of the generated text of
+// each length, so that no branch learns one of them, and their streams.
+constexpr std::size_t kSmallInputs = 64;
+constexpr std::uint32_t kZoltType = 2;
+constexpr std::uint32_t kCodedVariant = 5;
+
+struct SmallInputs {
+    std::vector<Bytes> sources;
+    std::vector<Bytes> streams;
+};
+
+SmallInputs makeSmallInputs(std::size_t length) {
+    const Bytes text = sample(tavrine::test::SampleKind::text);
+    SmallInputs inputs;
+    for (std::size_t k = 0; k < kSmallInputs; ++k) {
+        const auto from = text.begin() + static_cast<std::ptrdiff_t>(k * (text.size() / kSmallInputs));
+        Bytes source(from, from + static_cast<std::ptrdiff_t>(length));
+        Bytes stream(2 * length + 64);
+        auto streamLength = static_cast<std::uint32_t>(stream.size());
+        if (ZOLT_Encode(kZoltType, kCodedVariant, source.data(), static_cast<std::uint32_t>(length),
+                        stream.data(), &streamLength, nullptr, nullptr) != 1) {
+            std::abort();
+        }
+        stream.resize(streamLength);
+        inputs.sources.push_back(source);
+        inputs.streams.push_back(stream);
+    }
+    return inputs;
+}
+
+const SmallInputs& smallInputs(std::int64_t length) {
+    static std::vector<std::pair<std::int64_t, SmallInputs>> made;
+    for (const auto& [madeLength, inputs] : made) {
+        if (madeLength == length) return inputs;
+    }
+    made.emplace_back(length, makeSmallInputs(static_cast<std::size_t>(length)));
+    return made.back().second;
+}
+
+void finishSmall(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void BM_SmallInputEncode(benchmark::State& state) {
+    const SmallInputs& inputs = smallInputs(state.range(0));  // made before the clock runs
+    Bytes stream(2 * static_cast<std::size_t>(state.range(0)) + 64);
+    std::size_t k = 0;
+    for (auto _ : state) {
+        const Bytes& source = inputs.sources[k++ % kSmallInputs];
+        auto streamLength = static_cast<std::uint32_t>(stream.size());
+        benchmark::DoNotOptimize(ZOLT_Encode(kZoltType, kCodedVariant, source.data(),
+                                             static_cast<std::uint32_t>(source.size()),
+                                             stream.data(), &streamLength, nullptr, nullptr));
+    }
+    finishSmall(state);
+}
+
+void BM_SmallInputDecode(benchmark::State& state) {
+    const SmallInputs& inputs = smallInputs(state.range(0));  // made before the clock runs
+    Bytes out(static_cast<std::size_t>(state.range(0)));
+    std::size_t k = 0;
+    for (auto _ : state) {
+        const Bytes& stream = inputs.streams[k++ % kSmallInputs];
+        auto outLength = static_cast<std::uint32_t>(out.size());
+        benchmark::DoNotOptimize(ZOLT_Decode(kZoltType, stream.data(),
+                                             static_cast<std::uint32_t>(stream.size()),
+                                             out.data(), &outLength, nullptr, nullptr));
+    }
+    finishSmall(state);
+}
+
 }  // namespace
 
 void inputs(benchmark::internal::Benchmark* benchmark) {
@@ -228,5 +304,7 @@ BENCHMARK(BM_DecodeFused)->Apply(inputs);
 BENCHMARK(BM_RangeDecode)->Apply(inputs);
 BENCHMARK(BM_MoveToFrontDecode)->Apply(inputs);
 BENCHMARK(BM_InverseSort)->Apply(inputs);
+BENCHMARK(BM_SmallInputEncode)->RangeMultiplier(4)->Range(16, 4096)->Arg(8192);
+BENCHMARK(BM_SmallInputDecode)->RangeMultiplier(4)->Range(16, 4096)->Arg(8192);
 
 BENCHMARK_MAIN();
