@@ -34,6 +34,28 @@ bool repeatsShortPeriod(const std::uint8_t* d, std::uint32_t n) noexcept {
     return false;
 }
 
+// A short block that repeats itself at a short distance over 16 bytes or
+// more (two words in a row equal to the two a few bytes on: a run, a short
+// period) ties so many rotations beyond the short sort's reach that the
+// short sort would mostly give up after sorting; it goes to the general
+// methods at once. The doubled block holds the words read past the block.
+// Up to kRepeatsCheckedAbove bytes the short sort costs so little that the
+// check would cost more than the give-ups it saves.
+constexpr std::uint32_t kLongestRepeatDistance = 8;
+constexpr std::uint32_t kRepeatsCheckedAbove = 64;
+
+bool repeatsAtShortDistance(const std::uint8_t* d, std::uint32_t n) noexcept {
+    for (std::uint32_t distance = 1; distance <= kLongestRepeatDistance; ++distance) {
+        bool previousEqual = false;
+        for (std::uint32_t at = 0; at + kWordBytes <= n; at += kWordBytes) {
+            const bool equal = loadWord(d + at) == loadWord(d + at + distance);
+            if (equal && previousEqual) return true;
+            previousEqual = equal;
+        }
+    }
+    return false;
+}
+
 // A block of one byte has one rotation.
 std::uint32_t sortSingleRotation(const RotationWorkspace& ws) noexcept {
     ws.rows[0] = 0;
@@ -63,7 +85,8 @@ std::uint32_t sortPrimitiveRotationsByInduction(const RotationWorkspace& ws,
 
 std::uint32_t sortPrimitiveRotations(const RotationWorkspace& ws, std::uint32_t n) noexcept {
     std::uint32_t primaryIndex = sortBrokenPeriodRotations(ws, n);
-    if (primaryIndex == kSortAbandoned && n <= kShortBlockLength) {
+    if (primaryIndex == kSortAbandoned && n <= kShortBlockLength &&
+        (n <= kRepeatsCheckedAbove || !repeatsAtShortDistance(ws.doubled, n))) {
         primaryIndex = sortShortBlockRotations(ws, n);
     }
     if (primaryIndex == kSortAbandoned) primaryIndex = sortPrimitiveRotationsByComparison(ws, n);
