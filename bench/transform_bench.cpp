@@ -6,7 +6,7 @@
 // (primitive, with common prefixes thousands of bytes long). Short blocks of
 // text (16 to 128 bytes, the whole of a small input) take the fast sort and,
 // beside it, the general methods alone, which the fast sort passes over for
-// blocks of up to 64 bytes.
+// blocks of up to 128 bytes.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
