@@ -103,33 +103,19 @@ ValueSpan valueSpan(const std::uint8_t* record, std::uint32_t n) noexcept {
 // the record as the decoder does, and the ranked form takes it from there.
 constexpr std::uint32_t kStripedRankingFrom = 256;
 
-// Only the counters of the record's span are cleared: only they are read.
-void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
-                     std::uint16_t* table) noexcept {
-    RecordByteCounts counts;
-    const ValueSpan span = valueSpan(record, n);
-    std::fill(counts.begin() + span.low, counts.begin() + span.high + 1, 0);
-    std::uint16_t* ranks = recordRankSlots(table, n - kPrimaryIndexBytes);
-    for (std::uint32_t w = 0; w < n; ++w) {
-        ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
-    }
-    InverseBlockSortRanked(out, record, n, table, counts);
-}
-
-// Where each value's rows begin, for a ranked record of n bytes; only the
-// entries of the record's span are set. The ranks count the primary index's
-// two bytes too, and a last-column byte's row is the first row of its
-// value's bucket plus its rank among the last column's equal bytes, which is
-// its rank less those of the primary index's bytes that equal it. So value
+// Where each value's rows begin, for a ranked record whose bytes lie in
+// `span`; only the entries of the span are set. The ranks count the primary
+// index's two bytes too, and a last-column byte's row is the first row of
+// its value's bucket plus its rank among the last column's equal bytes,
+// which is its rank less those of the primary index's bytes that equal it. So value
 // b's entry is the number of the record's bytes below b, less one for each
 // primary index byte at or below b. Rows are below 2^16 and the sums wrap at
 // 2^16 like the 16-bit ranks: an entry that wraps below 0 (a value whose
 // bytes all rank behind a primary index byte) or a rank that wrapped round
 // still gives the right row. The sums read the counts themselves: loads from
 // an adjusted copy wait for the copy's stores.
-ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record, std::uint32_t n,
-                                     const RecordByteCounts& counts) noexcept {
-    const ValueSpan span = valueSpan(record, n);
+ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record, const RecordByteCounts& counts,
+                                     ValueSpan span) noexcept {
     const std::uint32_t lowerIndexByte = std::min(record[0], record[1]);
     const std::uint32_t upperIndexByte = std::max(record[0], record[1]);
     ByteCounts first;
@@ -150,6 +136,40 @@ ByteCounts firstRowsLessPrimaryIndex(const std::uint8_t* record, std::uint32_t n
         row += counts[b];
     }
     return first;
+}
+
+// The ranks lie where the predecessor rows go, one record byte ahead of its
+// row: last-column byte i's at predecessor[i], which its row replaces. The
+// record's bytes lie in `span`.
+void inverseSortRanked(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                       std::uint16_t* table, const RecordByteCounts& counts,
+                       ValueSpan span) noexcept {
+    const std::uint32_t m = n - kPrimaryIndexBytes;
+    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
+    const std::uint32_t primaryIndex = readPrimaryIndex(record);
+    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
+    std::uint16_t* successor = table;
+    std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
+
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts, span);
+    for (std::uint32_t i = 0; i < m; ++i) {
+        predecessor[i] = static_cast<std::uint16_t>(first[lastColumn[i]] + predecessor[i]);
+    }
+    fillSuccessorRows(successor, predecessor, m);
+    walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
+}
+
+// Only the counters of the record's span are cleared: only they are read.
+void rankShortRecord(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
+                     std::uint16_t* table) noexcept {
+    RecordByteCounts counts;
+    const ValueSpan span = valueSpan(record, n);
+    std::fill(counts.begin() + span.low, counts.begin() + span.high + 1, 0);
+    std::uint16_t* ranks = recordRankSlots(table, n - kPrimaryIndexBytes);
+    for (std::uint32_t w = 0; w < n; ++w) {
+        ranks[w] = static_cast<std::uint16_t>(counts[record[w]]++);
+    }
+    inverseSortRanked(out, record, n, table, counts, span);
 }
 
 }  // namespace
@@ -185,23 +205,9 @@ void InverseBlockSort(std::uint8_t* out, const std::uint8_t* record, std::uint32
     walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
 }
 
-// The ranks lie where the predecessor rows go, one record byte ahead of its
-// row: last-column byte i's at predecessor[i], which its row replaces.
 void InverseBlockSortRanked(std::uint8_t* out, const std::uint8_t* record, std::uint32_t n,
                             std::uint16_t* table, const RecordByteCounts& counts) noexcept {
-    const std::uint32_t m = n - kPrimaryIndexBytes;
-    const std::uint8_t* lastColumn = record + kPrimaryIndexBytes;
-    const std::uint32_t primaryIndex = readPrimaryIndex(record);
-    assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
-    std::uint16_t* successor = table;
-    std::uint16_t* predecessor = recordRankSlots(table, m) + kPrimaryIndexBytes;
-
-    const ByteCounts first = firstRowsLessPrimaryIndex(record, n, counts);
-    for (std::uint32_t i = 0; i < m; ++i) {
-        predecessor[i] = static_cast<std::uint16_t>(first[lastColumn[i]] + predecessor[i]);
-    }
-    fillSuccessorRows(successor, predecessor, m);
-    walkBothWays(out, lastColumn, m, primaryIndex, successor, predecessor);
+    inverseSortRanked(out, record, n, table, counts, valueSpan(record, n));
 }
 
 // Last-column byte i's row k follows as in InverseBlockSortRanked; row k's
@@ -219,7 +225,7 @@ BlockWalk PrepareBlockWalk(std::uint8_t* out, const std::uint8_t* record, std::u
     assert(m >= 1 && m <= kMaxBlockLength && primaryIndex < m);
 
     // Unrolled: the loop's own steps were a quarter of its work.
-    const ByteCounts first = firstRowsLessPrimaryIndex(record, n, counts);
+    const ByteCounts first = firstRowsLessPrimaryIndex(record, counts, valueSpan(record, n));
 #pragma GCC unroll 4
     for (std::uint32_t i = 0; i < m; ++i) {
         const std::uint8_t byte = lastColumn[i];
