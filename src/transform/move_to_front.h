@@ -22,6 +22,8 @@
 //   moves positions up to 31 without a branch: the cursor of the range
 //   decoder's loop (MoveToFrontDecodeCursor), whose symbols beyond 2 come
 //   after a branch it cannot predict and should not meet another there.
+//   With SSSE3 (ShuffleFrontCursor, chosen at run time) its steps are byte
+//   shuffles.
 #pragma once
 
 #include <array>
