@@ -168,6 +168,8 @@ alignas(16) inline constexpr std::array<LaneMask, kVectorFrontEntries> kFrontShu
 struct WideFrontShuffle {
     LaneMask lowFromLow, lowFromHigh, highFromHigh, highFromLow;
 };
+static_assert(sizeof(WideFrontShuffle) == 4 * sizeof(LaneMask),
+              "a row's four controls load as consecutive vectors");
 constexpr std::uint8_t kZeroLane = 0x80;
 constexpr std::array<WideFrontShuffle, kWideFrontEntries> makeWideFrontShuffles() noexcept {
     std::array<WideFrontShuffle, kWideFrontEntries> rows{};
