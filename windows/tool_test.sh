@@ -45,6 +45,11 @@ fail() {
   exit 1
 }
 
+# A command that fails outside fail() ends the case through `set -e`; name
+# it, or a run that wine ends early leaves nothing in the test's output.
+set -E
+trap 'echo "FAIL [$case_name]: line $LINENO: \"$BASH_COMMAND\" exited with $?" >&2' ERR
+
 # Every run takes THREADS unless it says otherwise (a later -T wins).
 tavrine() { "$run_wine" "$tool_dir/tavrine.exe" -T"$threads" "$@"; }
 untavrine() { "$run_wine" "$tool_dir/untavrine.exe" -T"$threads" "$@"; }
