@@ -504,6 +504,17 @@ TEST(MoveToFrontCursor, ShufflingDecodingCursorMatchesThePlainTable) {
 }
 #endif
 
+#if TAVRINE_X86_AVX2_DISPATCH
+// The cursors whose steps behind the front shift the whole table without a
+// branch, and those steps themselves, on processors with AVX2.
+TEST(MoveToFrontCursor, TableShiftingCursorsMatchThePlainTable) {
+    if (!tavrine::platform::hasAvx2()) GTEST_SKIP() << "the processor has no AVX2";
+    expectCursorMatchesThePlainTable<tavrine::TableShiftWordCursor>();
+    expectCursorMatchesThePlainTable<tavrine::TableShiftBlendCursor>();
+    expectDecodingCursorMatchesThePlainTable<tavrine::TableShiftShuffleCursor>();
+}
+#endif
+
 // The steps behind a cursor's front, for every position in scrambled tables:
 // the value is found where it stands, entry 16 takes the entry that leaves
 // the front, 17 .. position the entries before them, and nothing else moves.
@@ -544,6 +555,17 @@ TEST(MoveToFrontSteps, BehindTheFrontPortableAndTheBuildsOwn) {
         [](std::uint8_t* entries, std::uint32_t position, std::uint8_t leaving) {
             tavrine::arch::shiftBehindFront(entries, position, leaving);
         });
+#if TAVRINE_X86_AVX2_DISPATCH
+    if (tavrine::platform::hasAvx2()) {
+        expectStepsBehindTheFront(
+            [](std::uint8_t* entries, std::uint8_t value, std::uint8_t leaving) {
+                return tavrine::x86::avx2::findAndShiftBehindFront(entries, value, leaving);
+            },
+            [](std::uint8_t* entries, std::uint32_t position, std::uint8_t leaving) {
+                tavrine::x86::avx2::shiftBehindFront(entries, position, leaving);
+            });
+    }
+#endif
 }
 
 TEST(MoveToFrontCursor, DecodesEveryPositionFromEveryTable) {

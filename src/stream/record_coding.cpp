@@ -58,14 +58,26 @@ TAVRINE_TARGET_SSE41 TAVRINE_NOINLINE std::uint32_t encodeIfShorterWithBlends(
 }
 #endif
 
+#if TAVRINE_X86_AVX2_DISPATCH
+// encodeRecordIfShorter on processors with AVX2.
+TAVRINE_TARGET_AVX2 TAVRINE_NOINLINE std::uint32_t encodeIfShorterWithTableShifts(
+    MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record, std::uint32_t n,
+    std::uint8_t* out) noexcept {
+    return encodeIfShorterWith<TableShiftBlendCursor>(table, coder, record, n, out);
+}
+#endif
+
 }  // namespace
 
 // The encoder's hot loop, whose pace move-to-front's chain of vector steps
-// helps set: on processors with SSE4.1 a shorter one (the same positions and
-// table).
+// helps set: on processors with SSE4.1 a shorter one, with AVX2 also
+// branch-free steps behind the front (the same positions and table).
 std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
                                     std::uint8_t* record, std::uint32_t n,
                                     std::uint8_t* out) noexcept {
+#if TAVRINE_X86_AVX2_DISPATCH
+    if (platform::hasAvx2()) return encodeIfShorterWithTableShifts(table, coder, record, n, out);
+#endif
 #if TAVRINE_X86_SSE41_DISPATCH
     if (platform::hasSse41()) return encodeIfShorterWithBlends(table, coder, record, n, out);
 #endif
@@ -216,6 +228,29 @@ TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithShuffles
 }
 #endif
 
+#if TAVRINE_X86_AVX2_DISPATCH
+// The two above on processors with AVX2.
+TAVRINE_TARGET_AVX2 TAVRINE_NOINLINE bool decodeRecordRankedWithTableShifts(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
+    RankingSink sink(record, ranks, counts);
+    return decodeInto<TableShiftShuffleCursor>(table, coder, payload, payloadLen, sink, capacity,
+                                               count);
+}
+
+TAVRINE_TARGET_AVX2 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithTableShifts(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts, BlockWalk& walk) noexcept {
+    RankingWalkingSink sink(record, ranks, counts, walk);
+    const bool decoded = decodeInto<TableShiftShuffleCursor>(table, coder, payload, payloadLen,
+                                                             sink, capacity, count);
+    walk = sink.walk();
+    return decoded;
+}
+#endif
+
 }  // namespace
 
 bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
@@ -227,11 +262,18 @@ bool decodeRecord(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t
 }
 
 // The decoder's hot loop: on processors with SSSE3, move-to-front's short
-// step is one byte shuffle (the same table, values and front).
+// step is one byte shuffle, and with AVX2 its steps behind the front are
+// branch-free (the same table, values and front).
 bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
                         std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity,
                         std::uint32_t& count, std::uint16_t* ranks,
                         RecordByteCounts& counts) noexcept {
+#if TAVRINE_X86_AVX2_DISPATCH
+    if (platform::hasAvx2()) {
+        return decodeRecordRankedWithTableShifts(table, coder, payload, payloadLen, record,
+                                                 capacity, count, ranks, counts);
+    }
+#endif
 #if TAVRINE_X86_SSSE3_DISPATCH
     if (platform::hasSsse3()) {
         return decodeRecordRankedWithShuffles(table, coder, payload, payloadLen, record, capacity,
@@ -248,6 +290,12 @@ bool decodeRecordRankedWalking(MoveToFrontTable& table, RangeCoder& coder,
                                std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
                                std::uint16_t* ranks, RecordByteCounts& counts,
                                BlockWalk& walk) noexcept {
+#if TAVRINE_X86_AVX2_DISPATCH
+    if (platform::hasAvx2()) {
+        return decodeRecordRankedWalkingWithTableShifts(table, coder, payload, payloadLen, record,
+                                                        capacity, count, ranks, counts, walk);
+    }
+#endif
 #if TAVRINE_X86_SSSE3_DISPATCH
     if (platform::hasSsse3()) {
         return decodeRecordRankedWalkingWithShuffles(table, coder, payload, payloadLen, record,

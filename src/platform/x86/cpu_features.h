@@ -11,4 +11,8 @@ inline bool hasSsse3() noexcept { return __builtin_cpu_supports("ssse3") != 0; }
 // Likewise SSE4.1, which every x86 processor since about 2010 has.
 inline bool hasSse41() noexcept { return __builtin_cpu_supports("sse4.1") != 0; }
 
+// AVX2, which most x86 processors since about 2015 have; the C runtime also
+// checks that the system saves the wide registers.
+inline bool hasAvx2() noexcept { return __builtin_cpu_supports("avx2") != 0; }
+
 }  // namespace tavrine::platform

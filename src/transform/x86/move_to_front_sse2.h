@@ -312,16 +312,26 @@ public:
     using VectorFrontCursor::VectorFrontCursor;
 
     TAVRINE_TARGET_SSE41 std::uint32_t encodeByte(std::uint8_t value) noexcept {
-        first_ = value;
         const __m128i wanted = _mm_set1_epi8(static_cast<char>(value));
+        std::uint32_t position = 0;
+        if (encodeInFront(wanted, value, position)) [[likely]] return position;
+        return encodeBehindFront(wanted, value);
+    }
+
+protected:
+    // encodeByte for a value in the front (`wanted` holds it in every lane):
+    // true, with its position, once the value has moved to the front; false,
+    // and the table not moved, otherwise.
+    TAVRINE_TARGET_SSE41 bool encodeInFront(__m128i wanted, std::uint8_t value,
+                                            std::uint32_t& position) noexcept {
+        first_ = value;
         const __m128i equal = _mm_cmpeq_epi8(front_, wanted);
         const auto hits = static_cast<std::uint32_t>(_mm_movemask_epi8(equal));
-        if (hits != 0) [[likely]] {
-            const __m128i moved = x86::movedBack(front_, _mm_cvtsi32_si128(value));
-            front_ = _mm_blendv_epi8(front_, moved, throughEqualLane(equal));
-            return static_cast<std::uint32_t>(std::countr_zero(hits));
-        }
-        return encodeBehindFront(wanted, value);
+        if (hits == 0) return false;
+        const __m128i moved = x86::movedBack(front_, _mm_cvtsi32_si128(value));
+        front_ = _mm_blendv_epi8(front_, moved, throughEqualLane(equal));
+        position = static_cast<std::uint32_t>(std::countr_zero(hits));
+        return true;
     }
 
 private:
@@ -381,15 +391,26 @@ public:
             first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(value));
             return first_;
         }
-        first_ = entries_[position];
-        x86::shiftBehindFront<x86::kWideFrontEntries>(entries_, position, x86::lastLane(high_));
-        high_ = shiftedHigh();
-        low_ = x86::movedBack(low_, _mm_cvtsi32_si128(first_));
-        return first_;
+        return decodeBehindFront(position);
     }
 
 protected:
     static constexpr std::uint32_t kLaneCount = x86::kVectorFrontEntries;
+
+    // decodePosition for a position of 32 or more.
+    std::uint8_t decodeBehindFront(std::uint32_t position) noexcept {
+        first_ = entries_[position];
+        x86::shiftBehindFront<x86::kWideFrontEntries>(entries_, position, x86::lastLane(high_));
+        moveFrontBack();
+        return first_;
+    }
+
+    // Both vectors moved up one lane after a value from behind them, which
+    // is first_, left for the front: lane 15 enters lane 16 and first_ lane 0.
+    void moveFrontBack() noexcept {
+        high_ = shiftedHigh();
+        low_ = x86::movedBack(low_, _mm_cvtsi32_si128(first_));
+    }
 
     // Lanes 16..31 moved up one lane, lane 15 entering lane 16.
     __m128i shiftedHigh() const noexcept {
@@ -421,18 +442,22 @@ public:
     // some forty SSE2 operations for positions below 32, a third of the
     // positions in text.
     TAVRINE_TARGET_SSSE3 std::uint8_t decodePosition(std::uint32_t position) noexcept {
-        if (position < x86::kWideFrontEntries) [[likely]] {
-            const auto* row = reinterpret_cast<const __m128i*>(&x86::kWideFrontShuffle[position]);
-            const __m128i low = low_;
-            const __m128i high = high_;
-            low_ = _mm_or_si128(_mm_shuffle_epi8(low, _mm_load_si128(row)),
-                                _mm_shuffle_epi8(high, _mm_load_si128(row + 1)));
-            high_ = _mm_or_si128(_mm_shuffle_epi8(high, _mm_load_si128(row + 2)),
-                                 _mm_shuffle_epi8(low, _mm_load_si128(row + 3)));
-            first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(low_));
-            return first_;
-        }
-        return WideFrontCursor::decodePosition(position);
+        if (position < x86::kWideFrontEntries) [[likely]] return decodeInWideFront(position);
+        return decodeBehindFront(position);
+    }
+
+protected:
+    // decodePosition for a position below 32.
+    TAVRINE_TARGET_SSSE3 std::uint8_t decodeInWideFront(std::uint32_t position) noexcept {
+        const auto* row = reinterpret_cast<const __m128i*>(&x86::kWideFrontShuffle[position]);
+        const __m128i low = low_;
+        const __m128i high = high_;
+        low_ = _mm_or_si128(_mm_shuffle_epi8(low, _mm_load_si128(row)),
+                            _mm_shuffle_epi8(high, _mm_load_si128(row + 1)));
+        high_ = _mm_or_si128(_mm_shuffle_epi8(high, _mm_load_si128(row + 2)),
+                             _mm_shuffle_epi8(low, _mm_load_si128(row + 3)));
+        first_ = static_cast<std::uint8_t>(_mm_cvtsi128_si32(low_));
+        return first_;
     }
 };
 #endif
