@@ -99,10 +99,12 @@ void BM_EncodeFused(benchmark::State& state) {
     for (auto _ : state) {
         tavrine::MoveToFrontTable table;
         tavrine::test::BlockCoder coder;
+        tavrine::EncodingCursorHint hint;
         for (const Bytes& record : all.sorted) {
             std::copy(record.begin(), record.end(), work.begin());
             const auto n = static_cast<std::uint32_t>(record.size());
-            if (tavrine::encodeRecordIfShorter(table, coder, work.data(), n, out.data()) >= n) {
+            if (tavrine::encodeRecordIfShorter(table, coder, work.data(), n, out.data(), hint) >=
+                n) {
                 coder.initModel();
             }
         }

@@ -8,6 +8,7 @@
 
 #include "entropy/range_coder.h"
 #include "platform/heap.h"
+#include "stream/record_coding.h"
 #include "stream/stream_format.h"
 #include "tavrine.h"
 #include "transform/block_sort.h"
@@ -197,6 +198,7 @@ private:
     platform::HeapArray<std::uint16_t> inverseTable_;
     platform::HeapArray<std::uint32_t> walkTable_;
     MoveToFrontTable moveToFront_;
+    EncodingCursorHint cursorHint_;
     RangeCoder coder_;
 };
 

@@ -28,6 +28,7 @@ struct Payload {
 
 void CodecContext::startStream() {
     moveToFront_.reset();
+    cursorHint_ = {};
     coder_.initModel();
 }
 
@@ -51,7 +52,7 @@ std::uint32_t CodecContext::encodeSortedBlock(std::uint32_t variant, std::uint32
         const std::uint32_t capacity = room - kBlockHeaderSize;
         const std::uint32_t codedLength =
             capacity >= n ? encodeRecordIfShorter(moveToFront_, coder_, record, n,
-                                                  block + kBlockHeaderSize)
+                                                  block + kBlockHeaderSize, cursorHint_)
                           : encodeRecord(moveToFront_, coder_, record, n,
                                          block + kBlockHeaderSize, capacity);
         // A payload cut short at the capacity cannot be decoded: it counts as

@@ -20,15 +20,23 @@ namespace tavrine {
 std::uint32_t encodeRecord(MoveToFrontTable& table, RangeCoder& coder, std::uint8_t* record,
                            std::uint32_t n, std::uint8_t* out, std::uint32_t outCap) noexcept;
 
+// What the encoding pass noted of the record before, to choose its
+// move-to-front cursor for the next: whether most of its positions lay
+// behind the front. Only the speed depends on it, not a byte.
+struct EncodingCursorHint {
+    bool positionsSpread = false;
+};
+
 // The same for a record whose payload is kept only when shorter than the
 // record, written to out, which holds n bytes: rewrites record[0 .. n-1] by
 // move-to-front and returns the payload length L, with the payload complete
 // in out[0 .. L-1], when L < n. Otherwise returns n, without coding further
 // than it takes to know; out's first n bytes and the model are then
 // unspecified, and the caller stores the record and initialises the model.
+// Updates `hint` for the stream's next record.
 std::uint32_t encodeRecordIfShorter(MoveToFrontTable& table, RangeCoder& coder,
-                                    std::uint8_t* record, std::uint32_t n,
-                                    std::uint8_t* out) noexcept;
+                                    std::uint8_t* record, std::uint32_t n, std::uint8_t* out,
+                                    EncodingCursorHint& hint) noexcept;
 
 // Decodes the payloadLen bytes of a range-coded payload into record, undoing
 // move-to-front on the way, until the end-of-block symbol or the end of the
