@@ -49,7 +49,7 @@
 
 // AVX2 for move-to-front's steps behind the front, chosen at run time in the
 // same way. Not on Windows: there GCC may keep 32-byte vectors on a stack
-// that the system aligns to 16 bytes only, and fault on them.
+// that the system does not align to 32 bytes, and fault on them.
 #if TAVRINE_X86_SSSE3_DISPATCH && !defined(_WIN32)
 #define TAVRINE_X86_AVX2_DISPATCH 1
 #define TAVRINE_TARGET_AVX2 [[gnu::target("avx2")]]
