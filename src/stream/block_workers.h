@@ -27,6 +27,48 @@
 
 namespace tavrine {
 
+// A thread that finds nothing to do watches a counter (the steps submitted,
+// those done, a turn passed) for a while before it sleeps: a sleeping thread
+// costs the one that wakes it a system call, and on a virtual machine tens
+// of microseconds more while its idle processor comes back. The watch lasts
+// a fixed time, longer than the caller's thread takes to code a block (up to
+// about 150 microseconds, on random data), so that a worker waiting for the
+// next block keeps watching until it comes; it is timed by the clock, since
+// a `pause` step lasts differently long on different processors.
+namespace watching {
+
+using Clock = std::chrono::steady_clock;
+inline constexpr std::chrono::microseconds kWatchTime{200};
+inline constexpr std::uint32_t kWatchesPerClockRead = 64;
+
+// The end of a thread's watch, from the first time it is asked for.
+class WatchDeadline {
+public:
+    Clock::time_point until() noexcept {
+        if (!set_) until_ = Clock::now() + kWatchTime;
+        set_ = true;
+        return until_;
+    }
+
+private:
+    Clock::time_point until_{};
+    bool set_ = false;
+};
+
+// Whether `counter` moved from `seen` before `until`.
+inline bool watchForChange(const std::atomic<std::uint64_t>& counter, std::uint64_t seen,
+                           Clock::time_point until) noexcept {
+    for (;;) {
+        for (std::uint32_t i = 0; i < kWatchesPerClockRead; ++i) {
+            if (counter.load(std::memory_order_relaxed) != seen) return true;
+            platform::relaxWhileWaiting();
+        }
+        if (Clock::now() >= until) return false;
+    }
+}
+
+}  // namespace watching
+
 template <typename Job, typename State>
 class BlockWorkers {
 public:
@@ -130,14 +172,14 @@ private:
     // caller's thread runs the steps not yet started, oldest first.
     void waitForStep(std::size_t at) {
         std::unique_lock lock(mutex_);
-        WatchDeadline deadline;
+        watching::WatchDeadline deadline;
         while (!done_[at]) {
             if (queued_ == 0) {
                 // As a worker does, it watches a while before it sleeps;
                 // another job's step may end first.
                 const std::uint64_t seen = completed_.load(std::memory_order_relaxed);
                 lock.unlock();
-                const bool changed = watchForChange(completed_, seen, deadline.until());
+                const bool changed = watching::watchForChange(completed_, seen, deadline.until());
                 lock.lock();
                 if (!changed && !done_[at] && queued_ == 0) stepDone_.wait(lock);
                 continue;
@@ -164,59 +206,20 @@ private:
         stepDone_.notify_one();
     }
 
-    // A thread that finds nothing to do watches `counter` (the steps
-    // submitted, or those done) for a while before it sleeps: a sleeping
-    // thread costs the one that wakes it a system call, and on a virtual
-    // machine tens of microseconds more while its idle processor comes back.
-    // The watch lasts a fixed time, longer than the caller's thread takes to
-    // code a block (up to about 150 microseconds, on random data), so that a
-    // worker waiting for the next block keeps watching until it comes; it is
-    // timed by the clock, since a `pause` step lasts differently long on
-    // different processors.
-    using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::microseconds kWatchTime{200};
-    static constexpr std::uint32_t kWatchesPerClockRead = 64;
-
-    // The end of a thread's watch, from the first time it is asked for.
-    class WatchDeadline {
-    public:
-        Clock::time_point until() noexcept {
-            if (!set_) until_ = Clock::now() + kWatchTime;
-            set_ = true;
-            return until_;
-        }
-
-    private:
-        Clock::time_point until_{};
-        bool set_ = false;
-    };
-
-    // Whether `counter` moved from `seen` before `until`.
-    static bool watchForChange(const std::atomic<std::uint64_t>& counter, std::uint64_t seen,
-                               Clock::time_point until) noexcept {
-        for (;;) {
-            for (std::uint32_t i = 0; i < kWatchesPerClockRead; ++i) {
-                if (counter.load(std::memory_order_relaxed) != seen) return true;
-                platform::relaxWhileWaiting();
-            }
-            if (Clock::now() >= until) return false;
-        }
-    }
-
     void run() {
         State state;
         for (;;) {
             std::size_t at = 0;
             {
                 std::unique_lock lock(mutex_);
-                WatchDeadline deadline;
+                watching::WatchDeadline deadline;
                 // The caller's thread may take a job it has just submitted
                 // (front() runs steps not yet started) before this one gets
                 // the lock: then this one watches on, up to the deadline.
                 while (queued_ == 0 && !stopping_) {
                     const std::uint64_t seen = submitted_.load(std::memory_order_relaxed);
                     lock.unlock();
-                    const bool changed = watchForChange(submitted_, seen, deadline.until());
+                    const bool changed = watching::watchForChange(submitted_, seen, deadline.until());
                     lock.lock();
                     if (!changed) break;
                 }

@@ -34,29 +34,44 @@ struct InverseJob {
 // turns at it in the order they were given, whichever thread runs them; the
 // inverse sorts after it run side by side. A block's turn comes once the
 // block before it has had its own, and steps start in that order, so a
-// thread waits here only for a step already running.
+// thread waits here only for a step already running: it watches for the
+// turn before it sleeps. Where the caller has little to decode (uncoded
+// blocks), the turns are the chain that sets the pace, and a wake-up per
+// turn made two threads slower than one.
 class MoveToFrontTurns {
 public:
     explicit MoveToFrontTurns(const MoveToFrontTable& start) noexcept : table_(start) {}
 
     BlockVerdict restoreInTurn(InverseJob& job) {
-        {
-            std::unique_lock lock(mutex_);
-            turnPassed_.wait(lock, [this, &job] { return next_ == job.sequence; });
-        }
+        waitForTurn(job.sequence);
         // Only the block whose turn it is touches the table.
         const BlockVerdict verdict = restoreFromPositions(table_, job.record.data(), job.length);
         {
             const std::lock_guard lock(mutex_);
-            ++next_;
+            next_.store(job.sequence + 1, std::memory_order_relaxed);
         }
         turnPassed_.notify_all();
         return verdict;
     }
 
 private:
+    // Returns with the table's last change visible: the wait ends under the
+    // mutex that the turn before released.
+    void waitForTurn(std::uint64_t sequence) {
+        watching::WatchDeadline deadline;
+        for (std::uint64_t seen = next_.load(std::memory_order_relaxed); seen != sequence;
+             seen = next_.load(std::memory_order_relaxed)) {
+            if (!watching::watchForChange(next_, seen, deadline.until())) break;
+        }
+        std::unique_lock lock(mutex_);
+        turnPassed_.wait(lock, [this, sequence] {
+            return next_.load(std::memory_order_relaxed) == sequence;
+        });
+    }
+
     MoveToFrontTable table_;
-    std::uint64_t next_ = 0;  // under mutex_
+    // Written under mutex_, read without it by threads watching for their turn.
+    std::atomic<std::uint64_t> next_{0};
     std::mutex mutex_;
     std::condition_variable turnPassed_;
 };
