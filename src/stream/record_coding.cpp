@@ -215,50 +215,66 @@ TAVRINE_ALWAYS_INLINE bool decodeInto(MoveToFrontTable& table, RangeCoder& coder
     return true;
 }
 
-#if TAVRINE_X86_SSSE3_DISPATCH
-// decodeRecordRanked on processors with SSSE3.
-TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWithShuffles(
-    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
-    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
-    std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
+// decodeRecordRanked and decodeRecordRankedWalking with the given cursor;
+// always inlined, so that the callers compiled for more of the processor's
+// instructions compile the loop so too.
+template <typename Cursor>
+TAVRINE_ALWAYS_INLINE bool decodeRankedWith(MoveToFrontTable& table, RangeCoder& coder,
+                                            const std::uint8_t* payload, std::uint32_t payloadLen,
+                                            std::uint8_t* record, std::uint32_t capacity,
+                                            std::uint32_t& count, std::uint16_t* ranks,
+                                            RecordByteCounts& counts) noexcept {
     RankingSink sink(record, ranks, counts);
-    return decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen, sink, capacity,
-                                          count);
+    return decodeInto<Cursor>(table, coder, payload, payloadLen, sink, capacity, count);
 }
 
-// decodeRecordRankedWalking on processors with SSSE3.
-TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithShuffles(
+template <typename Cursor>
+TAVRINE_ALWAYS_INLINE bool decodeRankedWalkingWith(
     MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
     std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
     std::uint16_t* ranks, RecordByteCounts& counts, BlockWalk& walk) noexcept {
     RankingWalkingSink sink(record, ranks, counts, walk);
-    const bool decoded = decodeInto<ShuffleFrontCursor>(table, coder, payload, payloadLen, sink,
-                                                        capacity, count);
+    const bool decoded =
+        decodeInto<Cursor>(table, coder, payload, payloadLen, sink, capacity, count);
     walk = sink.walk();
     return decoded;
+}
+
+#if TAVRINE_X86_SSSE3_DISPATCH
+// The two on processors with SSSE3.
+TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWithShuffles(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
+    return decodeRankedWith<ShuffleFrontCursor>(table, coder, payload, payloadLen, record,
+                                                capacity, count, ranks, counts);
+}
+
+TAVRINE_TARGET_SSSE3 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithShuffles(
+    MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
+    std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
+    std::uint16_t* ranks, RecordByteCounts& counts, BlockWalk& walk) noexcept {
+    return decodeRankedWalkingWith<ShuffleFrontCursor>(table, coder, payload, payloadLen, record,
+                                                       capacity, count, ranks, counts, walk);
 }
 #endif
 
 #if TAVRINE_X86_AVX2_DISPATCH
-// The two above on processors with AVX2.
+// The two on processors with AVX2.
 TAVRINE_TARGET_AVX2 TAVRINE_NOINLINE bool decodeRecordRankedWithTableShifts(
     MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
     std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
     std::uint16_t* ranks, RecordByteCounts& counts) noexcept {
-    RankingSink sink(record, ranks, counts);
-    return decodeInto<TableShiftShuffleCursor>(table, coder, payload, payloadLen, sink, capacity,
-                                               count);
+    return decodeRankedWith<TableShiftShuffleCursor>(table, coder, payload, payloadLen, record,
+                                                     capacity, count, ranks, counts);
 }
 
 TAVRINE_TARGET_AVX2 TAVRINE_NOINLINE bool decodeRecordRankedWalkingWithTableShifts(
     MoveToFrontTable& table, RangeCoder& coder, const std::uint8_t* payload,
     std::uint32_t payloadLen, std::uint8_t* record, std::uint32_t capacity, std::uint32_t& count,
     std::uint16_t* ranks, RecordByteCounts& counts, BlockWalk& walk) noexcept {
-    RankingWalkingSink sink(record, ranks, counts, walk);
-    const bool decoded = decodeInto<TableShiftShuffleCursor>(table, coder, payload, payloadLen,
-                                                             sink, capacity, count);
-    walk = sink.walk();
-    return decoded;
+    return decodeRankedWalkingWith<TableShiftShuffleCursor>(
+        table, coder, payload, payloadLen, record, capacity, count, ranks, counts, walk);
 }
 #endif
 
@@ -291,9 +307,8 @@ bool decodeRecordRanked(MoveToFrontTable& table, RangeCoder& coder, const std::u
                                               count, ranks, counts);
     }
 #endif
-    RankingSink sink(record, ranks, counts);
-    return decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen, sink, capacity,
-                                               count);
+    return decodeRankedWith<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen, record,
+                                                     capacity, count, ranks, counts);
 }
 
 bool decodeRecordRankedWalking(MoveToFrontTable& table, RangeCoder& coder,
@@ -313,11 +328,9 @@ bool decodeRecordRankedWalking(MoveToFrontTable& table, RangeCoder& coder,
                                                      capacity, count, ranks, counts, walk);
     }
 #endif
-    RankingWalkingSink sink(record, ranks, counts, walk);
-    const bool decoded = decodeInto<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
-                                                             sink, capacity, count);
-    walk = sink.walk();
-    return decoded;
+    return decodeRankedWalkingWith<MoveToFrontDecodeCursor>(table, coder, payload, payloadLen,
+                                                            record, capacity, count, ranks,
+                                                            counts, walk);
 }
 
 bool decodePositions(RangeCoder& coder, const std::uint8_t* payload, std::uint32_t payloadLen,
